@@ -1,0 +1,57 @@
+#include "app/startup.h"
+
+#include "telemetry/selections.h"
+#include "ui/ostrel_panel.h"
+#include "ui/panel.h"
+
+namespace ostrel {
+
+void attachCallbacks(int panel) {
+    ui::installPanelCallback(panel, panelCB, nullptr);
+}
+
+void runMainPanel() {
+    const int panel = ui::loadPanel(mainPanelSpec());
+    panelHandle = panel;
+    if (panel > 0) {
+        attachCallbacks(panel);
+        startPanel();
+        ui::setPanelTop(panel, ui::AUTO_CENTER);
+        ui::setPanelLeft(panel, ui::AUTO_CENTER);
+        if (ui::displayPanel(panel) == ui::UI_OK) ui::runEventLoop();
+    }
+    panelHandle = 0;
+    ui::discardPanel(panel);
+}
+
+void startPanel() {
+    const int panel = panelHandle;
+    display_change = 1;
+    int height = panel_height;
+    for (int display : panel_rings) ui::setVisible(panel, display, false);
+    for (int k = 0; k < channels; ++k) {
+        ui::setVisible(panel, panel_rings[k], true);
+        height += CHANNEL_ROW_SHARE;
+    }
+    ui::setPanelHeight(panel, height);
+    for (int control : {CHART_SLIDE_1, CHART_SLIDE_2, CHART, CHART_2, timebase}) {
+        ui::setVisible(panel, control, false);
+    }
+    int value = 0;
+    int index = 0;
+    ui::getValue(panel, CH_SLIDE, &value);
+    ui::getRingIndex(panel, CH_SLIDE, &index);
+    channels = value;
+    channel_index = index;
+    block_speed_factor = int(blocksize >> 9);
+    display_change = 0;
+    fillIdleBlock();
+}
+
+int panelCB(int /*panel*/, int event, void * /*callbackData*/, int /*eventData1*/,
+            int /*eventData2*/) {
+    if (event == ui::EVENT_CLOSE) ui::quitEventLoop(0);
+    return 0;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,28 @@
+// The front end renders the panel model and runs the event loop: the Qt view
+// in the program, the headless front end in tests. Exactly one is installed.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ostrel::ui {
+
+class Frontend {
+  public:
+    virtual ~Frontend() = default;
+    // The model changed. Any thread; must not block (coalesce and post).
+    virtual void modelChanged() = 0;
+    // Modal message; blocks only the calling thread until acknowledged.
+    virtual void showMessage(const std::string &title, const std::string &text) = 0;
+    // Modal directory dialog on the GUI thread; nullopt on cancel.
+    virtual std::optional<std::string> selectDirectory(const std::string &title) = 0;
+    virtual int runEventLoop() = 0;
+    virtual void quitEventLoop(int status) = 0;
+};
+
+// Installs the front end; nullptr puts back the headless default.
+void installFrontend(std::shared_ptr<Frontend> frontend);
+std::shared_ptr<Frontend> currentFrontend();
+
+}  // namespace ostrel::ui

@@ -1,0 +1,82 @@
+// Snapshot types of the panel model: what a panel and its controls hold at one
+// moment. The view renders from them; tests inspect them.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/panel_types.h"
+
+namespace ostrel::ui {
+
+// Number of chart points kept per strip chart: one screen of the view.
+inline constexpr std::size_t CHART_POINTS_PER_SCREEN = 100;
+
+struct ChartState {
+    std::deque<float> recent;  // the last CHART_POINTS_PER_SCREEN points, oldest first
+    std::uint64_t total = 0;   // points appended since load
+    double yMin = -100.0;
+    double yMax = 100.0;
+};
+
+struct ControlState {
+    int id = 0;
+    ControlKind kind = ControlKind::TextDisplay;
+    std::string label;
+    Rect body;
+    Rect labelRect;
+    Value value;  // rings: unused, see items/index
+    std::vector<RingItem> items;
+    int index = -1;
+    std::string reselectLabel;  // selected label before the last clear, until seen again
+    std::string onText;
+    std::string offText;
+    bool visible = true;
+    bool dimmed = false;
+    ChartState chart;
+    ControlCallback callback = nullptr;
+    void *callbackData = nullptr;
+    std::uint64_t revision = 0;  // model revision of the last change
+
+    // The ring's selected item label, or "" when it has none.
+    std::string selectedLabel() const;
+    // The displayed text of a text control, "" otherwise.
+    std::string text() const;
+    // The integer value of a button, switch or integer ring; 0 otherwise.
+    int intValue() const;
+};
+
+struct PanelState {
+    int handle = 0;
+    std::string title;
+    int top = AUTO_CENTER;
+    int left = AUTO_CENTER;
+    int width = 0;
+    int height = 0;
+    bool displayed = false;
+    PanelCallback callback = nullptr;
+    void *callbackData = nullptr;
+    std::uint64_t revision = 0;  // revision of the last change of a panel property
+    std::map<int, ControlState> controls;
+};
+
+// Copies of the current state; empty when the panel or control does not exist.
+std::optional<PanelState> panelState(int panel);
+std::optional<ControlState> controlState(int panel, int control);
+
+// The panel's own properties plus only the controls changed after `revision`.
+std::optional<PanelState> panelChangesSince(int panel, std::uint64_t revision);
+
+// The newest revision of the whole model; grows with every change.
+std::uint64_t modelRevision();
+
+// Handles of the panels loaded now, in load order.
+std::vector<int> loadedPanels();
+
+bool busyCursor();
+
+}  // namespace ostrel::ui

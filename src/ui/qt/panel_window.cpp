@@ -1,0 +1,259 @@
+#include "ui/qt/panel_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+
+#include "ui/operator_input.h"
+#include "ui/qt/picture.h"
+#include "ui/qt/strip_chart.h"
+#include "ui/qt/switch_widget.h"
+
+namespace ostrel::ui::qt {
+namespace {
+
+constexpr int HEADER_PIXEL_SIZE = 24;
+
+QString qs(const std::string &text) {
+    return QString::fromStdString(text);
+}
+
+QRect toQRect(const Rect &r) {
+    return QRect(r.left, r.top, r.width, r.height);
+}
+
+// "__Path" marks P as the access key: Qt writes that "&Path".
+QString buttonText(const std::string &label) {
+    QString text = qs(label);
+    text.replace("__", "&");
+    return text;
+}
+
+QString valueText(const Value &value) {
+    if (const auto *text = std::get_if<std::string>(&value)) return qs(*text);
+    return QString::number(std::get<int>(value));
+}
+
+bool sameItems(const QComboBox *box, const std::vector<RingItem> &items) {
+    if (box->count() != int(items.size())) return false;
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemText(i) != qs(items[i].label)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PanelWindow::PanelWindow(int panel) : panel_(panel) {
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(240, 240, 240));
+    setPalette(palette);
+    setAutoFillBackground(true);
+    sync();
+}
+
+void PanelWindow::sync() {
+    std::optional<PanelState> state = panelChangesSince(panel_, syncedRevision_);
+    if (!state) return;
+    std::uint64_t newest = state->revision;
+    for (const auto &[id, control] : state->controls) {
+        applyControl(control);
+        newest = std::max(newest, control.revision);
+    }
+    if (state->revision > syncedRevision_) applyPanel(*state);
+    syncedRevision_ = newest;
+}
+
+void PanelWindow::applyPanel(const PanelState &state) {
+    setWindowTitle(qs(state.title));
+    setFixedSize(state.width, state.height);
+    if (!state.displayed) return;
+    if (!centred_ && state.top == AUTO_CENTER && state.left == AUTO_CENTER) {
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            move(screen->availableGeometry().center() - rect().center());
+        }
+        centred_ = true;
+    } else if (state.top != AUTO_CENTER && state.left != AUTO_CENTER) {
+        move(state.left, state.top);
+    }
+    if (!isVisible()) show();
+}
+
+ControlWidgets &PanelWindow::widgetsFor(const ControlState &state) {
+    auto it = controls_.find(state.id);
+    if (it == controls_.end()) it = controls_.emplace(state.id, createWidgets(state)).first;
+    return it->second;
+}
+
+ControlWidgets PanelWindow::createWidgets(const ControlState &state) {
+    ControlWidgets widgets;
+    widgets.body = createBody(state);
+    if (!state.labelRect.empty()) {
+        widgets.label = new QLabel(this);
+        const bool above = state.labelRect.top + state.labelRect.height <= state.body.top;
+        widgets.label->setAlignment(above ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    if (state.kind == ControlKind::OnOffSwitch) {
+        widgets.offText = new QLabel("Off", this);
+        widgets.onText = new QLabel("On", this);
+    }
+    connectInput(widgets.body, state);
+    return widgets;
+}
+
+QWidget *PanelWindow::createBody(const ControlState &state) {
+    switch (state.kind) {
+        case ControlKind::Ring:
+            return new QComboBox(this);
+        case ControlKind::TextDisplay: {
+            auto *display = new QLineEdit(this);
+            display->setReadOnly(true);
+            display->setFocusPolicy(Qt::NoFocus);
+            return display;
+        }
+        case ControlKind::TextField:
+            return new QLineEdit(this);
+        case ControlKind::ToggleButton: {
+            auto *button = new QPushButton(this);
+            button->setCheckable(true);
+            return button;
+        }
+        case ControlKind::OnOffSwitch:
+            return new SwitchWidget(this);
+        case ControlKind::CommandButton:
+            return new QPushButton(buttonText(state.label), this);
+        case ControlKind::TextMessage: {
+            auto *header = new QLabel(this);
+            QFont font = header->font();
+            font.setPixelSize(HEADER_PIXEL_SIZE);
+            font.setBold(true);
+            header->setFont(font);
+            header->setAlignment(Qt::AlignCenter);
+            return header;
+        }
+        case ControlKind::Picture: {
+            auto *picture = new QLabel(this);
+            picture->setPixmap(receiverPicture());
+            return picture;
+        }
+        case ControlKind::StripChart:
+            return new StripChart(this);
+    }
+    return new QWidget(this);
+}
+
+void PanelWindow::connectInput(QWidget *body, const ControlState &state) {
+    const int id = state.id;
+    if (auto *ring = qobject_cast<QComboBox *>(body)) {
+        connect(ring, &QComboBox::activated, this, [this, id](int index) {
+            if (!operatorSelectRingItem(panel_, id, index)) resyncControl(id);
+        });
+    } else if (auto *sw = dynamic_cast<SwitchWidget *>(body)) {
+        connect(sw, &SwitchWidget::clicked, this, [this, id](bool checked) {
+            if (!operatorSetSwitch(panel_, id, checked ? 1 : 0)) resyncControl(id);
+        });
+    } else if (auto *button = qobject_cast<QPushButton *>(body)) {
+        connect(button, &QPushButton::clicked, this, [this, id] {
+            operatorPressButton(panel_, id);
+            resyncControl(id);  // the model decides the toggle's state
+        });
+    } else if (auto *field = qobject_cast<QLineEdit *>(body); field && !field->isReadOnly()) {
+        connect(field, &QLineEdit::editingFinished, this, [this, id, field] {
+            if (!operatorEditText(panel_, id, field->text().toStdString())) resyncControl(id);
+        });
+    }
+}
+
+void PanelWindow::resyncControl(int control) {
+    if (std::optional<ControlState> state = controlState(panel_, control)) applyControl(*state);
+}
+
+void PanelWindow::applyControl(const ControlState &state) {
+    ControlWidgets &widgets = widgetsFor(state);
+    widgets.body->setGeometry(toQRect(state.body));
+    widgets.body->setVisible(state.visible);
+    widgets.body->setEnabled(!state.dimmed);
+    applyValue(widgets.body, state);
+    if (widgets.label != nullptr) {
+        widgets.label->setGeometry(toQRect(state.labelRect));
+        widgets.label->setText(qs(state.label));
+        widgets.label->setVisible(state.visible);
+        widgets.label->setEnabled(!state.dimmed);
+    }
+    if (widgets.offText != nullptr) {
+        const int top = state.body.top;
+        widgets.offText->setGeometry(state.body.left - 20, top, 19, state.body.height);
+        widgets.onText->setGeometry(state.body.left + state.body.width + 2, top, 20,
+                                    state.body.height);
+        widgets.offText->setVisible(state.visible);
+        widgets.onText->setVisible(state.visible);
+    }
+}
+
+void PanelWindow::applyValue(QWidget *body, const ControlState &state) {
+    const QSignalBlocker blocker(body);
+    switch (state.kind) {
+        case ControlKind::Ring: {
+            auto *ring = static_cast<QComboBox *>(body);
+            if (!sameItems(ring, state.items)) {
+                ring->clear();
+                for (const RingItem &item : state.items) ring->addItem(qs(item.label));
+            }
+            ring->setCurrentIndex(state.index);
+            break;
+        }
+        case ControlKind::TextDisplay:
+        case ControlKind::TextField: {
+            auto *line = static_cast<QLineEdit *>(body);
+            if (line->text() != valueText(state.value)) line->setText(valueText(state.value));
+            break;
+        }
+        case ControlKind::ToggleButton: {
+            auto *button = static_cast<QPushButton *>(body);
+            const bool in = state.intValue() != 0;
+            button->setChecked(in);
+            button->setText(qs(in ? state.onText : state.offText));
+            break;
+        }
+        case ControlKind::OnOffSwitch:
+            static_cast<SwitchWidget *>(body)->setChecked(state.intValue() != 0);
+            body->update();
+            break;
+        case ControlKind::TextMessage:
+            static_cast<QLabel *>(body)->setText(valueText(state.value));
+            break;
+        case ControlKind::StripChart: {
+            auto *chart = static_cast<StripChart *>(body);
+            chart->setYRange(state.chart.yMin, state.chart.yMax);
+            chart->setPoints(state.chart.recent, state.chart.total);
+            break;
+        }
+        case ControlKind::CommandButton:
+        case ControlKind::Picture:
+            break;
+    }
+}
+
+QWidget *PanelWindow::bodyOf(int control) const {
+    auto it = controls_.find(control);
+    return it == controls_.end() ? nullptr : it->second.body;
+}
+
+QLabel *PanelWindow::labelOf(int control) const {
+    auto it = controls_.find(control);
+    return it == controls_.end() ? nullptr : it->second.label;
+}
+
+void PanelWindow::closeEvent(QCloseEvent *event) {
+    // The program decides whether and when the window goes: the close event
+    // reaches the panel callback, which quits the event loop.
+    event->ignore();
+    operatorClosePanel(panel_);
+}
+
+}  // namespace ostrel::ui::qt

@@ -1,0 +1,190 @@
+#include "ui/qt/qt_frontend.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QStyleFactory>
+#include <QThread>
+#include <condition_variable>
+#include <set>
+
+#include "ui/operator_input.h"
+#include "ui/panel_state.h"
+#include "ui/qt/panel_window.h"
+
+namespace ostrel::ui::qt {
+
+// A message shown on behalf of another thread, which waits until it is done.
+struct MessageRequest {
+    std::string title;
+    std::string text;
+    std::mutex mutex;  // guards done
+    std::condition_variable doneChanged;
+    bool done = false;
+
+    void finish() {
+        std::lock_guard lock(mutex);
+        done = true;
+        doneChanged.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex);
+        doneChanged.wait(lock, [this] { return done; });
+    }
+};
+
+std::shared_ptr<QtFrontend> QtFrontend::create(int &argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        return nullptr;  // no display: Qt would abort instead of failing
+    }
+    auto app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    return std::make_shared<QtFrontend>(std::move(app));
+}
+
+QtFrontend::QtFrontend(std::unique_ptr<QApplication> app) : app_(std::move(app)) {}
+
+QtFrontend::~QtFrontend() {
+    {
+        std::lock_guard lock(postMutex_);
+        alive_ = false;
+    }
+    acknowledgeAllPending();
+    if (busyShown_) QApplication::restoreOverrideCursor();
+    windows_.clear();
+}
+
+bool QtFrontend::onGuiThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void QtFrontend::postToGui(std::function<void()> task) {
+    std::lock_guard lock(postMutex_);
+    if (!alive_) return;
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void QtFrontend::modelChanged() {
+    // One queued sync covers every change made until it runs.
+    if (syncPending_.exchange(true)) return;
+    postToGui([this] {
+        syncPending_.store(false);
+        syncWindows();
+        syncBusyCursor();
+    });
+}
+
+void QtFrontend::syncWindows() {
+    std::set<int> live;
+    for (int panel : loadedPanels()) {
+        live.insert(panel);
+        auto it = windows_.find(panel);
+        if (it == windows_.end()) {
+            std::optional<PanelState> state = panelState(panel);
+            if (!state || !state->displayed) continue;
+            it = windows_.emplace(panel, std::make_unique<PanelWindow>(panel)).first;
+        }
+        it->second->sync();
+    }
+    std::erase_if(windows_, [&](const auto &entry) { return live.count(entry.first) == 0; });
+}
+
+void QtFrontend::syncBusyCursor() {
+    const bool busy = busyCursor();
+    if (busy == busyShown_) return;
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+    busyShown_ = busy;
+}
+
+void QtFrontend::showMessage(const std::string &title, const std::string &text) {
+    if (onGuiThread()) {
+        showMessageHere(title, text);
+        return;
+    }
+    auto request = std::make_shared<MessageRequest>();
+    request->title = title;
+    request->text = text;
+    {
+        std::lock_guard lock(postMutex_);
+        if (!alive_) return;
+        pending_.push_back(request);
+        enterModal();  // no operator input from now until it is acknowledged
+        QMetaObject::invokeMethod(
+            this, [this] { serveMessages(); }, Qt::QueuedConnection);
+    }
+    request->wait();
+}
+
+void QtFrontend::serveMessages() {
+    for (;;) {
+        std::shared_ptr<MessageRequest> request;
+        {
+            std::lock_guard lock(postMutex_);
+            if (pending_.empty()) return;
+            request = pending_.front();
+            pending_.pop_front();
+        }
+        showMessageHere(request->title, request->text);
+        leaveModal();
+        request->finish();
+    }
+}
+
+void QtFrontend::acknowledgeAllPending() {
+    std::deque<std::shared_ptr<MessageRequest>> left;
+    {
+        std::lock_guard lock(postMutex_);
+        left.swap(pending_);
+    }
+    for (auto &request : left) {
+        leaveModal();
+        request->finish();
+    }
+}
+
+void QtFrontend::showMessageHere(const std::string &title, const std::string &text) {
+    QWidget *parent = windows_.empty() ? nullptr : windows_.begin()->second.get();
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Ok, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    enterModal();
+    box.exec();
+    leaveModal();
+}
+
+std::optional<std::string> QtFrontend::selectDirectory(const std::string &title) {
+    if (!onGuiThread()) return std::nullopt;
+    QWidget *parent = windows_.empty() ? nullptr : windows_.begin()->second.get();
+    enterModal();
+    const QString chosen = QFileDialog::getExistingDirectory(parent, QString::fromStdString(title),
+                                                             QString(), QFileDialog::ShowDirsOnly);
+    leaveModal();
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdString();
+}
+
+int QtFrontend::runEventLoop() {
+    return QApplication::exec();
+}
+
+void QtFrontend::quitEventLoop(int status) {
+    if (onGuiThread()) {
+        QApplication::exit(status);
+        return;
+    }
+    postToGui([status] { QApplication::exit(status); });
+}
+
+PanelWindow *QtFrontend::windowOf(int panel) const {
+    auto it = windows_.find(panel);
+    return it == windows_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace ostrel::ui::qt
