@@ -18,13 +18,23 @@ namespace ostrel::ui::qt {
 namespace {
 
 constexpr int HEADER_PIXEL_SIZE = 24;
-
-QString qs(const std::string &text) {
-    return QString::fromStdString(text);
-}
+constexpr int TEXT_PIXEL_SIZE = 11;  // the panel's standard dialog font
 
 QRect toQRect(const Rect &r) {
     return QRect(r.left, r.top, r.width, r.height);
+}
+
+// Label rectangles are tight; labels may run to the right up to their control
+// (or spread sideways when they stand above it), so no text is clipped.
+QRect labelGeometry(const Rect &label, const Rect &body) {
+    QRect r = toQRect(label);
+    if (label.top + label.height <= body.top) return r.adjusted(-20, 0, 20, 0);
+    if (label.left < body.left) r.setRight(std::max(r.right(), body.left - 3));
+    return r;
+}
+
+QString qs(const std::string &text) {
+    return QString::fromStdString(text);
 }
 
 // "__Path" marks P as the access key: Qt writes that "&Path".
@@ -54,6 +64,9 @@ PanelWindow::PanelWindow(int panel) : panel_(panel) {
     palette.setColor(QPalette::Window, QColor(240, 240, 240));
     setPalette(palette);
     setAutoFillBackground(true);
+    QFont standard = font();
+    standard.setPixelSize(TEXT_PIXEL_SIZE);
+    setFont(standard);
     sync();
 }
 
@@ -180,7 +193,7 @@ void PanelWindow::applyControl(const ControlState &state) {
     widgets.body->setEnabled(!state.dimmed);
     applyValue(widgets.body, state);
     if (widgets.label != nullptr) {
-        widgets.label->setGeometry(toQRect(state.labelRect));
+        widgets.label->setGeometry(labelGeometry(state.labelRect, state.body));
         widgets.label->setText(qs(state.label));
         widgets.label->setVisible(state.visible);
         widgets.label->setEnabled(!state.dimmed);
