@@ -11,8 +11,13 @@
 namespace ostrel::ui::qt {
 
 StripChart::StripChart(QWidget *parent)
-    : QChartView(parent), trace_(new QLineSeries), xAxis_(new QValueAxis), yAxis_(new QValueAxis) {
-    auto *chart = new QChart;
+    // The chart is given at construction: a chart set later would leave the
+    // view's default chart behind, unowned.
+    : QChartView(new QChart, parent),
+      trace_(new QLineSeries),
+      xAxis_(new QValueAxis),
+      yAxis_(new QValueAxis) {
+    QChart *chart = this->chart();
     chart->legend()->hide();
     chart->setMargins(QMargins(2, 2, 2, 2));
     chart->setBackgroundRoundness(0);
@@ -30,7 +35,6 @@ StripChart::StripChart(QWidget *parent)
     trace_->attachAxis(xAxis_);
     trace_->attachAxis(yAxis_);
     trace_->setPen(QPen(QColor(200, 30, 30), 1.5));
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing, false);
 }
 

@@ -76,6 +76,7 @@ class QtView : public ::testing::Test {
     }
     void TearDown() override {
         discardPanel(panelHandle);
+        if (!frontend()) return;
         processUntil([this] { return frontend()->windowOf(panelHandle) == nullptr; });
         panelHandle = 0;
         installFrontend(nullptr);
