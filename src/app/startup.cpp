@@ -1,5 +1,8 @@
 #include "app/startup.h"
 
+#include "display/channel_layout.h"
+#include "display/charts.h"
+#include "logging/log_directory.h"
 #include "telemetry/selections.h"
 #include "ui/ostrel_panel.h"
 #include "ui/panel.h"
@@ -8,6 +11,12 @@ namespace ostrel {
 
 void attachCallbacks(int panel) {
     ui::installPanelCallback(panel, panelCB, nullptr);
+    ui::installControlCallback(panel, CH_SLIDE, channel_change, nullptr);
+    ui::installControlCallback(panel, CHART_SLIDE_1, chart_change_1, nullptr);
+    ui::installControlCallback(panel, CHART_SLIDE_2, chart_change_2, nullptr);
+    ui::installControlCallback(panel, SPEED_SLIDE, speed_change, nullptr);
+    ui::installControlCallback(panel, CHARTSSWITCH, show_charts, nullptr);
+    ui::installControlCallback(panel, LOGPATHBUTTON, selectLogPath, nullptr);
 }
 
 void runMainPanel() {
@@ -44,7 +53,9 @@ void startPanel() {
     channels = value;
     channel_index = index;
     block_speed_factor = int(blocksize >> 9);
+    change_time();
     display_change = 0;
+    read_log_path();
     fillIdleBlock();
 }
 

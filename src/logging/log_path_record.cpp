@@ -1,0 +1,85 @@
+#include "logging/log_path_record.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ostrel {
+namespace {
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+// Reads up to `size` bytes from the start of `fd` into `out`.
+std::error_code readUpTo(int fd, std::size_t size, std::string *out) {
+    out->assign(size, '\0');
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, out->data() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return lastError();
+        if (n == 0) break;
+        done += std::size_t(n);
+    }
+    out->resize(done);
+    return {};
+}
+
+std::error_code writeAll(int fd, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return lastError();
+        done += std::size_t(n);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool fitsLogPathRecord(std::string_view path) {
+    return path.size() <= max_log_path_length && path.find('\0') == std::string_view::npos;
+}
+
+std::optional<std::string> encodeLogPathRecord(std::string_view path) {
+    if (!fitsLogPathRecord(path)) return std::nullopt;
+    std::string record(log_path_record_size, '\0');
+    record.replace(0, path.size(), path);
+    return record;
+}
+
+std::optional<std::string> decodeLogPathRecord(std::string_view bytes) {
+    const std::string_view record = bytes.substr(0, log_path_record_size);
+    const std::size_t end = record.find('\0');
+    if (end != std::string_view::npos) return std::string(record.substr(0, end));
+    if (record.size() < log_path_record_size) return std::string(record);
+    return std::nullopt;
+}
+
+std::optional<std::string> readLogPathFile(const std::filesystem::path &file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string bytes;
+    const std::error_code error = readUpTo(fd, log_path_record_size, &bytes);
+    ::close(fd);
+    if (error) return std::nullopt;
+    return decodeLogPathRecord(bytes);
+}
+
+std::error_code writeLogPathFile(const std::filesystem::path &file, std::string_view path) {
+    const std::optional<std::string> record = encodeLogPathRecord(path);
+    if (!record) return std::make_error_code(std::errc::filename_too_long);
+    // Overwritten in place, then cut to the record: the old record stays whole
+    // until the new one replaces it.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return lastError();
+    std::error_code error = writeAll(fd, *record);
+    if (!error && ::ftruncate(fd, off_t(log_path_record_size)) != 0) error = lastError();
+    if (::close(fd) != 0 && !error) error = lastError();
+    return error;
+}
+
+}  // namespace ostrel
