@@ -1,0 +1,20 @@
+#pragma once
+
+#include "timer/platform_timer.h"
+
+// Seams for tests of the timer service. Not for use by the program.
+namespace ostrel::timer_testing {
+
+using ClockSource = PlatformTime (*)();
+
+// Replaces the clock behind PlatformTimerNow; nullptr restores the real one.
+// Scheduling of ticks always uses the real clock.
+void UseClock(ClockSource clock);
+
+// Replaces the resolution PlatformTimerResolution reports; nullptr restores it.
+void UseResolution(const PlatformTime *resolution);
+
+// Makes the timer service read the platform resolution again.
+void ForgetCachedResolution();
+
+}  // namespace ostrel::timer_testing
