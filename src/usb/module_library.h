@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+namespace ostrel {
+
+// One source of receiver modules: the simulator, a library loaded at run time, or none.
+// The operations have the arguments and results of the C interface in ostrel_usb_module.h.
+// Implementations are safe to call from several threads at once.
+class ModuleLibrary {
+  public:
+    virtual ~ModuleLibrary() = default;
+
+    virtual int UsbFindModules(char *nameList, uint32_t size) = 0;
+    virtual int UsbOpen(void **handle, const char *moduleName) = 0;
+    virtual int UsbClose(void *handle) = 0;
+    virtual int UsbSetTimeout(void *handle, uint32_t timeoutMs) = 0;
+    virtual int UsbReadPort(void *handle, uint8_t port, uint16_t *value, uint16_t *length) = 0;
+    virtual int UsbWritePort(void *handle, uint8_t port, uint16_t *value, uint16_t length) = 0;
+    virtual int UsbReadData(void *handle, void *destination, uint32_t *length) = 0;
+    virtual int UsbReadDataAsync(void *handle, void *destination, uint32_t *length,
+                                 uint8_t *transaction) = 0;
+    virtual int UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t transaction, int flag) = 0;
+    virtual int UsbGetLastError(uint32_t *code) = 0;
+};
+
+}  // namespace ostrel

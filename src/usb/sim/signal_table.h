@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "usb/sim/sim_config.h"
+
+namespace ostrel::sim {
+
+// One period of a module's signal, precomputed as the bytes of whole frames: every word a 12-bit
+// sample in bits 15..4, stored little-endian. Streaming is then a copy out of this table.
+// Immutable after construction, so sessions on any thread may share it.
+class SignalTable {
+  public:
+    // Frames in one period; every waveform period divides it, so the table wraps seamlessly.
+    static constexpr uint64_t kFrames = 15120;
+
+    explicit SignalTable(const ModuleConfig &config);
+
+    uint32_t frameBytes() const { return static_cast<uint32_t>(wordsPerFrame_) * 2; }
+
+    // Copies `bytes` bytes of the signal starting at frame `frame`, wrapping round the period.
+    void copy(uint64_t frame, uint8_t *destination, size_t bytes) const;
+
+    // Word `word` of frame `frame`.
+    uint16_t word(uint64_t frame, int word) const;
+
+  private:
+    void fillPlain(const ModuleConfig &config);
+    void fillSteering(const ModuleConfig &config);
+    void put(uint64_t frame, int word, uint16_t value);
+
+    int wordsPerFrame_;
+    std::vector<uint8_t> bytes_;
+};
+
+// The seconds one word takes on the link: 408 bit times per 32 words.
+double wordSeconds(int kbps);
+
+// The 12-bit sample for `value` on a scale of -fullScale..+fullScale, saturating, as a word.
+uint16_t encodeSample(double value, double fullScale);
+
+}  // namespace ostrel::sim

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrel::sim {
+
+enum class SignalKind { Plain, Steering };
+
+// How fast the link delivers: real time scaled by `factor`, or as fast as reads are queued.
+struct Pace {
+    bool fast = false;
+    double factor = 1.0;
+};
+
+// Faults a simulated module can be told to show.
+struct Faults {
+    bool noSync = false;     // the sync bit stays clear
+    bool openFails = false;  // UsbOpen fails
+    uint64_t failBlock = 0;  // the wait of this streamed block fails (from 1)
+    uint64_t queueFail = 0;  // this queuing of an open module fails (from 1)
+    std::optional<std::chrono::milliseconds> unplugAfter;  // gone this long after being plugged
+    std::optional<uint64_t> stallAfter;  // blocks streamed before the stream stalls
+};
+
+struct ModuleConfig {
+    std::string name;
+    int wordsPerFrame = 8;  // 4, 8, 16 or 32
+    int kbps = 160;         // link speed
+    SignalKind signal = SignalKind::Plain;
+    uint32_t seed = 1;
+    Pace pace;
+    Faults faults;
+};
+
+// The modules listed when OSTREL_SIM is unset, in list order.
+std::vector<ModuleConfig> defaultModules();
+
+struct SimConfig {
+    std::vector<ModuleConfig> modules;  // the well-formed modules, in the order given
+    std::vector<std::string> problems;  // one per ignored part: the part and what is wrong
+};
+
+// Parses `NAME:key=value,...;NAME:...` (grammar in src/usb/README.md). Malformed modules are
+// left out and described in `problems`; the others are kept.
+SimConfig parseSimConfig(std::string_view text);
+
+// The modules for a value of OSTREL_SIM (null: unset). Prints one message on stderr naming the
+// malformed parts, if any.
+std::vector<ModuleConfig> modulesFromEnvironment(const char *value);
+
+}  // namespace ostrel::sim

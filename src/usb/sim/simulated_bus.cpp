@@ -1,0 +1,185 @@
+#include "usb/sim/simulated_bus.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "usb/usb_error.h"
+
+namespace ostrel::sim {
+
+SimulatedBus::SimulatedBus(const std::vector<ModuleConfig> &modules, std::shared_ptr<Clock> clock)
+    : clock_(std::move(clock)) {
+    for (const ModuleConfig &config : modules) plug(config);
+}
+
+SimulatedBus::~SimulatedBus() {
+    for (auto &[handle, session] : sessions_) session->close();
+}
+
+bool SimulatedBus::plug(const ModuleConfig &config) {
+    const Nanos now = clock_->now();
+    std::lock_guard lock(mutex_);
+    if (findModule(config.name, now)) return false;
+    modules_.push_back(std::make_shared<SimulatedModule>(config, now));
+    return true;
+}
+
+bool SimulatedBus::unplug(const std::string &name) {
+    const Nanos now = clock_->now();
+    std::vector<SessionPtr> affected;
+    {
+        std::lock_guard lock(mutex_);
+        const ModulePtr module = findModule(name, now);
+        if (!module) return false;
+        module->unplugAt(now);
+        pruneGoneModules(now);
+        for (const auto &[handle, session] : sessions_) {
+            if (session->module() == module.get()) affected.push_back(session);
+        }
+    }
+    for (const SessionPtr &session : affected) session->wake();
+    return true;
+}
+
+std::vector<std::string> SimulatedBus::moduleNames() const {
+    const Nanos now = clock_->now();
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const ModulePtr &module : modules_) {
+        if (module->presentAt(now)) names.push_back(module->config().name);
+    }
+    return names;
+}
+
+// Caller holds mutex_.
+void SimulatedBus::pruneGoneModules(Nanos now) {
+    std::erase_if(modules_, [now](const ModulePtr &module) { return !module->presentAt(now); });
+}
+
+// Caller holds mutex_.
+SimulatedBus::ModulePtr SimulatedBus::findModule(std::string_view name, Nanos now) {
+    pruneGoneModules(now);
+    const auto found = std::find_if(modules_.begin(), modules_.end(), [name](const ModulePtr &m) {
+        return m->config().name == name;
+    });
+    return found == modules_.end() ? nullptr : *found;
+}
+
+// Caller holds mutex_.
+bool SimulatedBus::isOpen(const SimulatedModule *module) const {
+    return std::any_of(sessions_.begin(), sessions_.end(),
+                       [module](const auto &entry) { return entry.second->module() == module; });
+}
+
+SimulatedBus::SessionPtr SimulatedBus::session(void *handle) const {
+    std::lock_guard lock(mutex_);
+    const auto found = sessions_.find(reinterpret_cast<uintptr_t>(handle));
+    return found == sessions_.end() ? nullptr : found->second;
+}
+
+// The names, each ended by a zero byte, then an empty name; a name that does not fit ends the
+// list, so the list never exceeds `size` bytes and is always terminated.
+int SimulatedBus::UsbFindModules(char *nameList, uint32_t size) {
+    if (nameList == nullptr || size == 0) return usbResult(kUsbErrorInvalidArgument);
+    size_t used = 0;
+    for (const std::string &name : moduleNames()) {
+        if (used + name.size() + 2 > size) break;
+        std::memcpy(nameList + used, name.c_str(), name.size() + 1);
+        used += name.size() + 1;
+    }
+    nameList[used] = '\0';
+    return usbResult(kUsbErrorNone);
+}
+
+uint32_t SimulatedBus::open(void **handle, const char *moduleName) {
+    if (handle == nullptr || moduleName == nullptr) return kUsbErrorInvalidArgument;
+    ModulePtr module;
+    {
+        std::lock_guard lock(mutex_);
+        module = findModule(moduleName, clock_->now());
+    }
+    if (!module) return kUsbErrorNoSuchModule;
+    if (module->config().faults.openFails) return kUsbErrorOpenFailed;
+    std::shared_ptr<const SignalTable> signal;
+    try {
+        signal = module->signal();  // built outside the bus lock on the first open
+    } catch (const std::bad_alloc &) {
+        return kUsbErrorOutOfMemory;
+    }
+    std::lock_guard lock(mutex_);
+    if (findModule(moduleName, clock_->now()) != module) return kUsbErrorNoSuchModule;
+    if (isOpen(module.get())) return kUsbErrorBusy;
+    const uintptr_t token = nextHandle_;
+    nextHandle_ += 0x10;
+    sessions_.emplace(token, std::make_shared<ModuleSession>(module, std::move(signal), clock_));
+    *handle = reinterpret_cast<void *>(token);
+    return kUsbErrorNone;
+}
+
+int SimulatedBus::UsbOpen(void **handle, const char *moduleName) {
+    return usbResult(open(handle, moduleName));
+}
+
+int SimulatedBus::UsbClose(void *handle) {
+    SessionPtr closing;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = sessions_.find(reinterpret_cast<uintptr_t>(handle));
+        if (found == sessions_.end()) return usbResult(kUsbErrorInvalidHandle);
+        closing = std::move(found->second);
+        sessions_.erase(found);
+    }
+    closing->close();
+    return usbResult(kUsbErrorNone);
+}
+
+int SimulatedBus::UsbSetTimeout(void *handle, uint32_t timeoutMs) {
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->setTimeout(timeoutMs) : kUsbErrorInvalidHandle);
+}
+
+int SimulatedBus::UsbReadPort(void *handle, uint8_t port, uint16_t *value, uint16_t *length) {
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->readPort(port, value, length) : kUsbErrorInvalidHandle);
+}
+
+int SimulatedBus::UsbWritePort(void *handle, uint8_t port, uint16_t *value, uint16_t length) {
+    if (value == nullptr) return usbResult(kUsbErrorInvalidArgument);
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->writePort(port, *value, length) : kUsbErrorInvalidHandle);
+}
+
+int SimulatedBus::UsbReadData(void *handle, void *destination, uint32_t *length) {
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->readData(static_cast<uint8_t *>(destination), length)
+                       : kUsbErrorInvalidHandle);
+}
+
+int SimulatedBus::UsbReadDataAsync(void *handle, void *destination, uint32_t *length,
+                                   uint8_t *transaction) {
+    if (length == nullptr) return usbResult(kUsbErrorInvalidArgument);
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->queueRead(static_cast<uint8_t *>(destination), *length, transaction)
+                       : kUsbErrorInvalidHandle);
+}
+
+int SimulatedBus::UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t transaction, int flag) {
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->wait(transaction, flag, bytesCount) : kUsbErrorInvalidHandle);
+}
+
+int SimulatedBus::UsbGetLastError(uint32_t *code) {
+    if (code == nullptr) return 0;
+    *code = usbLastError();
+    return 1;
+}
+
+SimulatedBus &bus() {
+    static SimulatedBus *const instance =
+        new SimulatedBus(modulesFromEnvironment(std::getenv("OSTREL_SIM")));
+    return *instance;
+}
+
+}  // namespace ostrel::sim

@@ -1,0 +1,30 @@
+#include "usb/sim/simulated_module.h"
+
+#include <limits>
+
+namespace ostrel::sim {
+
+namespace {
+
+Nanos::rep initialGoneAt(const ModuleConfig &config, Nanos pluggedAt) {
+    if (!config.faults.unplugAfter) return std::numeric_limits<Nanos::rep>::max();
+    return (pluggedAt + *config.faults.unplugAfter).count();
+}
+
+}  // namespace
+
+SimulatedModule::SimulatedModule(ModuleConfig config, Nanos pluggedAt)
+    : config_(std::move(config)), goneAt_(initialGoneAt(config_, pluggedAt)) {}
+
+void SimulatedModule::unplugAt(Nanos when) {
+    Nanos::rep current = goneAt_.load();
+    while (when.count() < current && !goneAt_.compare_exchange_weak(current, when.count())) {
+    }
+}
+
+std::shared_ptr<const SignalTable> SimulatedModule::signal() {
+    std::call_once(signalBuilt_, [this] { signal_ = std::make_shared<SignalTable>(config_); });
+    return signal_;
+}
+
+}  // namespace ostrel::sim

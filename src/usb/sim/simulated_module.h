@@ -1,0 +1,38 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "usb/sim/clock.h"
+#include "usb/sim/signal_table.h"
+#include "usb/sim/sim_config.h"
+
+namespace ostrel::sim {
+
+// A module attached to a simulated bus: its configuration, its signal and when it leaves the bus.
+// Shared by the bus and the session that has it open; every member is safe to use from any
+// thread.
+class SimulatedModule {
+  public:
+    SimulatedModule(ModuleConfig config, Nanos pluggedAt);
+
+    const ModuleConfig &config() const { return config_; }
+
+    // The module is attached before this time: its configured unplug time or the moment it
+    // was unplugged by hand, whichever came first.
+    Nanos goneAt() const { return Nanos{goneAt_.load()}; }
+    bool presentAt(Nanos now) const { return now < goneAt(); }
+    void unplugAt(Nanos when);
+
+    // The precomputed signal, built on first use. Throws std::bad_alloc when memory runs out.
+    std::shared_ptr<const SignalTable> signal();
+
+  private:
+    const ModuleConfig config_;
+    std::atomic<Nanos::rep> goneAt_;
+    std::once_flag signalBuilt_;
+    std::shared_ptr<const SignalTable> signal_;  // written once under signalBuilt_
+};
+
+}  // namespace ostrel::sim

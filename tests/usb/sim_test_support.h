@@ -1,0 +1,120 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "usb/sim/clock.h"
+#include "usb/sim/sim_config.h"
+#include "usb/sim/simulated_bus.h"
+#include "usb/usb_error.h"
+
+namespace ostrel::sim::test {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kBlockBytes = 4096;
+constexpr uint16_t kRunBits = 0x0101;
+constexpr uint16_t kSyncBit = 0x0002;
+
+inline ModuleConfig plainModule(std::string name, int words = 8, int kbps = 160) {
+    ModuleConfig config;
+    config.name = std::move(name);
+    config.wordsPerFrame = words;
+    config.kbps = kbps;
+    return config;
+}
+
+inline ModuleConfig withConfig(std::string_view text) {
+    SimConfig parsed = parseSimConfig(text);
+    if (parsed.modules.size() != 1 || !parsed.problems.empty()) {
+        ADD_FAILURE() << "not one well-formed module: " << text;
+        return plainModule("INVALID");
+    }
+    return parsed.modules.front();
+}
+
+// Link time of one 4096-byte block at `kbps`, whatever the frame size: 2048 words x 12.75 bits.
+inline Nanos blockTime(int kbps) {
+    return Nanos{2048LL * 12'750'000 / kbps};
+}
+
+inline uint32_t lastError(SimulatedBus &bus) {
+    uint32_t code = 0;
+    bus.UsbGetLastError(&code);
+    return code;
+}
+
+// A clock that moves on by `step` every time it is read, so that a blocking wait runs through
+// its deadline without another thread and without real sleeping.
+class SteppingClock final : public Clock {
+  public:
+    explicit SteppingClock(Nanos step) : step_(step.count()) {}
+    Nanos now() const override { return Nanos{now_.fetch_add(step_) + step_}; }
+    Nanos pollInterval() const override { return Nanos{0}; }
+    Nanos peek() const { return Nanos{now_.load()}; }
+
+  private:
+    const Nanos::rep step_;
+    mutable std::atomic<Nanos::rep> now_{std::chrono::nanoseconds{1s}.count()};
+};
+
+// A bus on an injected clock with one open module, and the steps of a measurement.
+template <typename ClockType>
+class Rig {
+  public:
+    template <typename... ClockArgs>
+    explicit Rig(ClockArgs... args) : clock(std::make_shared<ClockType>(args...)), bus({}, clock) {}
+
+    void attach(const ModuleConfig &config) {
+        ASSERT_TRUE(bus.plug(config));
+        ASSERT_NE(bus.UsbOpen(&handle, config.name.c_str()), 0) << lastError(bus);
+    }
+
+    void writePort(uint16_t word) { ASSERT_NE(bus.UsbWritePort(handle, 0, &word, 2), 0); }
+    void setRunBits(bool on) { writePort(on ? kRunBits : 0); }
+
+    uint16_t readPort() {
+        uint16_t word = 0, length = 2;
+        EXPECT_NE(bus.UsbReadPort(handle, 0, &word, &length), 0);
+        return word;
+    }
+
+    void setTimeout(uint32_t ms) { ASSERT_NE(bus.UsbSetTimeout(handle, ms), 0); }
+
+    uint8_t queue(uint8_t *buffer, uint32_t length = kBlockBytes) {
+        uint8_t id = 0;
+        EXPECT_NE(bus.UsbReadDataAsync(handle, buffer, &length, &id), 0) << lastError(bus);
+        return id;
+    }
+
+    // Waits (flag 0) or checks (flag 1); returns the error code, kUsbErrorNone on success.
+    uint32_t wait(uint8_t id, int flag = 0, uint32_t *bytes = nullptr) {
+        uint32_t count = 0;
+        if (bus.UsbAsyncWait(handle, &count, id, flag) == 0) return lastError(bus);
+        if (bytes != nullptr) *bytes = count;
+        return kUsbErrorNone;
+    }
+    uint32_t poll(uint8_t id, uint32_t *bytes = nullptr) { return wait(id, 1, bytes); }
+
+    std::shared_ptr<ClockType> clock;
+    SimulatedBus bus;
+    void *handle = nullptr;
+};
+
+using ManualRig = Rig<ManualClock>;
+using SteppingRig = Rig<SteppingClock>;
+
+using Block = std::array<uint8_t, kBlockBytes>;
+
+inline uint16_t wordAt(const uint8_t *bytes, size_t word) {
+    return static_cast<uint16_t>(bytes[word * 2] | (bytes[word * 2 + 1] << 8));
+}
+
+}  // namespace ostrel::sim::test
