@@ -1,11 +1,17 @@
 #include "app/startup.h"
 
+#include <optional>
+#include <string>
+
 #include "display/channel_layout.h"
 #include "display/charts.h"
 #include "logging/log_directory.h"
 #include "telemetry/selections.h"
+#include "timer/async_timer.h"
 #include "ui/ostrel_panel.h"
 #include "ui/panel.h"
+#include "usb/module_discovery.h"
+#include "usb/usb_module.h"
 
 namespace ostrel {
 
@@ -27,10 +33,26 @@ void runMainPanel() {
         startPanel();
         ui::setPanelTop(panel, ui::AUTO_CENTER);
         ui::setPanelLeft(panel, ui::AUTO_CENTER);
-        if (ui::displayPanel(panel) == ui::UI_OK) ui::runEventLoop();
+        if (ui::displayPanel(panel) == ui::UI_OK) {
+            reportModuleLibraryProblem();
+            ui::runEventLoop();
+        }
     }
-    panelHandle = 0;
+    discardMainPanel();
+}
+
+void discardMainPanel() {
+    const int panel = panelHandle.exchange(0);
     ui::discardPanel(panel);
+    // The module scan is still scheduled; end it (its last scan finds no panel)
+    // so that no timer thread outlives the program.
+    DiscardTimer(kAllTimers);
+}
+
+void reportModuleLibraryProblem() {
+    if (std::optional<std::string> problem = usbLibraryLoadProblem()) {
+        ui::showMessage("USB Error", *problem);
+    }
 }
 
 void startPanel() {
@@ -57,6 +79,7 @@ void startPanel() {
     display_change = 0;
     read_log_path();
     fillIdleBlock();
+    startModuleScan();
 }
 
 int panelCB(int /*panel*/, int event, void * /*callbackData*/, int /*eventData1*/,

@@ -8,11 +8,18 @@ namespace ostrel {
 // until the panel's close event; then discards the panel. Main thread.
 void runMainPanel();
 
+// Discards the main panel, then every timer still scheduled. Main thread.
+void discardMainPanel();
+
 // Puts the freshly loaded panel and the program state into their idle form.
 void startPanel();
 
 // The panel's callback: on the close event ends the event loop.
 int panelCB(int panel, int event, void *callbackData, int eventData1, int eventData2);
+
+// Tells the operator, once, when the module library named by
+// OSTREL_MODULE_LIBRARY cannot be used (the program then lists no modules).
+void reportModuleLibraryProblem();
 
 // Attaches the callbacks of the panel and its controls.
 void attachCallbacks(int panel);

@@ -21,10 +21,7 @@ class StartUp : public ::testing::Test {
         attachCallbacks(panelHandle);
         startPanel();
     }
-    void TearDown() override {
-        ui::discardPanel(panelHandle);
-        panelHandle = 0;
-    }
+    void TearDown() override { discardMainPanel(); }
     ui::ControlState control(int id) { return *ui::controlState(panelHandle, id); }
 };
 

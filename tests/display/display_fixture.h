@@ -31,8 +31,7 @@ class StartedPanel : public ::testing::Test {
         startPanel();
     }
     void TearDown() override {
-        ui::discardPanel(panelHandle);
-        panelHandle = 0;
+        discardMainPanel();
         showcharts = 0;
     }
 

@@ -38,10 +38,7 @@ class LogDirectory : public ::testing::Test {
         attachCallbacks(panelHandle);
         startPanel();
     }
-    void stop() {
-        ui::discardPanel(panelHandle);
-        panelHandle = 0;
-    }
+    void stop() { discardMainPanel(); }
     void restart() {
         stop();
         start();

@@ -75,10 +75,10 @@ class QtView : public ::testing::Test {
         commits = 0;
     }
     void TearDown() override {
-        discardPanel(panelHandle);
+        const int panel = panelHandle;
+        discardMainPanel();
         if (!frontend()) return;
-        processUntil([this] { return frontend()->windowOf(panelHandle) == nullptr; });
-        panelHandle = 0;
+        processUntil([panel] { return frontend()->windowOf(panel) == nullptr; });
         installFrontend(nullptr);
     }
     void settle() { QCoreApplication::processEvents(); }
