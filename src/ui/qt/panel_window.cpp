@@ -24,12 +24,15 @@ QRect toQRect(const Rect &r) {
     return QRect(r.left, r.top, r.width, r.height);
 }
 
-// Label rectangles are tight; labels may run to the right up to their control
-// (or spread sideways when they stand above it), so no text is clipped.
-QRect labelGeometry(const Rect &label, const Rect &body) {
+// Label rectangles are tight; a label may run right up to its control, and
+// one still too long moves left (a label above its control spreads sideways),
+// so no text is clipped.
+QRect labelGeometry(const Rect &label, const Rect &body, int textWidth) {
     QRect r = toQRect(label);
     if (label.top + label.height <= body.top) return r.adjusted(-20, 0, 20, 0);
-    if (label.left < body.left) r.setRight(std::max(r.right(), body.left - 3));
+    if (label.left >= body.left) return r;
+    r.setRight(std::max(r.right(), body.left - 3));
+    if (textWidth > r.width()) r.setLeft(r.right() + 1 - textWidth);
     return r;
 }
 
@@ -193,8 +196,9 @@ void PanelWindow::applyControl(const ControlState &state) {
     widgets.body->setEnabled(!state.dimmed);
     applyValue(widgets.body, state);
     if (widgets.label != nullptr) {
-        widgets.label->setGeometry(labelGeometry(state.labelRect, state.body));
         widgets.label->setText(qs(state.label));
+        const int textWidth = widgets.label->fontMetrics().horizontalAdvance(qs(state.label));
+        widgets.label->setGeometry(labelGeometry(state.labelRect, state.body, textWidth + 2));
         widgets.label->setVisible(state.visible);
         widgets.label->setEnabled(!state.dimmed);
     }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "timer/async_timer.h"
 #include "ui/frontend.h"
 #include "ui/operator_input.h"
 #include "ui/ostrel_panel.h"
@@ -24,6 +25,7 @@
 #include "ui/qt/panel_window.h"
 #include "ui/qt/qt_frontend.h"
 #include "ui/qt/strip_chart.h"
+#include "usb/module_discovery.h"
 
 namespace ostrel::ui::qt {
 namespace {
@@ -178,6 +180,27 @@ TEST_F(QtView, ClosingTheWindowEndsTheEventLoop) {
     QTimer::singleShot(0, [this] { window->close(); });
     QTimer::singleShot(10000, [] { QApplication::exit(1); });  // safety net
     EXPECT_EQ(runEventLoop(), 0);
+}
+
+TEST(QtProgram, RunsUntilItsWindowClosesThenDiscardsThePanel) {
+    ASSERT_TRUE(frontend());
+    installFrontend(frontend());
+    int shownPanel = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        PanelWindow *window = frontend()->windowOf(panelHandle);
+        if (window == nullptr || !window->isVisible()) return;
+        shownPanel = panelHandle;
+        window->close();
+    });
+    closer.start(10);
+    QTimer::singleShot(20000, [] { QApplication::exit(1); });  // safety net
+    runMainPanel();
+    EXPECT_GT(shownPanel, 0);
+    EXPECT_EQ(panelHandle, 0);
+    EXPECT_FALSE(panelState(shownPanel).has_value());
+    EXPECT_EQ(DiscardTimer(timerID_Modules), kTimerErrNoSuchTimer) << "no scan outlives the panel";
+    installFrontend(nullptr);
 }
 
 }  // namespace
