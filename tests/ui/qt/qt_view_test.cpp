@@ -39,6 +39,16 @@ std::shared_ptr<QtFrontend> &frontend() {
     return instance;
 }
 
+// Qt must be shut down before the process's exit handlers run, as main does.
+class QtShutdown : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        installFrontend(nullptr);
+        frontend().reset();
+    }
+};
+const auto *const qtShutdown = ::testing::AddGlobalTestEnvironment(new QtShutdown);
+
 // Runs the event loop until `done` holds or 10 s pass.
 template <typename Pred>
 bool processUntil(Pred done) {
@@ -200,6 +210,7 @@ TEST(QtProgram, RunsUntilItsWindowClosesThenDiscardsThePanel) {
     EXPECT_EQ(panelHandle, 0);
     EXPECT_FALSE(panelState(shownPanel).has_value());
     EXPECT_EQ(DiscardTimer(timerID_Modules), kTimerErrNoSuchTimer) << "no scan outlives the panel";
+    EXPECT_TRUE(processUntil([&] { return frontend()->windowOf(shownPanel) == nullptr; }));
     installFrontend(nullptr);
 }
 
