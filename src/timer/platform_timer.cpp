@@ -45,9 +45,11 @@ struct PlatformTimer {
 
 // Guards the fields marked above, of every timer. One mutex for all timers keeps
 // the wait-for links between their threads one consistent graph.
-std::mutex g_timersMutex;
+// Never destroyed, like the condition below: a timer thread discarded from its
+// own tick is detached and may end while the process exits.
+std::mutex &g_timersMutex = *new std::mutex;
 // Signalled when a timer thread has started or has finished a tick.
-std::condition_variable g_timersChanged;
+std::condition_variable &g_timersChanged = *new std::condition_variable;
 
 thread_local PlatformTimer *t_ownTimer = nullptr;  // the timer whose ticks this thread delivers
 

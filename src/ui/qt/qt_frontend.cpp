@@ -35,6 +35,17 @@ struct MessageRequest {
     }
 };
 
+namespace {
+
+// Guards the front end's alive_ and pending_, and orders every hand-over to
+// the GUI thread: a posted task takes it before it touches anything it
+// captured, so the poster's writes are visible to the GUI thread also to
+// tools that cannot see Qt's own event-queue locking. Process-wide, since
+// there is one front end.
+std::mutex handoffMutex;
+
+}  // namespace
+
 std::shared_ptr<QtFrontend> QtFrontend::create(int &argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -49,7 +60,7 @@ QtFrontend::QtFrontend(std::unique_ptr<QApplication> app) : app_(std::move(app))
 
 QtFrontend::~QtFrontend() {
     {
-        std::lock_guard lock(postMutex_);
+        std::lock_guard lock(handoffMutex);
         alive_ = false;
     }
     acknowledgeAllPending();
@@ -62,9 +73,13 @@ bool QtFrontend::onGuiThread() const {
 }
 
 void QtFrontend::postToGui(std::function<void()> task) {
-    std::lock_guard lock(postMutex_);
+    std::lock_guard lock(handoffMutex);
     if (!alive_) return;
-    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    auto run = [task = std::move(task)] {
+        { std::lock_guard handoff(handoffMutex); }
+        task();
+    };
+    QMetaObject::invokeMethod(this, std::move(run), Qt::QueuedConnection);
 }
 
 void QtFrontend::modelChanged() {
@@ -112,13 +127,12 @@ void QtFrontend::showMessage(const std::string &title, const std::string &text) 
     request->title = title;
     request->text = text;
     {
-        std::lock_guard lock(postMutex_);
+        std::lock_guard lock(handoffMutex);
         if (!alive_) return;
         pending_.push_back(request);
         enterModal();  // no operator input from now until it is acknowledged
-        QMetaObject::invokeMethod(
-            this, [this] { serveMessages(); }, Qt::QueuedConnection);
     }
+    postToGui([this] { serveMessages(); });
     request->wait();
 }
 
@@ -126,7 +140,7 @@ void QtFrontend::serveMessages() {
     for (;;) {
         std::shared_ptr<MessageRequest> request;
         {
-            std::lock_guard lock(postMutex_);
+            std::lock_guard lock(handoffMutex);
             if (pending_.empty()) return;
             request = pending_.front();
             pending_.pop_front();
@@ -140,7 +154,7 @@ void QtFrontend::serveMessages() {
 void QtFrontend::acknowledgeAllPending() {
     std::deque<std::shared_ptr<MessageRequest>> left;
     {
-        std::lock_guard lock(postMutex_);
+        std::lock_guard lock(handoffMutex);
         left.swap(pending_);
     }
     for (auto &request : left) {

@@ -58,8 +58,7 @@ class QtFrontend : public QObject, public Frontend {
 
     std::unique_ptr<QApplication> app_;
     std::atomic<bool> syncPending_{false};
-    std::mutex postMutex_;  // guards alive_ and pending_
-    bool alive_ = true;
+    bool alive_ = true;  // alive_ and pending_: guarded by the hand-over mutex
     std::deque<std::shared_ptr<MessageRequest>> pending_;
     std::map<int, std::unique_ptr<PanelWindow>> windows_;  // GUI thread only
     bool busyShown_ = false;                               // GUI thread only
