@@ -26,7 +26,7 @@ void attachCallbacks(int panel) {
 }
 
 void runMainPanel() {
-    const int panel = ui::loadPanel(mainPanelSpec());
+    const int panel = ui::loadPanel(mainPanelDescription());
     panelHandle = panel;
     if (panel > 0) {
         attachCallbacks(panel);

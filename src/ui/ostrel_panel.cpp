@@ -10,8 +10,8 @@
 namespace ostrel {
 namespace {
 
+using ui::ControlDescription;
 using ui::ControlKind;
-using ui::ControlSpec;
 using ui::corners;
 using ui::RingItem;
 
@@ -24,9 +24,9 @@ std::vector<RingItem> channelItems(int count) {
     return items;
 }
 
-ControlSpec control(int id, std::string name, ControlKind kind, std::string label,
-                    ui::Rect labelRect, ui::Rect body, ui::Value value) {
-    ControlSpec c;
+ControlDescription control(int id, std::string name, ControlKind kind, std::string label,
+                           ui::Rect labelRect, ui::Rect body, ui::Value value) {
+    ControlDescription c;
     c.id = id;
     c.constantName = std::move(name);
     c.kind = kind;
@@ -37,9 +37,9 @@ ControlSpec control(int id, std::string name, ControlKind kind, std::string labe
     return c;
 }
 
-ControlSpec ring(int id, std::string name, std::string label, ui::Rect labelRect, ui::Rect body,
-                 std::vector<RingItem> items, int index) {
-    ControlSpec c =
+ControlDescription ring(int id, std::string name, std::string label, ui::Rect labelRect,
+                        ui::Rect body, std::vector<RingItem> items, int index) {
+    ControlDescription c =
         control(id, std::move(name), ControlKind::Ring, std::move(label), labelRect, body, 0);
     c.items = std::move(items);
     c.index = index;
@@ -47,7 +47,7 @@ ControlSpec ring(int id, std::string name, std::string label, ui::Rect labelRect
 }
 
 // Channel n (1..32): a 4-column grid, 175 pixels between columns, 25 between rows.
-ControlSpec channelDisplay(int n) {
+ControlDescription channelDisplay(int n) {
     const int row = (n - 1) / 4;
     const int column = (n - 1) % 4;
     const int top = 190 + 25 * row;
@@ -58,7 +58,7 @@ ControlSpec channelDisplay(int n) {
                    "Channel " + std::to_string(n), label, body, std::string());
 }
 
-std::vector<ControlSpec> settingsAndHeader() {
+std::vector<ControlDescription> settingsAndHeader() {
     const std::vector<RingItem> types = {{" 4 Channel", 4},
                                          {" 8 Channel", 8},
                                          {"16 Channel", 16},
@@ -85,11 +85,12 @@ std::vector<ControlSpec> settingsAndHeader() {
     };
 }
 
-std::vector<ControlSpec> loggingAndMeasurement() {
-    ControlSpec module = ring(usbinterface, "usbinterface", "USB Interface",
-                              corners(140, 12, 155, 95), corners(138, 112, 157, 200), {}, -1);
+std::vector<ControlDescription> loggingAndMeasurement() {
+    ControlDescription module =
+        ring(usbinterface, "usbinterface", "USB Interface", corners(140, 12, 155, 95),
+             corners(138, 112, 157, 200), {}, -1);
     module.value = std::string();
-    ControlSpec startStop =
+    ControlDescription startStop =
         control(meas_start_stop, "meas_start_stop", ControlKind::ToggleButton, "Measurement",
                 corners(118, 723, 133, 790), corners(137, 730, 160, 777), 0);
     startStop.onText = "STOP";
@@ -127,11 +128,11 @@ std::string defaultLogDirectory() {
     return "/";
 }
 
-ui::PanelSpec mainPanelSpec() {
-    ui::PanelSpec panel{PANEL_TITLE, PANEL_WIDTH, DESIGN_HEIGHT, {}};
-    for (ControlSpec &c : settingsAndHeader()) panel.controls.push_back(std::move(c));
+ui::PanelDescription mainPanelDescription() {
+    ui::PanelDescription panel{PANEL_TITLE, PANEL_WIDTH, DESIGN_HEIGHT, {}};
+    for (ControlDescription &c : settingsAndHeader()) panel.controls.push_back(std::move(c));
     for (int n = 1; n <= CHANNEL_DISPLAYS; ++n) panel.controls.push_back(channelDisplay(n));
-    for (ControlSpec &c : loggingAndMeasurement()) panel.controls.push_back(std::move(c));
+    for (ControlDescription &c : loggingAndMeasurement()) panel.controls.push_back(std::move(c));
     return panel;
 }
 

@@ -67,6 +67,6 @@ inline std::atomic<int> panelHandle{0};
 std::string defaultLogDirectory();
 
 // The description of the main panel with its 48 controls as they are at load.
-ui::PanelSpec mainPanelSpec();
+ui::PanelDescription mainPanelDescription();
 
 }  // namespace ostrel

@@ -51,18 +51,20 @@ bool holdsInt(const ControlState &c) {
     return c.kind == ControlKind::ToggleButton || c.kind == ControlKind::OnOffSwitch;
 }
 
-ControlState stateFromSpec(const ControlSpec &spec) {
+ControlState stateFromDescription(const ControlDescription &description) {
     ControlState c;
-    c.id = spec.id;
-    c.kind = spec.kind;
-    c.label = spec.label;
-    c.body = spec.body;
-    c.labelRect = spec.labelRect;
-    c.value = spec.value;
-    c.items = spec.items;
-    c.index = spec.items.empty() ? -1 : std::clamp(spec.index, 0, int(spec.items.size()) - 1);
-    c.onText = spec.onText;
-    c.offText = spec.offText;
+    c.id = description.id;
+    c.kind = description.kind;
+    c.label = description.label;
+    c.body = description.body;
+    c.labelRect = description.labelRect;
+    c.value = description.value;
+    c.items = description.items;
+    c.index = description.items.empty()
+                  ? -1
+                  : std::clamp(description.index, 0, int(description.items.size()) - 1);
+    c.onText = description.onText;
+    c.offText = description.offText;
     return c;
 }
 
@@ -94,7 +96,7 @@ int selectedValue(const ControlState &c, T *out) {
 
 // --- Panel lifecycle ---------------------------------------------------------
 
-int loadPanel(const PanelSpec &spec) {
+int loadPanel(const PanelDescription &description) {
     detail::Store &s = detail::store();
     int handle = 0;
     {
@@ -102,12 +104,12 @@ int loadPanel(const PanelSpec &spec) {
         handle = s.nextHandle++;
         PanelState p;
         p.handle = handle;
-        p.title = spec.title;
-        p.width = spec.width;
-        p.height = spec.height;
+        p.title = description.title;
+        p.width = description.width;
+        p.height = description.height;
         p.revision = ++s.revision;
-        for (const ControlSpec &c : spec.controls) {
-            p.controls[c.id] = stateFromSpec(c);
+        for (const ControlDescription &c : description.controls) {
+            p.controls[c.id] = stateFromDescription(c);
             p.controls[c.id].revision = p.revision;
         }
         s.panels[handle] = std::move(p);

@@ -15,7 +15,7 @@
 namespace ostrel::ui {
 
 // --- Panel lifecycle -------------------------------------------------------
-int loadPanel(const PanelSpec &spec);  // returns a handle > 0
+int loadPanel(const PanelDescription &description);  // returns a handle > 0
 int discardPanel(int panel);
 int displayPanel(int panel);
 int installPanelCallback(int panel, PanelCallback callback, void *callbackData);

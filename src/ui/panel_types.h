@@ -65,7 +65,7 @@ struct RingItem {
 };
 
 // What a control looks like when its panel is loaded.
-struct ControlSpec {
+struct ControlDescription {
     int id = 0;
     std::string constantName;
     ControlKind kind = ControlKind::TextDisplay;
@@ -79,11 +79,11 @@ struct ControlSpec {
     std::string offText;          // toggle button text while its value is 0
 };
 
-struct PanelSpec {
+struct PanelDescription {
     std::string title;
     int width = 0;
     int height = 0;
-    std::vector<ControlSpec> controls;
+    std::vector<ControlDescription> controls;
 };
 
 }  // namespace ostrel::ui

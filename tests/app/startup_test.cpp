@@ -17,7 +17,7 @@ class StartUp : public ::testing::Test {
   protected:
     void SetUp() override {
         ui::headlessFrontend()->reset();
-        panelHandle = ui::loadPanel(mainPanelSpec());
+        panelHandle = ui::loadPanel(mainPanelDescription());
         attachCallbacks(panelHandle);
         startPanel();
     }

@@ -26,7 +26,7 @@ class StartedPanel : public ::testing::Test {
         chart_index_1 = 0;
         chart_index_2 = 1;
         showcharts = 0;
-        panelHandle = ui::loadPanel(mainPanelSpec());
+        panelHandle = ui::loadPanel(mainPanelDescription());
         attachCallbacks(panelHandle);
         startPanel();
     }

@@ -34,7 +34,7 @@ class LogDirectory : public ::testing::Test {
 
     void start() {
         ui::headlessFrontend()->reset();
-        panelHandle = ui::loadPanel(mainPanelSpec());
+        panelHandle = ui::loadPanel(mainPanelDescription());
         attachCallbacks(panelHandle);
         startPanel();
     }

@@ -8,20 +8,20 @@
 namespace ostrel {
 namespace {
 
-const ui::ControlSpec &find(const ui::PanelSpec &panel, int id) {
-    for (const ui::ControlSpec &c : panel.controls) {
+const ui::ControlDescription &find(const ui::PanelDescription &panel, int id) {
+    for (const ui::ControlDescription &c : panel.controls) {
         if (c.id == id) return c;
     }
     throw std::runtime_error("no control " + std::to_string(id));
 }
 
 TEST(MainPanel, HasFortyEightControlsNumberedTwoToFortyNine) {
-    const ui::PanelSpec panel = mainPanelSpec();
+    const ui::PanelDescription panel = mainPanelDescription();
     EXPECT_EQ(panel.title, "Ostrel V1.3.1");
     EXPECT_EQ(panel.width, 836);
     std::set<int> ids;
     std::set<std::string> names;
-    for (const ui::ControlSpec &c : panel.controls) {
+    for (const ui::ControlDescription &c : panel.controls) {
         ids.insert(c.id);
         names.insert(c.constantName);
     }
@@ -33,11 +33,11 @@ TEST(MainPanel, HasFortyEightControlsNumberedTwoToFortyNine) {
 }
 
 TEST(MainPanel, ChannelTableMapsChannelsToTheirDisplays) {
-    const ui::PanelSpec panel = mainPanelSpec();
+    const ui::PanelDescription panel = mainPanelDescription();
     EXPECT_EQ(panel_rings[6], 12) << "channel 7";
     EXPECT_EQ(panel_rings[9], 9) << "channel 10";
     for (int n = 1; n <= CHANNEL_DISPLAYS; ++n) {
-        const ui::ControlSpec &display = find(panel, panel_rings[n - 1]);
+        const ui::ControlDescription &display = find(panel, panel_rings[n - 1]);
         EXPECT_EQ(display.constantName, "channel_" + std::to_string(n));
         EXPECT_EQ(display.label, "Channel " + std::to_string(n));
         EXPECT_EQ(display.body.top, 190 + 25 * ((n - 1) / 4));
@@ -48,8 +48,8 @@ TEST(MainPanel, ChannelTableMapsChannelsToTheirDisplays) {
 }
 
 TEST(MainPanel, RingsStartAsDescribed) {
-    const ui::PanelSpec panel = mainPanelSpec();
-    const ui::ControlSpec &type = find(panel, CH_SLIDE);
+    const ui::PanelDescription panel = mainPanelDescription();
+    const ui::ControlDescription &type = find(panel, CH_SLIDE);
     ASSERT_EQ(type.items.size(), 10u);
     EXPECT_EQ(type.items[0].label, " 4 Channel") << "leading blank kept";
     EXPECT_EQ(type.items[1].label, " 8 Channel");
@@ -57,13 +57,13 @@ TEST(MainPanel, RingsStartAsDescribed) {
     EXPECT_EQ(type.items[5].value, type.items[4].value) << "values repeat: use the index";
     EXPECT_EQ(type.index, 1);
     EXPECT_EQ(type.label, "Telemtry Type");
-    const ui::ControlSpec &speed = find(panel, SPEED_SLIDE);
+    const ui::ControlDescription &speed = find(panel, SPEED_SLIDE);
     EXPECT_EQ(speed.index, 1);
     EXPECT_EQ(speed.items[1].label, "160 kbps");
     EXPECT_EQ(find(panel, CHART_SLIDE_1).index, 0);
     EXPECT_EQ(find(panel, CHART_SLIDE_2).index, 1);
     EXPECT_EQ(find(panel, CHART_SLIDE_2).items.size(), 8u);
-    const ui::ControlSpec &separator = find(panel, FILE_SEP);
+    const ui::ControlDescription &separator = find(panel, FILE_SEP);
     EXPECT_EQ(separator.items[separator.index].label, "Comma");
     EXPECT_EQ(separator.items[separator.index].value, ui::Value(1));
     EXPECT_TRUE(find(panel, usbinterface).items.empty());
@@ -71,8 +71,8 @@ TEST(MainPanel, RingsStartAsDescribed) {
 }
 
 TEST(MainPanel, LogPathStartsAtTheHomeDirectory) {
-    const ui::PanelSpec panel = mainPanelSpec();
-    const ui::ControlSpec &logPath = find(panel, LOGPATH);
+    const ui::PanelDescription panel = mainPanelDescription();
+    const ui::ControlDescription &logPath = find(panel, LOGPATH);
     EXPECT_EQ(logPath.value, ui::Value(defaultLogDirectory()));
     EXPECT_FALSE(defaultLogDirectory().empty());
     EXPECT_EQ(find(panel, meas_start_stop).offText, "START");

@@ -32,8 +32,8 @@ int recordPanel(int, int event, void *, int, int) {
     return 0;
 }
 
-ControlSpec make(int id, ControlKind kind, Value value) {
-    ControlSpec c;
+ControlDescription make(int id, ControlKind kind, Value value) {
+    ControlDescription c;
     c.id = id;
     c.kind = kind;
     c.value = std::move(value);
@@ -43,17 +43,17 @@ ControlSpec make(int id, ControlKind kind, Value value) {
 class OperatorInput : public ::testing::Test {
   protected:
     void SetUp() override {
-        PanelSpec spec{"Test", 100, 100, {}};
-        ControlSpec ring = make(RING, ControlKind::Ring, 0);
+        PanelDescription description{"Test", 100, 100, {}};
+        ControlDescription ring = make(RING, ControlKind::Ring, 0);
         ring.items = {{"a", 10}, {"b", 20}};
         ring.index = 0;
-        spec.controls = {ring,
-                         make(TOGGLE, ControlKind::ToggleButton, 0),
-                         make(SWITCH, ControlKind::OnOffSwitch, 0),
-                         make(FIELD, ControlKind::TextField, std::string()),
-                         make(BUTTON, ControlKind::CommandButton, 0),
-                         make(DISPLAY, ControlKind::TextDisplay, std::string())};
-        panel = loadPanel(spec);
+        description.controls = {ring,
+                                make(TOGGLE, ControlKind::ToggleButton, 0),
+                                make(SWITCH, ControlKind::OnOffSwitch, 0),
+                                make(FIELD, ControlKind::TextField, std::string()),
+                                make(BUTTON, ControlKind::CommandButton, 0),
+                                make(DISPLAY, ControlKind::TextDisplay, std::string())};
+        panel = loadPanel(description);
         for (int id : {RING, TOGGLE, SWITCH, FIELD, BUTTON, DISPLAY}) {
             installControlCallback(panel, id, recordControl, nullptr);
         }

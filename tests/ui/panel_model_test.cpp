@@ -14,30 +14,30 @@ namespace {
 
 enum { RING = 2, TEXT_RING = 3, DISPLAY = 4, TOGGLE = 5, CHART_ID = 6 };
 
-PanelSpec testPanel() {
-    PanelSpec spec{"Test", 300, 200, {}};
-    ControlSpec ring;
+PanelDescription testPanel() {
+    PanelDescription description{"Test", 300, 200, {}};
+    ControlDescription ring;
     ring.id = RING;
     ring.kind = ControlKind::Ring;
     ring.items = {{"one", 1}, {"two", 2}, {"three", 3}};
     ring.index = 1;
-    ControlSpec textRing;
+    ControlDescription textRing;
     textRing.id = TEXT_RING;
     textRing.kind = ControlKind::Ring;
-    ControlSpec display;
+    ControlDescription display;
     display.id = DISPLAY;
     display.kind = ControlKind::TextDisplay;
     display.value = std::string("initial");
-    ControlSpec toggle;
+    ControlDescription toggle;
     toggle.id = TOGGLE;
     toggle.kind = ControlKind::ToggleButton;
     toggle.value = 0;
-    ControlSpec chart;
+    ControlDescription chart;
     chart.id = CHART_ID;
     chart.kind = ControlKind::StripChart;
     chart.value = 0;
-    spec.controls = {ring, textRing, display, toggle, chart};
-    return spec;
+    description.controls = {ring, textRing, display, toggle, chart};
+    return description;
 }
 
 class PanelModel : public ::testing::Test {
@@ -100,7 +100,7 @@ TEST_F(PanelModel, RefilledRingKeepsTheSelectedLabelWhileListed) {
 }
 
 TEST_F(PanelModel, AttributesAndTopMoveTheLabelAlong) {
-    PanelSpec withLabel = testPanel();
+    PanelDescription withLabel = testPanel();
     withLabel.controls[0].body = {100, 50, 80, 20};
     withLabel.controls[0].labelRect = {102, 10, 30, 15};
     const int other = loadPanel(withLabel);

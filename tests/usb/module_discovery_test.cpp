@@ -51,7 +51,7 @@ class ModuleRing : public ::testing::Test {
         setenv("OSTREL_SIM", "", 1);
     }
     void SetUp() override {
-        panelHandle = ui::loadPanel(mainPanelSpec());
+        panelHandle = ui::loadPanel(mainPanelDescription());
         for (const std::string &name : sim::bus().moduleNames()) sim::bus().unplug(name);
     }
     void TearDown() override {

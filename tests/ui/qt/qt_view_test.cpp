@@ -76,7 +76,7 @@ class QtView : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(frontend());
         installFrontend(frontend());
-        panelHandle = loadPanel(mainPanelSpec());
+        panelHandle = loadPanel(mainPanelDescription());
         attachCallbacks(panelHandle);
         startPanel();
         setPanelTop(panelHandle, AUTO_CENTER);
