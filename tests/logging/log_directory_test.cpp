@@ -1,14 +1,20 @@
-// Choosing the log directory and finding it again after a restart, through the
-// headless runtime, with "log_path.dat" in a temporary working directory.
+// The log directory: its 260-byte record, and choosing it and finding it again
+// after a restart through the headless runtime. Each panel test runs in a fresh
+// temporary working directory, where "log_path.dat" lives.
 #include "logging/log_directory.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/startup.h"
-#include "temp_directory.h"
+#include "logging/log_path_record.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/ostrel_panel.h"
@@ -19,17 +25,31 @@ namespace ostrel {
 namespace {
 
 using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+void writeBytes(const std::string &bytes) {
+    std::ofstream(log_path_file, std::ios::binary) << bytes;
+}
+
+std::string readBytes() {
+    std::ifstream in(log_path_file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 class LogDirectory : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(temp.path().empty());
-        workingDirectory.emplace(temp.path());
+        std::string pattern = (fs::temp_directory_path() / "ostrel-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        temp = pattern;
+        fs::current_path(temp);
         start();
     }
     void TearDown() override {
-        stop();
-        workingDirectory.reset();
+        discardMainPanel();
+        std::error_code ignored;
+        fs::current_path(previous, ignored);
+        if (!temp.empty()) fs::remove_all(temp, ignored);
     }
 
     void start() {
@@ -38,12 +58,10 @@ class LogDirectory : public ::testing::Test {
         attachCallbacks(panelHandle);
         startPanel();
     }
-    void stop() { discardMainPanel(); }
     void restart() {
-        stop();
+        discardMainPanel();
         start();
     }
-
     // The operator presses "Path" and the dialog answers `answer` (nullopt: Cancel).
     void choose(std::optional<std::string> answer) {
         ui::headlessFrontend()->scriptDirectory(std::move(answer));
@@ -52,16 +70,33 @@ class LogDirectory : public ::testing::Test {
     std::string logPath() const { return ui::controlState(panelHandle, LOGPATH)->text(); }
     std::vector<ui::RecordedMessage> messages() const { return ui::headlessFrontend()->messages(); }
 
-    TempDirectory temp;
-    std::filesystem::path file = temp.path() / "log_path.dat";
-    std::optional<WorkingDirectory> workingDirectory;
+    const fs::path previous = fs::current_path();
+    fs::path temp;
 };
 
-// --- Choosing and remembering ----------------------------------------------------
+TEST_F(LogDirectory, RecordIsRewrittenInPlaceToExactly260Bytes) {
+    writeBytes(std::string(300, 'x'));
+    ASSERT_FALSE(writeLogPathFile(log_path_file, std::string(259, 'p')));
+    EXPECT_EQ(readBytes(), std::string(259, 'p') + '\0');
+    ASSERT_FALSE(writeLogPathFile(log_path_file, "/b"));
+    EXPECT_EQ(readBytes(), "/b"s + std::string(258, '\0')) << "no tail of the longer path";
+    // A zero byte inside would cut the path: refused, and the file left alone.
+    EXPECT_EQ(writeLogPathFile(log_path_file, "/a\0b"s), std::errc::filename_too_long);
+    EXPECT_EQ(readLogPathFile(log_path_file), "/b");
+}
 
-TEST_F(LogDirectory, FirstStartWithoutFileShowsTheDefault) {
-    EXPECT_EQ(logPath(), defaultLogDirectory());
-    EXPECT_FALSE(std::filesystem::exists(file)) << "reading creates no file";
+TEST(LogPathRecord, PathEndsAtTheFirstZeroByteInTheFirst260) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"/logs\0junk\0"s, "/logs"},
+        {"\0/logs"s, ""},
+        {std::string(259, 'a') + '\0' + std::string(50, 'b'), std::string(259, 'a')},
+        {std::string(259, 'a'), std::string(259, 'a')},  // short without a zero: as it is
+        {std::string(260, 'a'), std::nullopt},           // 260 without one: ignored, not cut
+        {std::string(260, 'a') + '\0', std::nullopt},    // a zero beyond the record
+    };
+    for (const auto &[bytes, path] : cases) {
+        EXPECT_EQ(decodeLogPathRecord(bytes), path) << bytes.size() << " bytes";
+    }
 }
 
 TEST_F(LogDirectory, ChosenDirectoryIsShownSavedAndBackAfterRestart) {
@@ -69,8 +104,7 @@ TEST_F(LogDirectory, ChosenDirectoryIsShownSavedAndBackAfterRestart) {
     EXPECT_EQ(ui::headlessFrontend()->directoryDialogTitles(),
               std::vector<std::string>{"Log-Directory"});
     EXPECT_EQ(logPath(), "/data/ostrel logs");
-    EXPECT_EQ(readBytes(file), "/data/ostrel logs"s + std::string(260 - 17, '\0'));
-
+    EXPECT_EQ(readBytes(), "/data/ostrel logs"s + std::string(260 - 17, '\0'));
     restart();
     EXPECT_EQ(logPath(), "/data/ostrel logs");
     EXPECT_TRUE(messages().empty());
@@ -79,58 +113,47 @@ TEST_F(LogDirectory, ChosenDirectoryIsShownSavedAndBackAfterRestart) {
 TEST_F(LogDirectory, CancelChangesNeitherTheFieldNorTheFile) {
     choose(std::nullopt);
     EXPECT_EQ(logPath(), defaultLogDirectory());
-    EXPECT_FALSE(std::filesystem::exists(file));
-
+    EXPECT_FALSE(fs::exists(log_path_file)) << "neither start-up nor cancel creates it";
     choose("/first");
-    const std::string saved = readBytes(file);
+    const std::string saved = readBytes();
     choose(std::nullopt);
     EXPECT_EQ(logPath(), "/first");
-    EXPECT_EQ(readBytes(file), saved);
+    EXPECT_EQ(readBytes(), saved);
     EXPECT_TRUE(messages().empty());
 }
-
-// --- Paths and files that do not fit ---------------------------------------------
 
 TEST_F(LogDirectory, PathTooLongForTheRecordIsRefusedWithAMessage) {
     choose("/kept");
     choose("/" + std::string(259, 'd'));  // 260 bytes
     EXPECT_EQ(logPath(), "/kept");
-    EXPECT_EQ(readBytes(file), "/kept"s + std::string(255, '\0'));
+    EXPECT_EQ(readBytes(), "/kept"s + std::string(255, '\0'));
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0].title, "Path Error");
     EXPECT_NE(messages()[0].text.find("259"), std::string::npos) << messages()[0].text;
-
-    const std::string longest = "/" + std::string(258, 'd');
-    choose(longest);
-    EXPECT_EQ(logPath(), longest);
-    restart();
-    EXPECT_EQ(logPath(), longest);
 }
 
 TEST_F(LogDirectory, FailedWriteIsReportedAndTheChoiceHoldsForThisRun) {
-    std::filesystem::create_directory(file);  // cannot be written, not even by root
+    fs::create_directory(log_path_file);  // cannot be written, not even by root
     choose("/data");
     EXPECT_EQ(logPath(), "/data");
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0].title, "Path Error");
     EXPECT_NE(messages()[0].text.find("log_path.dat"), std::string::npos) << messages()[0].text;
-
     restart();
-    EXPECT_EQ(logPath(), defaultLogDirectory()) << "not remembered";
+    EXPECT_EQ(logPath(), defaultLogDirectory()) << "not remembered, and no unreadable file read";
 }
 
 TEST_F(LogDirectory, OddFilesAtStartUp) {
-    writeBytes(file, " /data/logs \r\n");  // another tool's file: used as it is
-    restart();
-    EXPECT_EQ(logPath(), " /data/logs \r\n");
-
-    writeBytes(file, std::string(300, 'x'));  // no zero byte in 260: ignored
-    restart();
-    EXPECT_EQ(logPath(), defaultLogDirectory());
-
-    writeBytes(file, "");
-    restart();
-    EXPECT_EQ(logPath(), "");
+    const std::pair<std::string, std::string> cases[] = {
+        {" /data/logs \r\n", " /data/logs \r\n"},        // short without a zero byte: as it is
+        {std::string(300, 'x'), defaultLogDirectory()},  // long without one: ignored
+        {"", ""},
+    };
+    for (const auto &[bytes, path] : cases) {
+        writeBytes(bytes);
+        restart();
+        EXPECT_EQ(logPath(), path) << bytes.size() << " bytes";
+    }
     EXPECT_TRUE(messages().empty());
 }
 

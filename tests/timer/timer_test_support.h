@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -18,10 +18,8 @@ namespace ostrel::test {
 
 using namespace std::chrono_literals;
 
-// Long enough for a loaded machine; reached only when a test fails.
-inline constexpr auto kDeadline = 10s;
-// A window in which nothing may happen; a slow machine only makes it stricter.
-inline constexpr auto kQuietWindow = 150ms;
+inline constexpr auto kDeadline = 10s;       // reached only when a test fails
+inline constexpr auto kQuietWindow = 150ms;  // nothing may happen in it
 
 // Polls until the condition holds; false when the deadline passes first.
 inline bool WaitUntil(const std::function<bool()> &condition) {
@@ -50,7 +48,6 @@ class Recorder {
         {
             std::lock_guard lock(self->mutex_);
             self->events_.push_back(recorded);
-            self->changed_.notify_all();
         }
         if (self->onEvent) self->onEvent(recorded);
         return 0;
@@ -62,18 +59,11 @@ class Recorder {
     }
 
     int Count(int event) const {
-        int count = 0;
-        for (const TimerEvent &recorded : Events()) count += recorded.event == event ? 1 : 0;
-        return count;
+        return static_cast<int>(std::ranges::count(Events(), event, &TimerEvent::event));
     }
 
     bool WaitForCount(int event, int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] {
-            int seen = 0;
-            for (const TimerEvent &recorded : events_) seen += recorded.event == event ? 1 : 0;
-            return seen >= count;
-        });
+        return WaitUntil([&] { return Count(event) >= count; });
     }
 
     std::function<void(const TimerEvent &)> onEvent;
@@ -81,7 +71,6 @@ class Recorder {
 
   private:
     mutable std::mutex mutex_;  // guards events_, written by timer and discarding threads
-    std::condition_variable changed_;
     std::vector<TimerEvent> events_;
 };
 
@@ -91,31 +80,42 @@ class TimerTest : public ::testing::Test {
     void SetUp() override { Reset(); }
     void TearDown() override { Reset(); }
 
+    // Discards every timer and waits until no discard still runs on another
+    // thread (an expired timer's discard runs on its own): then identifiers
+    // restart at 1.
     static void Reset() {
         ResumeTimerCallbacks();
         unsetenv("OS");
         timer_testing::UseClock(nullptr);
         timer_testing::UseResolution(nullptr);
         timer_testing::ForgetCachedResolution();
-        EXPECT_TRUE(WaitForIdleService());
-    }
-
-    // Discards every timer and waits until no discard is still running on
-    // another thread (an expired timer's discard callback runs on its own
-    // thread). Only then does a new timer get identifier 1.
-    static bool WaitForIdleService() {
-        return WaitUntil([] {
+        EXPECT_TRUE(WaitUntil([] {
             DiscardTimer(kAllTimers);
             const int id = CreateTimer(100.0, -1, 0, nullptr, nullptr);
             DiscardTimer(id);
             return id == 1;
-        });
+        }));
     }
 
-    // Declared in the fixture so that they outlive every timer of a test.
-    Recorder first_;
-    Recorder second_;
-    Recorder third_;
+    static int CreateQuiet(Recorder &recorder) {  // never ticks during a test
+        return CreateTimer(100.0, -1, 0, Recorder::Callback, &recorder);
+    }
+    static int CreateTicking(Recorder &recorder) {
+        return CreateTimer(0.01, -1, 1, Recorder::Callback, &recorder);
+    }
+
+    // Expects exactly one discard event of the recorder and nothing after it.
+    static void ExpectSilentAfterDiscard(const Recorder &recorder) {
+        std::this_thread::sleep_for(kQuietWindow);
+        const std::vector<TimerEvent> events = recorder.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().event, kTimerDiscardEvent);
+        EXPECT_EQ(recorder.Count(kTimerDiscardEvent), 1);
+    }
+
+    // Members of the fixture, so that they outlive every timer of a test.
+    Recorder first_, second_, third_;
+    std::atomic<int> ticks_{0};
 };
 
 }  // namespace ostrel::test

@@ -1,6 +1,5 @@
-// Pacing and framing of the simulated stream, driven by injected clocks.
-#include <thread>
-
+// The stream of a simulated module: port word and run bits, pacing, framing, time-outs and
+// close, driven by injected clocks.
 #include "sim_test_support.h"
 #include "usb/sim/signal_table.h"
 
@@ -17,61 +16,92 @@ uint64_t framesPerBlock(const ModuleConfig &config) {
     return kBlockBytes / (2 * config.wordsPerFrame);
 }
 
-TEST(SimStream, BlockPeriodFollowsTheLinkSpeed) {
-    EXPECT_EQ(blockTime(160), 163200us);
-    EXPECT_EQ(blockTime(640), 40800us);
-    for (const int kbps : {40, 160, 320, 640}) {
-        SCOPED_TRACE(kbps);
-        ManualRig rig(1s);
-        rig.attach(plainModule("M", 8, kbps));
-        Block first{}, second{};
-        rig.setRunBits(true);
-        const uint8_t a = rig.queue(first.data());
-        const uint8_t b = rig.queue(second.data());
-        rig.clock->advance(blockTime(kbps) - 1ns);
-        EXPECT_EQ(rig.poll(a), kUsbErrorPending);
-        rig.clock->advance(1ns);
-        uint32_t bytes = 0;
-        EXPECT_EQ(rig.poll(a, &bytes), kUsbErrorNone);
-        EXPECT_EQ(bytes, kBlockBytes);
-        rig.clock->advance(blockTime(kbps) - 1ns);
-        EXPECT_EQ(rig.poll(b), kUsbErrorPending);
-        rig.clock->advance(1ns);
-        EXPECT_EQ(rig.poll(b), kUsbErrorNone);
+TEST(SimPort, WrittenBitsReadBackAndTheSyncBitIsTheReceivers) {
+    ManualRig rig(1s);
+    rig.attach(simModule("M"));
+    EXPECT_EQ(rig.readPort(), kSyncBit);
+    const uint16_t rows[][2] = {{0xA5F0, 0xA5F0 | kSyncBit}, {0, kSyncBit}, {0xFFFF, 0xFFFF}};
+    for (const auto &[written, read] : rows) {
+        rig.writePort(written);
+        EXPECT_EQ(rig.readPort(), read) << written;
     }
+    // A one-byte access touches the low byte only.
+    rig.writePort(0x1200);
+    uint16_t word = 0x0034, length = 1;
+    ASSERT_NE(rig.bus.UsbWritePort(rig.handle, 0, &word, 1), 0);
+    EXPECT_EQ(rig.readPort(), 0x1234 | kSyncBit);
+    ASSERT_NE(rig.bus.UsbReadPort(rig.handle, 0, &word, &length), 0);
+    EXPECT_EQ(word, 0x34 | kSyncBit);
+    length = 2;
+    EXPECT_EQ(rig.bus.UsbReadPort(rig.handle, 1, &word, &length), 0);  // only port 0
+    EXPECT_EQ(lastError(rig.bus), kUsbErrorInvalidArgument);
 }
 
-TEST(SimStream, PaceFactorScalesTheBlockPeriod) {
+TEST(SimPort, StreamRunsOnlyWhileBothRunBitsAreSet) {
     ManualRig rig(1s);
-    rig.attach(withConfig("M:kbps=160,pace=4"));
+    rig.attach(simModule("M:kbps=640"));
     Block block{};
-    rig.setRunBits(true);
     const uint8_t id = rig.queue(block.data());
-    rig.clock->advance(blockTime(160) / 4 - 1us);
+    rig.clock->advance(10s);
+    EXPECT_EQ(rig.poll(id), kUsbErrorPending);  // queued before the run bits: no data yet
+    rig.writePort(0x0001);
+    rig.clock->advance(10s);
+    EXPECT_EQ(rig.poll(id), kUsbErrorPending);  // one run bit is not enough
+    rig.writePort(kRunBits | 0x0040);
+    // The stream starts at the write, so the first block needs one block time from now.
+    rig.clock->advance(blockTime(640) - 1us);
     EXPECT_EQ(rig.poll(id), kUsbErrorPending);
     rig.clock->advance(1us);
     EXPECT_EQ(rig.poll(id), kUsbErrorNone);
+    EXPECT_EQ(rig.readPort(), 0x0143);
 }
 
-TEST(SimStream, FastPaceCompletesReadsAsSoonAsTheyAreWaitedFor) {
-    ManualRig rig(1s);
-    const ModuleConfig config = withConfig("M:words=16,pace=fast");
-    rig.attach(config);
-    rig.setRunBits(true);
-    std::vector<Block> blocks(16);
-    std::vector<uint8_t> ids;
-    for (Block &block : blocks) ids.push_back(rig.queue(block.data()));
-    for (size_t k = 0; k < blocks.size(); ++k) {
-        ASSERT_EQ(rig.wait(ids[k]), kUsbErrorNone);
-        EXPECT_EQ(blocks[k], expectedBlock(config, k * framesPerBlock(config)));
+TEST(SimPort, WarmUpReadsReturnAtOnceBeforeTheRunBits) {
+    SteppingRig rig(1ms);
+    rig.attach(simModule("M"));
+    std::array<uint8_t, 4096> idle{};
+    uint32_t length = 512;
+    const Nanos start = rig.clock->peek();
+    ASSERT_NE(rig.bus.UsbReadData(rig.handle, idle.data(), &length), 0);
+    ASSERT_NE(rig.bus.UsbReadData(rig.handle, idle.data(), &length), 0);
+    EXPECT_EQ(length, 512u);
+    EXPECT_LT(rig.clock->peek() - start, 100ms);  // no wait for a time-out
+    for (size_t w = 0; w < 256; ++w) EXPECT_EQ(idle[2 * w] & 0x0F, 0) << w;  // bits 15..4
+    EXPECT_EQ(std::count(idle.begin() + 512, idle.end(), 0), 4096 - 512);    // never past length
+}
+
+TEST(SimStream, BlockPeriodFollowsTheLinkSpeedAndPace) {
+    EXPECT_EQ(blockTime(160), 163200us);
+    EXPECT_EQ(blockTime(640), 40800us);
+    const struct {
+        const char *config;
+        Nanos period;
+    } rows[] = {{"M:kbps=40", blockTime(40)},
+                {"M:kbps=160", blockTime(160)},
+                {"M:words=32,kbps=640", blockTime(640)},
+                {"M:kbps=160,pace=4", blockTime(160) / 4}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.config);
+        ManualRig rig(1s);
+        rig.attach(simModule(row.config));
+        rig.writePort(kRunBits);
+        std::vector<Block> blocks(2);
+        for (const uint8_t id : rig.queueAll(blocks)) {
+            rig.clock->advance(row.period - 1ns);
+            EXPECT_EQ(rig.poll(id), kUsbErrorPending);
+            rig.clock->advance(1ns);
+            uint32_t bytes = 0;
+            EXPECT_EQ(rig.poll(id, &bytes), kUsbErrorNone);
+            EXPECT_EQ(bytes, kBlockBytes);
+        }
     }
 }
 
 TEST(SimStream, BlocksAreConsecutiveWholeFramesOfTheSignal) {
     ManualRig rig(1s);
-    const ModuleConfig config = plainModule("M", 32, 640);
+    const ModuleConfig config = simModule("M:words=32,kbps=640");
     rig.attach(config);
-    rig.setRunBits(true);
+    rig.writePort(kRunBits);
     Block a{}, b{}, shortRead{}, c{};
     const uint8_t ids[] = {rig.queue(a.data()), rig.queue(b.data()),
                            rig.queue(shortRead.data(), 100), rig.queue(c.data())};
@@ -84,33 +114,13 @@ TEST(SimStream, BlocksAreConsecutiveWholeFramesOfTheSignal) {
     EXPECT_EQ(c, expectedBlock(config, 130));
 }
 
-TEST(SimStream, SteeringFramesStayAlignedInEveryBlock) {
-    ManualRig rig(1s);
-    rig.attach(withConfig("STEER:signal=steering,pace=fast"));
-    rig.setRunBits(true);
-    Block odd{};
-    ASSERT_EQ(rig.wait(rig.queue(odd.data(), 70)), kUsbErrorNone);
-    for (int round = 0; round < 20; ++round) {
-        Block block{};
-        ASSERT_EQ(rig.wait(rig.queue(block.data())), kUsbErrorNone);
-        for (size_t frame = 0; frame < 64; ++frame) {
-            const uint8_t *f = block.data() + frame * 64;
-            ASSERT_EQ(wordAt(f, 30), 0x8000);
-            ASSERT_EQ(wordAt(f, 31), 0x8000);
-            for (size_t w = 0; w < 10; ++w) ASSERT_EQ(wordAt(f, w), wordAt(f, w + 10));
-        }
-    }
-}
-
 TEST(SimStream, SixteenReadsInFlightCompleteInQueueOrder) {
     ManualRig rig(1s);
-    const ModuleConfig config = plainModule("M", 8, 160);
+    const ModuleConfig config = simModule("M");
     rig.attach(config);
-    rig.setRunBits(true);
+    rig.writePort(kRunBits);
     std::vector<Block> blocks(16);
-    std::vector<uint8_t> ids;
-    for (Block &block : blocks) ids.push_back(rig.queue(block.data()));
-
+    const std::vector<uint8_t> ids = rig.queueAll(blocks);
     rig.clock->advance(5 * blockTime(160) + blockTime(160) / 2);
     EXPECT_EQ(rig.poll(ids[10]), kUsbErrorPending);
     // Waiting for the fifth completes the four ahead of it too.
@@ -128,17 +138,15 @@ TEST(SimStream, SixteenReadsInFlightCompleteInQueueOrder) {
 
 TEST(SimStream, CatchesUpWithWhatTheLinkCarriedDuringAStall) {
     ManualRig rig(1s);
-    const ModuleConfig config = plainModule("M", 8, 160);
+    const ModuleConfig config = simModule("M");
     rig.attach(config);
-    rig.setRunBits(true);
+    rig.writePort(kRunBits);
     std::vector<Block> ring(16);
-    std::vector<uint8_t> ids;
-    for (Block &block : ring) ids.push_back(rig.queue(block.data()));
+    std::vector<uint8_t> ids = rig.queueAll(ring);
     rig.clock->advance(10s);  // 10 s = 61.27 block times
 
     int caughtUp = 0;
-    for (size_t k = 0;; k = (k + 1) % ring.size()) {
-        if (rig.poll(ids[k]) != kUsbErrorNone) break;
+    for (size_t k = 0; rig.poll(ids[k]) == kUsbErrorNone; k = (k + 1) % ring.size()) {
         EXPECT_EQ(ring[k], expectedBlock(config, caughtUp * framesPerBlock(config)));
         ++caughtUp;
         ids[k] = rig.queue(ring[k].data());
@@ -150,13 +158,12 @@ TEST(SimStream, CatchesUpWithWhatTheLinkCarriedDuringAStall) {
 
 TEST(SimStream, ClearingTheRunBitsEndsOutstandingReadsAtOnce) {
     ManualRig rig(1s);
-    rig.attach(plainModule("M", 8, 160));
-    rig.setRunBits(true);
+    rig.attach(simModule("M"));
+    rig.writePort(kRunBits);
     std::vector<Block> blocks(16);
-    std::vector<uint8_t> ids;
-    for (Block &block : blocks) ids.push_back(rig.queue(block.data()));
+    const std::vector<uint8_t> ids = rig.queueAll(blocks);
     rig.clock->advance(blockTime(160) * 5 / 2);
-    rig.setRunBits(false);
+    rig.writePort(0);
 
     uint32_t bytes = 0;
     EXPECT_EQ(rig.poll(ids[0], &bytes), kUsbErrorNone);
@@ -167,25 +174,12 @@ TEST(SimStream, ClearingTheRunBitsEndsOutstandingReadsAtOnce) {
     for (int k = 3; k < 16; ++k) EXPECT_EQ(rig.wait(ids[k]), kUsbErrorStreamStopped) << k;
 }
 
-TEST(SimStream, DrainingSixteenReadsTakesAtMostSixteenBlockTimes) {
-    SteppingRig rig(50us);
-    rig.attach(plainModule("M", 32, 640));
-    rig.setTimeout(2000);
-    rig.setRunBits(true);
-    std::vector<Block> blocks(16);
-    std::vector<uint8_t> ids;
-    for (Block &block : blocks) ids.push_back(rig.queue(block.data()));
-    const Nanos start = rig.clock->peek();
-    for (const uint8_t id : ids) ASSERT_EQ(rig.wait(id), kUsbErrorNone);
-    EXPECT_LE(rig.clock->peek() - start, 16 * blockTime(640) + 1ms);
-}
-
 TEST(SimStream, WaitTimesOutAndTheReadIsCancelled) {
     SteppingRig rig(100us);
-    const ModuleConfig config = plainModule("M", 8, 160);
+    const ModuleConfig config = simModule("M");
     rig.attach(config);
     rig.setTimeout(10);
-    rig.setRunBits(true);
+    rig.writePort(kRunBits);
     Block late{}, next{};
     const uint8_t lateId = rig.queue(late.data());
     const Nanos start = rig.clock->peek();
@@ -197,97 +191,38 @@ TEST(SimStream, WaitTimesOutAndTheReadIsCancelled) {
 
     // The time-out applies to later waits; the stream is not shifted by the cancelled read.
     rig.setTimeout(2000);
-    const uint8_t nextId = rig.queue(next.data());
-    EXPECT_EQ(rig.wait(nextId), kUsbErrorNone);
+    EXPECT_EQ(rig.wait(rig.queue(next.data())), kUsbErrorNone);
     EXPECT_EQ(next, expectedBlock(config, 0));
 }
 
-TEST(SimStream, BlockingReadWhileStreamingQueuesBehindTheAsyncReads) {
-    SteppingRig rig(100us);
-    const ModuleConfig config = plainModule("M", 8, 640);
-    rig.attach(config);
-    rig.setRunBits(true);
-    Block async{}, blocking{};
-    const uint8_t id = rig.queue(async.data());
-    uint32_t length = kBlockBytes;
-    ASSERT_NE(rig.bus.UsbReadData(rig.handle, blocking.data(), &length), 0);
-    EXPECT_EQ(length, kBlockBytes);
-    EXPECT_EQ(rig.poll(id), kUsbErrorNone);
-    EXPECT_EQ(async, expectedBlock(config, 0));
-    EXPECT_EQ(blocking, expectedBlock(config, framesPerBlock(config)));
-}
-
-TEST(SimStream, TransactionIdentifiersAreReusedOnlyWhenFree) {
+TEST(SimStream, At256ReadsInFlightQueuingIsRefused) {
     ManualRig rig(1s);
-    rig.attach(withConfig("M:pace=fast"));
-    std::vector<Block> blocks(256);
+    rig.attach(simModule("M:pace=fast"));
+    std::vector<Block> blocks(257);
     std::vector<uint8_t> ids;
-    for (Block &block : blocks) ids.push_back(rig.queue(block.data()));
+    for (size_t k = 0; k < 256; ++k) ids.push_back(rig.queue(blocks[k].data()));
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
     uint32_t length = kBlockBytes;
     uint8_t id = 0;
-    Block extra{};
-    EXPECT_EQ(rig.bus.UsbReadDataAsync(rig.handle, extra.data(), &length, &id), 0);
+    EXPECT_EQ(rig.bus.UsbReadDataAsync(rig.handle, blocks[256].data(), &length, &id), 0);
     EXPECT_EQ(lastError(rig.bus), kUsbErrorTooManyTransfers);
 }
 
-TEST(SimStream, CloseCancelsReadsInFlightAndWakesTheWaiter) {
+TEST(SimStream, CloseWakesABlockedWaiterAndNeverWritesFreedBuffers) {
     ManualRig rig(1s);
-    rig.attach(plainModule("M", 8, 160));
-    rig.setRunBits(true);
+    rig.attach(simModule("M"));
+    rig.writePort(kRunBits);
     auto blocks = std::make_unique<std::vector<Block>>(16);
-    std::vector<uint8_t> ids;
-    for (Block &block : *blocks) ids.push_back(rig.queue(block.data()));
+    const std::vector<uint8_t> ids = rig.queueAll(*blocks);
     rig.setTimeout(60'000);
-
-    std::atomic<uint32_t> waitError{kUsbErrorNone};
-    std::thread waiter([&] { waitError = rig.wait(ids[0]); });
-    std::this_thread::sleep_for(20ms);
-    ASSERT_NE(rig.bus.UsbClose(rig.handle), 0);
-    blocks.reset();  // a late write into a buffer would now be caught by AddressSanitizer
-    waiter.join();
-    EXPECT_TRUE(waitError == kUsbErrorCancelled || waitError == kUsbErrorInvalidHandle)
-        << waitError;
+    const uint32_t error = rig.blockedWaitEndedBy(ids[0], [&] {
+        ASSERT_NE(rig.bus.UsbClose(rig.handle), 0);
+        blocks.reset();  // a late write into a buffer would now be caught by AddressSanitizer
+    });
+    EXPECT_TRUE(error == kUsbErrorCancelled || error == kUsbErrorInvalidHandle) << error;
     rig.clock->advance(10s);
     EXPECT_EQ(rig.wait(ids[1]), kUsbErrorInvalidHandle);
-}
-
-// The acquisition thread's loop, on a real clock: waits in ring order and re-queues into the same
-// buffer, while another thread closes the module.
-TEST(SimStream, RingOnARealClockSurvivesCloseFromAnotherThread) {
-    SimulatedBus bus({withConfig("M:words=32,kbps=640,pace=50")});
-    void *handle = nullptr;
-    ASSERT_NE(bus.UsbOpen(&handle, "M"), 0);
-    uint16_t run = kRunBits;
-    ASSERT_NE(bus.UsbWritePort(handle, 0, &run, 2), 0);
-    auto ring = std::make_unique<std::vector<Block>>(16);
-    std::array<uint8_t, 16> ids{};
-    uint32_t length = kBlockBytes;
-    for (size_t k = 0; k < 16; ++k) {
-        ASSERT_NE(bus.UsbReadDataAsync(handle, (*ring)[k].data(), &length, &ids[k]), 0);
-    }
-    Block *const buffers = ring->data();  // the consumer never dereferences the vector
-    std::atomic<int> completed{0};
-    std::atomic<bool> ended{false};
-    std::thread consumer([&] {
-        for (size_t k = 0;; k = (k + 1) % 16) {
-            uint32_t bytes = 0;
-            if (bus.UsbAsyncWait(handle, &bytes, ids[k], 0) == 0) {
-                ended = true;
-                return;
-            }
-            ++completed;
-            uint32_t again = kBlockBytes;
-            bus.UsbReadDataAsync(handle, buffers[k].data(), &again, &ids[k]);
-        }
-    });
-    while (completed < 40 && !ended) std::this_thread::sleep_for(1ms);
-    EXPECT_FALSE(ended) << "a wait failed before the close";
-    ASSERT_NE(bus.UsbClose(handle), 0);
-    ring.reset();
-    consumer.join();
-    EXPECT_GE(completed.load(), 40);
 }
 
 }  // namespace

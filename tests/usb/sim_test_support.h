@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "usb/sim/clock.h"
@@ -23,21 +26,14 @@ constexpr uint32_t kBlockBytes = 4096;
 constexpr uint16_t kRunBits = 0x0101;
 constexpr uint16_t kSyncBit = 0x0002;
 
-inline ModuleConfig plainModule(std::string name, int words = 8, int kbps = 160) {
-    ModuleConfig config;
-    config.name = std::move(name);
-    config.wordsPerFrame = words;
-    config.kbps = kbps;
-    return config;
-}
+using Block = std::array<uint8_t, kBlockBytes>;
 
-inline ModuleConfig withConfig(std::string_view text) {
+// One module in OSTREL_SIM notation, e.g. "M:words=32,kbps=640".
+inline ModuleConfig simModule(std::string_view text) {
     SimConfig parsed = parseSimConfig(text);
-    if (parsed.modules.size() != 1 || !parsed.problems.empty()) {
-        ADD_FAILURE() << "not one well-formed module: " << text;
-        return plainModule("INVALID");
-    }
-    return parsed.modules.front();
+    if (parsed.modules.size() == 1 && parsed.problems.empty()) return parsed.modules.front();
+    ADD_FAILURE() << "not one well-formed module: " << text;
+    return {};
 }
 
 // Link time of one 4096-byte block at `kbps`, whatever the frame size: 2048 words x 12.75 bits.
@@ -45,10 +41,17 @@ inline Nanos blockTime(int kbps) {
     return Nanos{2048LL * 12'750'000 / kbps};
 }
 
-inline uint32_t lastError(SimulatedBus &bus) {
+inline uint32_t lastError(ModuleLibrary &library) {
     uint32_t code = 0;
-    bus.UsbGetLastError(&code);
+    library.UsbGetLastError(&code);
     return code;
+}
+
+// The bytes of a name list up to and including its empty name, never past `size`.
+inline std::string listedNames(const char *list, size_t size) {
+    size_t at = 0;
+    while (at < size && list[at] != '\0') at += strnlen(list + at, size - at) + 1;
+    return std::string(list, std::min(at + 1, size));
 }
 
 // A clock that moves on by `step` every time it is read, so that a blocking wait runs through
@@ -62,30 +65,24 @@ class SteppingClock final : public Clock {
 
   private:
     const Nanos::rep step_;
-    mutable std::atomic<Nanos::rep> now_{std::chrono::nanoseconds{1s}.count()};
+    mutable std::atomic<Nanos::rep> now_{Nanos{1s}.count()};
 };
 
-// A bus on an injected clock with one open module, and the steps of a measurement.
+// A bus on an injected clock with one open module.
 template <typename ClockType>
-class Rig {
-  public:
-    template <typename... ClockArgs>
-    explicit Rig(ClockArgs... args) : clock(std::make_shared<ClockType>(args...)), bus({}, clock) {}
+struct Rig {
+    explicit Rig(Nanos clockArgument) : clock(std::make_shared<ClockType>(clockArgument)) {}
 
     void attach(const ModuleConfig &config) {
         ASSERT_TRUE(bus.plug(config));
         ASSERT_NE(bus.UsbOpen(&handle, config.name.c_str()), 0) << lastError(bus);
     }
-
     void writePort(uint16_t word) { ASSERT_NE(bus.UsbWritePort(handle, 0, &word, 2), 0); }
-    void setRunBits(bool on) { writePort(on ? kRunBits : 0); }
-
     uint16_t readPort() {
         uint16_t word = 0, length = 2;
         EXPECT_NE(bus.UsbReadPort(handle, 0, &word, &length), 0);
         return word;
     }
-
     void setTimeout(uint32_t ms) { ASSERT_NE(bus.UsbSetTimeout(handle, ms), 0); }
 
     uint8_t queue(uint8_t *buffer, uint32_t length = kBlockBytes) {
@@ -93,7 +90,11 @@ class Rig {
         EXPECT_NE(bus.UsbReadDataAsync(handle, buffer, &length, &id), 0) << lastError(bus);
         return id;
     }
-
+    std::vector<uint8_t> queueAll(std::vector<Block> &blocks) {
+        std::vector<uint8_t> ids;
+        for (Block &block : blocks) ids.push_back(queue(block.data()));
+        return ids;
+    }
     // Waits (flag 0) or checks (flag 1); returns the error code, kUsbErrorNone on success.
     uint32_t wait(uint8_t id, int flag = 0, uint32_t *bytes = nullptr) {
         uint32_t count = 0;
@@ -103,18 +104,24 @@ class Rig {
     }
     uint32_t poll(uint8_t id, uint32_t *bytes = nullptr) { return wait(id, 1, bytes); }
 
+    // The result of a wait for `id` on another thread, blocked (if the data never arrives) when
+    // `end` runs.
+    template <typename End>
+    uint32_t blockedWaitEndedBy(uint8_t id, End end) {
+        std::atomic<uint32_t> result{kUsbErrorNone};
+        std::thread waiter([&] { result = wait(id); });
+        std::this_thread::sleep_for(20ms);  // not a timing assert: the result holds either way
+        end();
+        waiter.join();
+        return result;
+    }
+
     std::shared_ptr<ClockType> clock;
-    SimulatedBus bus;
+    SimulatedBus bus{{}, clock};
     void *handle = nullptr;
 };
 
 using ManualRig = Rig<ManualClock>;
 using SteppingRig = Rig<SteppingClock>;
-
-using Block = std::array<uint8_t, kBlockBytes>;
-
-inline uint16_t wordAt(const uint8_t *bytes, size_t word) {
-    return static_cast<uint16_t>(bytes[word * 2] | (bytes[word * 2 + 1] << 8));
-}
 
 }  // namespace ostrel::sim::test

@@ -1,9 +1,7 @@
-// A module library for tests, built from the simulator: exports the ten operations with C
-// linkage, exactly as an adapter for real receiver hardware would. Its modules come from
-// OSTREL_TEST_LIBRARY_SIM (OSTREL_SIM grammar), by default two fast modules "LIB-A" and "LIB-B".
-// With OSTREL_TEST_LIBRARY_GARBAGE set, UsbFindModules fills the whole buffer with 'G' and no
-// zero byte, like a broken library. Built a second time without UsbAsyncWait, to test a library
-// that lacks an operation.
+// A module library for tests, built from the simulator: it exports the ten operations with C
+// linkage, as an adapter for receiver hardware would. Modules from OSTREL_TEST_LIBRARY_SIM
+// (OSTREL_SIM grammar), by default "LIB-A" and "LIB-B". OSTREL_TEST_LIBRARY_GARBAGE makes the
+// name list unterminated 'G's. Built a second time without UsbAsyncWait.
 #include <cstdlib>
 #include <cstring>
 
