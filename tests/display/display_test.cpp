@@ -1,11 +1,11 @@
-// The layout per telemetry type, the speed ring, the chart area and its axes, and
-// the time base, operated as the operator would on a freshly started headless panel.
+// Layout per type, speed ring, chart area, axes and time base on a started headless panel.
 #include <gtest/gtest.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,107 +25,47 @@ class StartedPanel : public ::testing::Test {
   protected:
     void SetUp() override {
         ui::headlessFrontend()->reset();
-        // The selections of a fresh process, which startPanel lays the panel out for.
-        channels = 8;
+        channels = 8;  // the selections of a fresh process
         channel_index = 1;
-        chart_index_1 = 0;
-        chart_index_2 = 1;
-        showcharts = 0;
         panelHandle = ui::loadPanel(mainPanelDescription());
         attachCallbacks(panelHandle);
         startPanel();
     }
     void TearDown() override {
+        ui::installFrontend(nullptr);
         discardMainPanel();
         showcharts = 0;
     }
 
     ui::ControlState control(int id) const { return *ui::controlState(panelHandle, id); }
     int height() const { return ui::panelState(panelHandle)->height; }
-    int top(int id) const { return control(id).body.top; }
     bool select(int ring, int item) { return ui::operatorSelectRingItem(panelHandle, ring, item); }
     bool selectType(int type) { return select(CH_SLIDE, type); }
     bool switchCharts(int on) { return ui::operatorSetSwitch(panelHandle, CHARTSSWITCH, on); }
-};
 
-const std::vector<std::string> steering_labels = {
-    "Torque low", "Torque high", "Angle low", "Angle high", "Speed low",
-    "Speed high", "X Accel.",    "Y Accel.",  "Z Accel.",   "Ang. Accel."};
-
-struct Layout {
-    int type, count, height;
-    uint64_t blocks;
-    bool steering() const { return type >= 4; }
-};
-
-const Layout layouts[] = {{0, 4, 254, 8192},  {1, 8, 278, 4096},  {2, 16, 326, 2048},
-                          {3, 32, 422, 1024}, {4, 10, 302, 1024}, {5, 10, 302, 1024},
-                          {6, 10, 302, 1024}, {7, 10, 302, 1024}, {8, 6, 278, 1024},
-                          {9, 6, 278, 1024}};
-
-std::vector<std::string> labelsOf(const Layout &layout) {
-    if (layout.steering()) return {steering_labels.begin(), steering_labels.begin() + layout.count};
-    std::vector<std::string> labels;
-    for (int n = 1; n <= layout.count; ++n) labels.push_back("Channel " + std::to_string(n));
-    return labels;
-}
-
-TEST_F(StartedPanel, EveryTypeRebuildsThePanel) {
-    for (const Layout &want : layouts) {
-        SCOPED_TRACE("type " + std::to_string(want.type));
-        // Come from a layout that differs in every respect checked below.
-        ASSERT_TRUE(selectType(want.type == 3 ? 7 : 3));
-        ASSERT_TRUE(selectType(want.type));
-        EXPECT_EQ(channel_index, want.type);
-        EXPECT_EQ(channels, want.count);
-        EXPECT_EQ(channel_blocks, want.blocks);
-        EXPECT_EQ(display_change, 0);
-
-        std::vector<std::string> labels = labelsOf(want);
-        for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
-            EXPECT_EQ(control(panel_rings[k]).visible, k < want.count) << "display " << k;
-            if (k < want.count) {
-                EXPECT_EQ(control(panel_rings[k]).label, labels[k]) << "display " << k;
-            }
+    // Panel height, and the chart area's visibility and, while shown, its place.
+    void expectChartArea(int h, bool shown) {
+        EXPECT_EQ(height(), h);
+        std::vector<int> tops;
+        for (int id : {CHART_SLIDE_1, CHART_SLIDE_2, CHART, CHART_2, timebase}) {
+            EXPECT_EQ(control(id).visible, shown) << "control " << id;
+            tops.push_back(control(id).body.top);
         }
-        std::vector<std::string> ring2 = labels;
-        if (want.count == 10) ring2[9] = "Ang. Acceleration";
-        for (auto [ring, expected] :
-             {std::pair{CHART_SLIDE_1, &labels}, std::pair{CHART_SLIDE_2, &ring2}}) {
-            const std::vector<ui::RingItem> items = control(ring).items;
-            ASSERT_EQ(items.size(), expected->size()) << "ring " << ring;
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                EXPECT_EQ(items[i].label, (*expected)[i]) << "ring " << ring << " item " << i;
-                EXPECT_EQ(items[i].value, ui::Value(int(i) + 1))
-                    << "ring " << ring << " item " << i;
-            }
-        }
-        EXPECT_EQ(control(CHART_SLIDE_1).index, want.steering() ? 1 : 0);
-        EXPECT_EQ(control(CHART_SLIDE_2).index, want.steering() ? 3 : 1);
-        EXPECT_EQ(chart_index_1, want.steering() ? 1 : 0);
-        EXPECT_EQ(chart_index_2, want.steering() ? 3 : 1);
-
-        EXPECT_EQ(height(), want.height);
-        EXPECT_EQ(control(SPEED_SLIDE).dimmed, want.steering());
-        if (want.steering()) {
-            EXPECT_EQ(control(SPEED_SLIDE).selectedLabel(), "640 kbps");
-            EXPECT_EQ(control(timebase).text(), "  40.80 ms");
-        }
+        if (!shown) return;
+        EXPECT_EQ(tops, std::vector({h - 243, h - 243, h - 218, h - 218, h - 30}));
     }
-}
+    void expectHalfRanges(double chart1, double chart2) {
+        const ui::ChartState a = control(CHART).chart, b = control(CHART_2).chart;
+        EXPECT_EQ(std::vector({a.yMin, a.yMax, b.yMin, b.yMax}),
+                  std::vector({-chart1, chart1, -chart2, chart2}));
+    }
+};
 
-TEST_F(StartedPanel, SteeringBackToPlainKeeps640SelectedAndUsable) {
-    ASSERT_TRUE(selectType(7));
-    ASSERT_TRUE(selectType(0));
-    EXPECT_FALSE(control(SPEED_SLIDE).dimmed);
-    EXPECT_EQ(control(SPEED_SLIDE).selectedLabel(), "640 kbps");
-    EXPECT_EQ(control(timebase).text(), "  40.80 ms");
-    // Usable, and the operator's speed survives a change between plain types.
-    ASSERT_TRUE(select(SPEED_SLIDE, 2));
-    ASSERT_TRUE(selectType(3));
-    EXPECT_EQ(control(SPEED_SLIDE).index, 2);
-    EXPECT_EQ(block_speed_index, 2);
-    EXPECT_EQ(control(timebase).text(), "  81.60 ms");
+std::string labelOf(int type, int k) {
+    const char *const steering[] = {"Torque low", "Torque high", "Angle low", "Angle high",
+                                    "Speed low",  "Speed high",  "X Accel.",  "Y Accel.",
+                                    "Z Accel.",   "Ang. Accel."};
+    return type >= 4 ? steering[k] : "Channel " + std::to_string(k + 1);
 }
 
 // Records display_change at every change of the panel model.
@@ -135,105 +75,93 @@ class RecordingFrontend : public ui::HeadlessFrontend {
     std::vector<int> seen;
 };
 
-TEST_F(StartedPanel, RebuildHoldsDisplayChangeWhileThePanelChanges) {
+TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
+    const int counts[] = {4, 8, 16, 32, 10, 10, 10, 10, 6, 6};
+    const int heights[] = {254, 278, 326, 422, 302, 302, 302, 302, 278, 278};
+    const uint64_t blocks[] = {8192, 4096, 2048, 1024, 1024, 1024, 1024, 1024, 1024, 1024};
     auto recorder = std::make_shared<RecordingFrontend>();
     ui::installFrontend(recorder);
-    const bool selected = selectType(4);
-    ui::installFrontend(nullptr);
-    ASSERT_TRUE(selected);
-    // The operator's own selection comes first, then the rebuild.
-    ASSERT_GT(recorder->seen.size(), 2u);
-    EXPECT_EQ(recorder->seen.front(), 0);
-    for (std::size_t i = 1; i < recorder->seen.size(); ++i) EXPECT_EQ(recorder->seen[i], 1) << i;
-    EXPECT_EQ(display_change, 0);
-}
-
-class ChartArea : public StartedPanel {
-  protected:
-    void expectShown(bool shown) {
-        for (int id : {CHART_SLIDE_1, CHART_SLIDE_2, CHART, CHART_2, timebase}) {
-            EXPECT_EQ(control(id).visible, shown) << "control " << id;
+    for (int type = 0; type < 10; ++type) {
+        SCOPED_TRACE("type " + std::to_string(type));
+        const bool steering = type >= 4;
+        const int count = counts[type];
+        ASSERT_TRUE(selectType(type == 3 ? 7 : 3));  // from a layout unlike it in every way
+        recorder->seen.clear();
+        ASSERT_TRUE(selectType(type));
+        // The operator's own selection, then the rebuild with display_change held.
+        std::vector<int> held(std::max<std::size_t>(recorder->seen.size(), 3), 1);
+        held[0] = 0;
+        EXPECT_EQ(recorder->seen, held);
+        EXPECT_EQ(display_change, 0);
+        EXPECT_EQ(std::tuple(channel_index.load(), channels.load(), channel_blocks.load()),
+                  std::tuple(type, count, blocks[type]));
+        for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
+            const ui::ControlState display = control(panel_rings[k]);
+            EXPECT_EQ(display.visible ? display.label : "", k < count ? labelOf(type, k) : "") << k;
         }
+        for (int ring : {CHART_SLIDE_1, CHART_SLIDE_2}) {
+            const std::vector<ui::RingItem> items = control(ring).items;
+            ASSERT_EQ(items.size(), std::size_t(count)) << "ring " << ring;
+            for (int i = 0; i < count; ++i) {
+                const bool renamed = ring == CHART_SLIDE_2 && steering && i == 9;
+                EXPECT_EQ(items[i].label, renamed ? "Ang. Acceleration" : labelOf(type, i));
+                EXPECT_EQ(items[i].value, ui::Value(i + 1)) << "ring " << ring << " item " << i;
+            }
+        }
+        const std::pair<int, int> chosen = steering ? std::pair(1, 3) : std::pair(0, 1);
+        EXPECT_EQ(std::pair(control(CHART_SLIDE_1).index, control(CHART_SLIDE_2).index), chosen);
+        EXPECT_EQ(std::pair(chart_index_1.load(), chart_index_2.load()), chosen);
+        EXPECT_EQ(height(), heights[type]);
+        EXPECT_EQ(control(SPEED_SLIDE).dimmed, steering);
+        EXPECT_TRUE(!steering || control(SPEED_SLIDE).selectedLabel() == "640 kbps");
     }
-    void expectTops(int rings, int charts, int timeBase) {
-        for (int id : {CHART_SLIDE_1, CHART_SLIDE_2}) EXPECT_EQ(top(id), rings) << "ring " << id;
-        for (int id : {CHART, CHART_2}) EXPECT_EQ(top(id), charts) << "chart " << id;
-        EXPECT_EQ(top(timebase), timeBase);
-    }
-    void expectRange(int chart, double halfRange) {
-        EXPECT_EQ(control(chart).chart.yMin, -halfRange) << "chart " << chart;
-        EXPECT_EQ(control(chart).chart.yMax, halfRange) << "chart " << chart;
-    }
-};
+}
 
-TEST_F(ChartArea, GrowsThePanelOnceAndSitsAtItsBottom) {
-    expectShown(false);
+TEST_F(StartedPanel, TimeBaseFollowsTheSpeedAndSteeringBackToPlainKeeps640Usable) {
+    EXPECT_EQ(control(timebase).text(), " 163.20 ms") << "the default speed at start-up";
+    const char *const texts[] = {" 652.80 ms", " 163.20 ms", "  81.60 ms", "  40.80 ms"};
+    for (int speed : {3, 0, 2, 1}) {
+        ASSERT_TRUE(select(SPEED_SLIDE, speed));
+        EXPECT_EQ(control(timebase).text(), texts[speed]) << "speed " << speed;
+    }
+    ASSERT_TRUE(selectType(7));
+    EXPECT_EQ(control(timebase).text(), "  40.80 ms");
+    ASSERT_TRUE(selectType(0));
+    EXPECT_EQ(control(SPEED_SLIDE).selectedLabel(), "640 kbps");
+    EXPECT_EQ(control(timebase).text(), "  40.80 ms");
+    ASSERT_TRUE(select(SPEED_SLIDE, 2));  // usable: the ring takes the operator's input
+    ASSERT_TRUE(selectType(3));  // the operator's speed survives a change between plain types
+    EXPECT_EQ(block_speed_index, 2);
+    EXPECT_EQ(control(timebase).text(), "  81.60 ms");
+}
+
+TEST_F(StartedPanel, ChartAreaPlaceAndAxesFollowTypeAndChannel) {
     ASSERT_TRUE(switchCharts(0));  // a repeated state resizes nothing
-    EXPECT_EQ(height(), 278);
+    expectChartArea(278, false);
     ASSERT_TRUE(switchCharts(1));
-    EXPECT_EQ(height(), 508);
     ASSERT_TRUE(switchCharts(1));
-    EXPECT_EQ(height(), 508);
-    expectTops(265, 290, 478);
-    expectShown(true);
-
-    ASSERT_TRUE(switchCharts(0));
-    EXPECT_EQ(height(), 278);
-    expectShown(false);
-}
-
-TEST_F(ChartArea, TypeChangeWhileShownKeepsTheAreaAtTheNewBottom) {
-    ASSERT_TRUE(switchCharts(1));
+    expectChartArea(508, true);  // rings at 265, charts at 290, time base at 478
     ASSERT_TRUE(selectType(3));
-    EXPECT_EQ(height(), 422 + 230);
-    expectTops(652 - 243, 652 - 218, 652 - 30);
-    expectShown(true);
-    ASSERT_TRUE(selectType(8));
-    EXPECT_EQ(height(), 278 + 230);
-    expectTops(265, 290, 478);
-
-    ASSERT_TRUE(switchCharts(0));
-    EXPECT_EQ(height(), 278) << "back to the type's own height";
-    expectShown(false);
-    ASSERT_TRUE(selectType(4));
-    EXPECT_EQ(height(), 302);
-}
-
-TEST_F(ChartArea, AxesSpanTheFullScaleOfTheChosenChannel) {
-    ASSERT_TRUE(switchCharts(1));  // the chart rings take input only while shown
-    ASSERT_TRUE(selectType(3));
+    expectChartArea(422 + 230, true);
     ASSERT_TRUE(select(CHART_SLIDE_1, 11));  // "Channel 12": no table of its own
-    ASSERT_TRUE(select(CHART_SLIDE_2, 31));  // the last channel
-    EXPECT_EQ(chart_index_1, 11);
-    EXPECT_EQ(chart_index_2, 31);
-    expectRange(CHART, 100);
-    expectRange(CHART_2, 100);
-
+    ASSERT_TRUE(select(CHART_SLIDE_2, 31));
+    EXPECT_EQ(std::pair(chart_index_1.load(), chart_index_2.load()), std::pair(11, 31));
+    expectHalfRanges(100, 100);
     ASSERT_TRUE(selectType(7));  // "Steering Commercial 200 Nm": Torque high, Angle high
-    expectRange(CHART, 200);
-    expectRange(CHART_2, 1200);
-
+    expectChartArea(302 + 230, true);
+    expectHalfRanges(200, 1200);
     ASSERT_TRUE(selectType(6));             // layout 2
     ASSERT_TRUE(select(CHART_SLIDE_2, 2));  // "Angle low"
     EXPECT_EQ(chart_index_2, 2);
-    expectRange(CHART_2, 120);
-    expectRange(CHART, 100);                // untouched: Torque high
+    expectHalfRanges(100, 120);
     ASSERT_TRUE(select(CHART_SLIDE_1, 9));  // "Ang. Accel."
-    expectRange(CHART, 10000);
-}
-
-TEST_F(StartedPanel, TimeBaseTextOfEachSpeed) {
-    // Start-up shows the default speed's time base.
-    EXPECT_EQ(block_speed_index, 1);
-    EXPECT_FLOAT_EQ(block_timer_value, 163.2f);
-    EXPECT_EQ(control(timebase).text(), " 163.20 ms");
-    const std::array<const char *, 4> texts = {" 652.80 ms", " 163.20 ms", "  81.60 ms",
-                                               "  40.80 ms"};
-    for (int speed : {3, 0, 2, 1}) {
-        ASSERT_TRUE(select(SPEED_SLIDE, speed));
-        EXPECT_EQ(block_speed_index, speed);
-        EXPECT_EQ(control(timebase).text(), texts[speed]) << "speed " << speed;
-    }
+    expectHalfRanges(10000, 120);
+    ASSERT_TRUE(selectType(8));
+    expectChartArea(278 + 230, true);
+    ASSERT_TRUE(switchCharts(0));
+    expectChartArea(278, false);  // the type's own height
+    ASSERT_TRUE(selectType(4));
+    expectChartArea(302, false);
 }
 
 }  // namespace

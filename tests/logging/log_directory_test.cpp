@@ -1,6 +1,5 @@
-// The log directory: its 260-byte record, and choosing it and finding it again
-// after a restart through the headless runtime. Each panel test runs in a fresh
-// temporary working directory, where "log_path.dat" lives.
+// Choosing the log directory, its 260-byte record in "log_path.dat", and finding it again
+// after a restart. Each test runs in its own temporary working directory.
 #include "logging/log_directory.h"
 
 #include <gtest/gtest.h>
@@ -27,23 +26,14 @@ namespace {
 using namespace std::string_literals;
 namespace fs = std::filesystem;
 
-void writeBytes(const std::string &bytes) {
-    std::ofstream(log_path_file, std::ios::binary) << bytes;
-}
-
-std::string readBytes() {
-    std::ifstream in(log_path_file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class LogDirectory : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "ostrel-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        temp = pattern;
-        fs::current_path(temp);
-        start();
+        fs::current_path(temp = pattern);
+        ui::headlessFrontend()->reset();  // messages and dialogs are then kept across restarts
+        restart();
     }
     void TearDown() override {
         discardMainPanel();
@@ -52,15 +42,11 @@ class LogDirectory : public ::testing::Test {
         if (!temp.empty()) fs::remove_all(temp, ignored);
     }
 
-    void start() {
-        ui::headlessFrontend()->reset();
+    void restart() {
+        discardMainPanel();
         panelHandle = ui::loadPanel(mainPanelDescription());
         attachCallbacks(panelHandle);
         startPanel();
-    }
-    void restart() {
-        discardMainPanel();
-        start();
     }
     // The operator presses "Path" and the dialog answers `answer` (nullopt: Cancel).
     void choose(std::optional<std::string> answer) {
@@ -69,88 +55,77 @@ class LogDirectory : public ::testing::Test {
     }
     std::string logPath() const { return ui::controlState(panelHandle, LOGPATH)->text(); }
     std::vector<ui::RecordedMessage> messages() const { return ui::headlessFrontend()->messages(); }
+    void expectOnePathError(const std::string &mentioning) {
+        ASSERT_EQ(messages().size(), 1u);
+        EXPECT_EQ(messages()[0].title, "Path Error");
+        EXPECT_NE(messages()[0].text.find(mentioning), std::string::npos) << messages()[0].text;
+    }
+    static void writeFile(std::string b) { std::ofstream(log_path_file, std::ios::binary) << b; }
+    static std::string readFile() {
+        std::ifstream in(log_path_file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static std::string recordOf(std::string p) { return p + std::string(260 - p.size(), '\0'); }
 
     const fs::path previous = fs::current_path();
     fs::path temp;
 };
 
-TEST_F(LogDirectory, RecordIsRewrittenInPlaceToExactly260Bytes) {
-    writeBytes(std::string(300, 'x'));
-    ASSERT_FALSE(writeLogPathFile(log_path_file, std::string(259, 'p')));
-    EXPECT_EQ(readBytes(), std::string(259, 'p') + '\0');
-    ASSERT_FALSE(writeLogPathFile(log_path_file, "/b"));
-    EXPECT_EQ(readBytes(), "/b"s + std::string(258, '\0')) << "no tail of the longer path";
-    // A zero byte inside would cut the path: refused, and the file left alone.
-    EXPECT_EQ(writeLogPathFile(log_path_file, "/a\0b"s), std::errc::filename_too_long);
-    EXPECT_EQ(readLogPathFile(log_path_file), "/b");
-}
-
-TEST(LogPathRecord, PathEndsAtTheFirstZeroByteInTheFirst260) {
-    const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"/logs\0junk\0"s, "/logs"},
-        {"\0/logs"s, ""},
-        {std::string(259, 'a') + '\0' + std::string(50, 'b'), std::string(259, 'a')},
-        {std::string(259, 'a'), std::string(259, 'a')},  // short without a zero: as it is
-        {std::string(260, 'a'), std::nullopt},           // 260 without one: ignored, not cut
-        {std::string(260, 'a') + '\0', std::nullopt},    // a zero beyond the record
-    };
-    for (const auto &[bytes, path] : cases) {
-        EXPECT_EQ(decodeLogPathRecord(bytes), path) << bytes.size() << " bytes";
-    }
-}
-
-TEST_F(LogDirectory, ChosenDirectoryIsShownSavedAndBackAfterRestart) {
-    choose("/data/ostrel logs");
-    EXPECT_EQ(ui::headlessFrontend()->directoryDialogTitles(),
-              std::vector<std::string>{"Log-Directory"});
-    EXPECT_EQ(logPath(), "/data/ostrel logs");
-    EXPECT_EQ(readBytes(), "/data/ostrel logs"s + std::string(260 - 17, '\0'));
-    restart();
-    EXPECT_EQ(logPath(), "/data/ostrel logs");
-    EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(LogDirectory, CancelChangesNeitherTheFieldNorTheFile) {
+TEST_F(LogDirectory, ChoiceIsSavedAndBackAfterRestartAndCancelChangesNothing) {
     choose(std::nullopt);
     EXPECT_EQ(logPath(), defaultLogDirectory());
     EXPECT_FALSE(fs::exists(log_path_file)) << "neither start-up nor cancel creates it";
-    choose("/first");
-    const std::string saved = readBytes();
+    choose("/data/ostrel logs");
+    EXPECT_EQ(ui::headlessFrontend()->directoryDialogTitles(),
+              std::vector<std::string>(2, "Log-Directory"));
+    EXPECT_EQ(logPath(), "/data/ostrel logs");
+    EXPECT_EQ(readFile(), recordOf("/data/ostrel logs"));
     choose(std::nullopt);
-    EXPECT_EQ(logPath(), "/first");
-    EXPECT_EQ(readBytes(), saved);
+    EXPECT_EQ(logPath(), "/data/ostrel logs");
+    restart();
+    EXPECT_EQ(logPath(), "/data/ostrel logs");
+    EXPECT_EQ(readFile(), recordOf("/data/ostrel logs"));
     EXPECT_TRUE(messages().empty());
 }
 
-TEST_F(LogDirectory, PathTooLongForTheRecordIsRefusedWithAMessage) {
+TEST_F(LogDirectory, RecordIsRewrittenTo260BytesAndALongerPathIsRefused) {
+    writeFile(std::string(300, 'x'));
+    const std::string longest = "/" + std::string(258, 'd');
+    choose(longest);
+    EXPECT_EQ(readFile(), recordOf(longest));
     choose("/kept");
-    choose("/" + std::string(259, 'd'));  // 260 bytes
+    EXPECT_EQ(readFile(), recordOf("/kept")) << "no tail of the longer path";
+    choose(longest + "d");
     EXPECT_EQ(logPath(), "/kept");
-    EXPECT_EQ(readBytes(), "/kept"s + std::string(255, '\0'));
-    ASSERT_EQ(messages().size(), 1u);
-    EXPECT_EQ(messages()[0].title, "Path Error");
-    EXPECT_NE(messages()[0].text.find("259"), std::string::npos) << messages()[0].text;
+    // A zero byte inside would cut the path: refused too.
+    EXPECT_EQ(writeLogPathFile(log_path_file, "/a\0b"s), std::errc::filename_too_long);
+    EXPECT_EQ(readFile(), recordOf("/kept"));
+    expectOnePathError("259");
 }
 
 TEST_F(LogDirectory, FailedWriteIsReportedAndTheChoiceHoldsForThisRun) {
     fs::create_directory(log_path_file);  // cannot be written, not even by root
     choose("/data");
     EXPECT_EQ(logPath(), "/data");
-    ASSERT_EQ(messages().size(), 1u);
-    EXPECT_EQ(messages()[0].title, "Path Error");
-    EXPECT_NE(messages()[0].text.find("log_path.dat"), std::string::npos) << messages()[0].text;
+    expectOnePathError("log_path.dat");
     restart();
     EXPECT_EQ(logPath(), defaultLogDirectory()) << "not remembered, and no unreadable file read";
 }
 
+// The path ends at the first zero byte in the first 260; a shorter file without one is used
+// as it is, a longer one ignored rather than cut.
 TEST_F(LogDirectory, OddFilesAtStartUp) {
     const std::pair<std::string, std::string> cases[] = {
-        {" /data/logs \r\n", " /data/logs \r\n"},        // short without a zero byte: as it is
-        {std::string(300, 'x'), defaultLogDirectory()},  // long without one: ignored
+        {" /data/logs \r\n", " /data/logs \r\n"},
+        {std::string(259, 'a'), std::string(259, 'a')},
+        {std::string(259, 'a') + '\0' + "tail", std::string(259, 'a')},
+        {std::string(260, 'a') + '\0', defaultLogDirectory()},
+        {std::string(300, 'x'), defaultLogDirectory()},
+        {"/logs\0junk"s, "/logs"},
         {"", ""},
     };
     for (const auto &[bytes, path] : cases) {
-        writeBytes(bytes);
+        writeFile(bytes);
         restart();
         EXPECT_EQ(logPath(), path) << bytes.size() << " bytes";
     }

@@ -1,0 +1,144 @@
+// The telemetry vocabulary and the numbers the display and the log header make of it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "telemetry/scaling.h"
+#include "telemetry/selections.h"
+#include "telemetry/tables.h"
+
+namespace ostrel {
+namespace {
+
+std::string format(const char *pattern, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+TEST(Percent, ExactValuesAndTextsRisingSymmetricallyIgnoringTheLowNibble) {
+    // The last three: computed in double, rounded once; float arithmetic is one step off.
+    constexpr float half_step = 0.02442002482712269f;  // 0.5 / 20.475 as a float
+    const struct {
+        uint16_t word;
+        float percent;
+        const char *text;
+    } cases[] = {
+        {0x0000, -100.0f, "-100.00"},       {0x000F, -100.0f, "-100.00"},
+        {0x7FF0, -half_step, "  -0.02"},    {0x7FFF, -half_step, "  -0.02"},
+        {0x8000, half_step, "   0.02"},     {0x800F, half_step, "   0.02"},
+        {0xFFF0, 100.0f, " 100.00"},        {0xFFFF, 100.0f, " 100.00"},
+        {6 << 4, -99.7069626f, " -99.71"},  {13 << 4, -99.3650818f, " -99.37"},
+        {36 << 4, -98.2417603f, " -98.24"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(percentOf(c.word), c.percent) << std::hex << c.word;
+        EXPECT_EQ(format("%7.2f", percentOf(c.word)), c.text) << std::hex << c.word;
+    }
+    for (int sample = 1; sample <= 4095; ++sample) {
+        const float value = percentOf(uint16_t(sample << 4));
+        ASSERT_GT(value, percentOf(uint16_t((sample - 1) << 4))) << sample;
+        ASSERT_EQ(value, -percentOf(uint16_t((4095 - sample) << 4))) << sample;
+        ASSERT_EQ(percentOf(uint16_t(sample << 4 | 0xF)), value) << sample;
+    }
+}
+
+TEST(FramesPerLoggedCycle, EveryTypeFillsTheFrameBufferExactly) {
+    const uint64_t expected[] = {8192, 4096, 2048, 1024, 1024, 1024, 1024, 1024, 1024, 1024};
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        EXPECT_EQ(framesPerLoggedCycle(type), expected[type]) << type;
+    }
+    EXPECT_EQ(framesPerLoggedCycle(-1), 0u);
+    EXPECT_EQ(framesPerLoggedCycle(telemetry_type_count), 0u);
+}
+
+TEST(DiagramTimeBase, EverySpeedAtTheStartUpFactorAndTheEdges) {
+    const std::pair<float, const char *> expected[speed_count] = {
+        {652.8f, " 652.80"}, {163.2f, " 163.20"}, {81.6f, "  81.60"}, {40.8f, "  40.80"}};
+    const int factor = blocksize >> 9;  // 8, set at start-up
+    for (int speed = 0; speed < speed_count; ++speed) {
+        EXPECT_EQ(diagramTimeBase(speed, factor), expected[speed].first) << speed;
+        EXPECT_EQ(format("%7.2f", diagramTimeBase(speed, factor)), expected[speed].second) << speed;
+    }
+    EXPECT_EQ(diagramTimeBase(1, 0), 0.0f) << "factor before start-up";
+    EXPECT_EQ(diagramTimeBase(-1, 8), 0.0f);
+    EXPECT_EQ(diagramTimeBase(speed_count, 8), 0.0f);
+    // 81600 x 1 000 000 does not fit 32 bits; the result must still be the product.
+    EXPECT_EQ(diagramTimeBase(0, 1'000'000), 81'600'000.0f);
+}
+
+TEST(SamplePeriod, EqualsTheClosedFormExactlyAndRoundsHalfwayUpInTheLogHeader) {
+    const double rates[speed_count] = {40000, 160000, 320000, 640000};
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        const double words = type < first_steering_type ? (4 << type) : 32;
+        for (int speed = 0; speed < speed_count; ++speed) {
+            EXPECT_EQ(samplePeriodMicros(type, speed), 12'750'000.0 * words / rates[speed])
+                << type << "," << speed;
+        }
+    }
+    for (auto [type, speed] : {std::pair{-1, 0}, {telemetry_type_count, 0}, {0, -1}, {0, 4}}) {
+        EXPECT_EQ(samplePeriodMicros(type, speed), 0.0) << type << "," << speed;
+    }
+    EXPECT_EQ(format("%.2f", samplePeriodMicros(1, 1)), "637.50");  // 637.5
+    EXPECT_EQ(format("%.2f", samplePeriodMicros(3, 0)), "10200.00");
+    EXPECT_EQ(format("%.2f", samplePeriodMicros(0, 2)), "159.38");  // 159.375
+    EXPECT_EQ(format("%.2f", samplePeriodMicros(0, 3)), "79.69");   // 79.6875
+}
+
+// Plain types: 100 everywhere. Steering: the axes of "Personal Car 100 Nm", torque high x2
+// for "200 Nm", the angles x1.2 for "Commercial". Any other item or type: 100.
+TEST(FullScale, FollowsTheTypeLabelAndIs100OutsideTheTable) {
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        const std::string_view label = telemetry_types[type].label;
+        for (int item = 0; item < scaled_chart_item_count; ++item) {
+            int32_t expected = type < first_steering_type ? 100 : fullScale(item, 4);
+            if (item == 1 && label.ends_with("200 Nm")) expected *= 2;
+            if ((item == 2 || item == 3) && label.find("Commercial") != label.npos) {
+                expected = expected * 6 / 5;
+            }
+            EXPECT_EQ(fullScale(item, type), expected) << item << "," << type;
+        }
+        for (int item : {-1, 10, 11, 31, INT_MIN, INT_MAX}) {
+            EXPECT_EQ(fullScale(item, type), 100) << item << "," << type;
+        }
+    }
+    for (int type : {-1, 10, INT_MAX}) EXPECT_EQ(fullScale(3, type), 100) << type;
+}
+
+// A high/low pair shares a sensor: high is the even word, low the odd word after it.
+TEST(SteeringSlots, FrameWordsUtf8UnitsAndChart2Labels) {
+    const std::u8string_view units[steering_slot_count] = {
+        u8" Nm", u8" Nm", u8" °", u8" °", u8" °/s", u8" °/s", u8" g", u8" g", u8" g", u8" °/s^2"};
+    for (int s = 0; s < steering_slot_count; ++s) {
+        const SteeringSlot &slot = steering_slots[s];
+        EXPECT_EQ(slot.frame_word, s < module_slot_count ? s ^ 1 : s) << slot.label;
+        EXPECT_TRUE(s >= module_slot_count || slot.label.ends_with(s % 2 ? " high" : " low"));
+        EXPECT_EQ(slot.unit, std::string_view(reinterpret_cast<const char *>(units[s].data()),
+                                              units[s].size()));
+        EXPECT_EQ(slot.chart2_label, s == 9 ? "Ang. Acceleration" : slot.label);
+    }
+    EXPECT_EQ(steering_slots[9].label, "Ang. Accel.");
+}
+
+// Leaves the idle block and `data` as the program starts with them.
+TEST(IdleBlock, ShowsMidScaleBeforeStartUpAndAfterFillIdleBlock) {
+    EXPECT_EQ(data.load(), dummydata.data());
+    EXPECT_EQ(format("%7.2f", percentOf(data.load()[0])), "   0.02");
+    static std::array<uint16_t, block_words> transfer_block{};
+    data = transfer_block.data();
+    dummydata.front() = 0x1234;
+    dummydata.back() = 0xFFFF;
+    fillIdleBlock();
+    EXPECT_EQ(data.load(), dummydata.data());
+    for (std::size_t i = 0; i < block_words; ++i) ASSERT_EQ(dummydata[i], 0x8000) << i;
+}
+
+}  // namespace
+}  // namespace ostrel
