@@ -7,10 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "usb/sim/clock.h"
@@ -28,30 +26,21 @@ constexpr uint16_t kSyncBit = 0x0002;
 
 using Block = std::array<uint8_t, kBlockBytes>;
 
-// One module in OSTREL_SIM notation, e.g. "M:words=32,kbps=640".
+// One well-formed module in OSTREL_SIM notation, e.g. "M:words=32,kbps=640" (throws otherwise).
 inline ModuleConfig simModule(std::string_view text) {
-    SimConfig parsed = parseSimConfig(text);
-    if (parsed.modules.size() == 1 && parsed.problems.empty()) return parsed.modules.front();
-    ADD_FAILURE() << "not one well-formed module: " << text;
-    return {};
+    return parseSimConfig(text).modules.at(0);
 }
 
 // Link time of one 4096-byte block at `kbps`, whatever the frame size: 2048 words x 12.75 bits.
-inline Nanos blockTime(int kbps) {
+constexpr Nanos blockTime(int kbps) {
     return Nanos{2048LL * 12'750'000 / kbps};
 }
+static_assert(blockTime(160) == 163200us && blockTime(640) == 40800us);
 
 inline uint32_t lastError(ModuleLibrary &library) {
     uint32_t code = 0;
     library.UsbGetLastError(&code);
     return code;
-}
-
-// The bytes of a name list up to and including its empty name, never past `size`.
-inline std::string listedNames(const char *list, size_t size) {
-    size_t at = 0;
-    while (at < size && list[at] != '\0') at += strnlen(list + at, size - at) + 1;
-    return std::string(list, std::min(at + 1, size));
 }
 
 // A clock that moves on by `step` every time it is read, so that a blocking wait runs through
@@ -61,7 +50,6 @@ class SteppingClock final : public Clock {
     explicit SteppingClock(Nanos step) : step_(step.count()) {}
     Nanos now() const override { return Nanos{now_.fetch_add(step_) + step_}; }
     Nanos pollInterval() const override { return Nanos{0}; }
-    Nanos peek() const { return Nanos{now_.load()}; }
 
   private:
     const Nanos::rep step_;
@@ -103,18 +91,6 @@ struct Rig {
         return kUsbErrorNone;
     }
     uint32_t poll(uint8_t id, uint32_t *bytes = nullptr) { return wait(id, 1, bytes); }
-
-    // The result of a wait for `id` on another thread, blocked (if the data never arrives) when
-    // `end` runs.
-    template <typename End>
-    uint32_t blockedWaitEndedBy(uint8_t id, End end) {
-        std::atomic<uint32_t> result{kUsbErrorNone};
-        std::thread waiter([&] { result = wait(id); });
-        std::this_thread::sleep_for(20ms);  // not a timing assert: the result holds either way
-        end();
-        waiter.join();
-        return result;
-    }
 
     std::shared_ptr<ClockType> clock;
     SimulatedBus bus{{}, clock};
