@@ -53,18 +53,9 @@ bool holdsInt(const ControlState &c) {
 
 ControlState stateFromDescription(const ControlDescription &description) {
     ControlState c;
-    c.id = description.id;
-    c.kind = description.kind;
-    c.label = description.label;
-    c.body = description.body;
-    c.labelRect = description.labelRect;
-    c.value = description.value;
-    c.items = description.items;
-    c.index = description.items.empty()
-                  ? -1
-                  : std::clamp(description.index, 0, int(description.items.size()) - 1);
-    c.onText = description.onText;
-    c.offText = description.offText;
+    static_cast<ControlDescription &>(c) = description;
+    const int last = int(description.items.size()) - 1;
+    c.index = last < 0 ? -1 : std::clamp(description.index, 0, last);
     return c;
 }
 

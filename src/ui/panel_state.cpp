@@ -45,16 +45,7 @@ std::optional<PanelState> panelChangesSince(int panel, std::uint64_t revision) {
     if (it == s.panels.end()) return std::nullopt;
     const PanelState &p = it->second;
     PanelState copy;
-    copy.handle = p.handle;
-    copy.title = p.title;
-    copy.top = p.top;
-    copy.left = p.left;
-    copy.width = p.width;
-    copy.height = p.height;
-    copy.displayed = p.displayed;
-    copy.callback = p.callback;
-    copy.callbackData = p.callbackData;
-    copy.revision = p.revision;
+    static_cast<PanelProperties &>(copy) = p;
     for (const auto &[id, control] : p.controls) {
         if (control.revision > revision) copy.controls.emplace(id, control);
     }

@@ -23,18 +23,10 @@ struct ChartState {
     double yMax = 100.0;
 };
 
-struct ControlState {
-    int id = 0;
-    ControlKind kind = ControlKind::TextDisplay;
-    std::string label;
-    Rect body;
-    Rect labelRect;
-    Value value;  // rings: unused, see items/index
-    std::vector<RingItem> items;
-    int index = -1;
+// A control as it is now: its load-time description as changed since, plus the
+// attributes that only exist at run time.
+struct ControlState : ControlDescription {
     std::string reselectLabel;  // selected label before the last clear, until seen again
-    std::string onText;
-    std::string offText;
     bool visible = true;
     bool dimmed = false;
     ChartState chart;
@@ -50,7 +42,8 @@ struct ControlState {
     int intValue() const;
 };
 
-struct PanelState {
+// A panel's own properties.
+struct PanelProperties {
     int handle = 0;
     std::string title;
     int top = AUTO_CENTER;
@@ -61,6 +54,9 @@ struct PanelState {
     PanelCallback callback = nullptr;
     void *callbackData = nullptr;
     std::uint64_t revision = 0;  // revision of the last change of a panel property
+};
+
+struct PanelState : PanelProperties {
     std::map<int, ControlState> controls;
 };
 
