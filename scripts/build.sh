@@ -9,7 +9,7 @@ if [ ! -f "build/$preset/build.ninja" ]; then
   rm -f "$log"
 fi
 set +e
-cmake --build --preset "$preset" -- -j "$(nproc)" 2>&1 | grep -v -E '^\[[0-9]+/[0-9]+\] |^ninja: (Entering|Leaving|no work)'
+cmake --build --preset "$preset" -- -j "$(nproc)" 2>&1 | grep -v -E '^\[[0-9]+/[0-9]+\] |^ninja: (Entering|Leaving|no work)|^-- |^Re-running CMake'
 status=${PIPESTATUS[0]}
 set -e
 exit "$status"
