@@ -3,14 +3,14 @@
 #include <optional>
 #include <string>
 
+#include "acquisition/module_discovery.h"
 #include "display/channel_layout.h"
 #include "display/charts.h"
 #include "logging/log_directory.h"
+#include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
 #include "timer/async_timer.h"
-#include "ui/ostrel_panel.h"
 #include "ui/panel.h"
-#include "usb/module_discovery.h"
 #include "usb/usb_module.h"
 
 namespace ostrel {

@@ -7,7 +7,7 @@
 #include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/tables.h"
-#include "ui/ostrel_panel.h"
+#include "panel/ostrel_panel.h"
 #include "ui/panel.h"
 
 namespace ostrel {

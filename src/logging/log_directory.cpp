@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "logging/log_path_record.h"
-#include "ui/ostrel_panel.h"
+#include "panel/ostrel_panel.h"
 #include "ui/panel.h"
 
 namespace ostrel {

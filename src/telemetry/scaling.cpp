@@ -1,5 +1,6 @@
 #include "telemetry/scaling.h"
 
+#include "telemetry/link_timing.h"
 #include "telemetry/tables.h"
 
 namespace ostrel {
@@ -7,10 +8,6 @@ namespace ostrel {
 namespace {
 constexpr double mid_scale_sample = 2047.5;     // between samples 2047 and 2048
 constexpr double samples_per_percent = 20.475;  // 2047.5 / 100
-// The link spends 12 x 34 = 408 bit times on every 32 words.
-constexpr double link_factor_12 = 12.0;
-constexpr double link_factor_34 = 34.0;
-constexpr double words_per_408_bit_times = 32.0;
 constexpr double micros_per_second = 1000000.0;
 constexpr double micros_per_milli = 1000.0;
 }  // namespace
@@ -38,10 +35,10 @@ double samplePeriodMicros(int type, int speedIndex) {
     // The order of evaluation is part of the result: every value comes out exact, so
     // the log header's two-decimal text rounds 159.375 up to 159.38.
     double seconds = 1.0 / pcm_speed[speedIndex];
-    seconds *= link_factor_12;
-    seconds *= link_factor_34;
+    seconds *= link_bit_factor_a;
+    seconds *= link_bit_factor_b;
     seconds *= number_of_channels[type];
-    seconds /= words_per_408_bit_times;
+    seconds /= link_words_per_group;
     return seconds * micros_per_second;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "telemetry/link_timing.h"
+
 namespace ostrel {
 
 // ---------------------------------------------------------------------------------------
@@ -58,20 +60,17 @@ struct TelemetrySpeed {
     std::string_view label;  // item label of SPEED_SLIDE
     int32_t item_value;      // item value of SPEED_SLIDE, kbit/s
     int32_t bit_rate;        // link bit rate, bit/s
-    int32_t block_time_us;   // link time of 512 bytes (256 words), microseconds
 };
 
 inline constexpr int speed_count = 4;
 inline constexpr int default_speed_index = 1;   // "160 kbps"
 inline constexpr int steering_speed_index = 3;  // steering types always run at 640 kbps
 
-// 12 x 34 = 408 bit times carry 32 words, so 256 words take 8 x 408 bit times:
-// every block time is 3 264 000 000 / bit rate.
 inline constexpr std::array<TelemetrySpeed, speed_count> telemetry_speeds{{
-    {"40 kbps", 40, 40000, 81600},
-    {"160 kbps", 160, 160000, 20400},
-    {"320 kbps", 320, 320000, 10200},
-    {"640 kbps", 640, 640000, 5100},
+    {"40 kbps", 40, 40000},
+    {"160 kbps", 160, 160000},
+    {"320 kbps", 320, 320000},
+    {"640 kbps", 640, 640000},
 }};
 
 // Link bit rate in bit/s, indexed by speed.
@@ -81,12 +80,16 @@ inline constexpr std::array<int32_t, speed_count> pcm_speed = [] {
     return rates;
 }();
 
-// Microseconds per 512 bytes of stream, indexed by speed.
+// Microseconds per 512 bytes (256 words) of stream, indexed by speed: the link time of
+// 8 groups of 32 words, 3 264 000 000 / bit rate.
 inline constexpr std::array<int32_t, speed_count> block_time = [] {
     std::array<int32_t, speed_count> times{};
-    for (int s = 0; s < speed_count; ++s) times[s] = telemetry_speeds[s].block_time_us;
+    for (int s = 0; s < speed_count; ++s) {
+        times[s] = int32_t(linkNanos(256, uint64_t(telemetry_speeds[s].bit_rate)) / 1000);
+    }
     return times;
 }();
+static_assert(block_time[0] == 81600 && block_time[3] == 5100);
 
 // ---------------------------------------------------------------------------------------
 // Chart full scale: half-range R of a chart axis (-R..+R), per chart item and type

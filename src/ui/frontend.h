@@ -19,6 +19,14 @@ class Frontend {
     virtual std::optional<std::string> selectDirectory(const std::string &title) = 0;
     virtual int runEventLoop() = 0;
     virtual void quitEventLoop(int status) = 0;
+    // GUI thread, from inside a wait for a worker: shows the messages other
+    // threads are waiting for and keeps the view current (model changes,
+    // repaints). Operator input is held off by the caller (ui::serveMessages).
+    virtual void serveMessages() = 0;
+    // GUI thread, once the event loop has ended: acknowledges the messages
+    // still waiting, drops the windows, and from then on answers messages at
+    // once and touches no toolkit object, wherever it is destroyed.
+    virtual void shutdown() = 0;
 };
 
 // Installs the front end; nullptr puts back the headless default.

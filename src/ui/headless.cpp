@@ -2,11 +2,24 @@
 
 #include <utility>
 
+#include "ui/operator_input.h"
+
 namespace ostrel::ui {
 
 void HeadlessFrontend::showMessage(const std::string &title, const std::string &text) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     messages_.push_back({title, text});
+    if (!holding_ || std::this_thread::get_id() == guiThread_) return;
+    ++held_;
+    enterModal();  // no operator input while the message is up
+    const std::uint64_t ticket = acknowledgements_;
+    acknowledged_.wait(lock, [&] { return acknowledgements_ != ticket; });
+}
+
+void HeadlessFrontend::acknowledgeLocked() {
+    for (; held_ > 0; --held_) leaveModal();
+    ++acknowledgements_;
+    acknowledged_.notify_all();
 }
 
 std::optional<std::string> HeadlessFrontend::selectDirectory(const std::string &title) {
@@ -41,6 +54,23 @@ void HeadlessFrontend::quitEventLoop(int status) {
     wake_.notify_all();
 }
 
+void HeadlessFrontend::serveMessages() {
+    std::deque<std::function<void()>> due;
+    {
+        std::lock_guard lock(mutex_);
+        due.swap(tasks_);
+    }
+    for (std::function<void()> &task : due) task();
+    std::lock_guard lock(mutex_);
+    acknowledgeLocked();
+}
+
+void HeadlessFrontend::shutdown() {
+    std::lock_guard lock(mutex_);
+    holding_ = false;
+    acknowledgeLocked();
+}
+
 void HeadlessFrontend::post(std::function<void()> task) {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
@@ -50,6 +80,22 @@ void HeadlessFrontend::post(std::function<void()> task) {
 std::vector<RecordedMessage> HeadlessFrontend::messages() const {
     std::lock_guard lock(mutex_);
     return messages_;
+}
+
+void HeadlessFrontend::holdMessages() {
+    std::lock_guard lock(mutex_);
+    holding_ = true;
+    guiThread_ = std::this_thread::get_id();
+}
+
+std::size_t HeadlessFrontend::heldMessageCount() const {
+    std::lock_guard lock(mutex_);
+    return held_;
+}
+
+void HeadlessFrontend::acknowledgeMessages() {
+    std::lock_guard lock(mutex_);
+    acknowledgeLocked();
 }
 
 void HeadlessFrontend::scriptDirectory(std::optional<std::string> answer) {
@@ -64,6 +110,8 @@ std::vector<std::string> HeadlessFrontend::directoryDialogTitles() const {
 
 void HeadlessFrontend::reset() {
     std::lock_guard lock(mutex_);
+    holding_ = false;
+    acknowledgeLocked();
     messages_.clear();
     directoryAnswers_.clear();
     dialogTitles_.clear();
@@ -73,8 +121,9 @@ void HeadlessFrontend::reset() {
 }
 
 std::shared_ptr<HeadlessFrontend> headlessFrontend() {
-    static const auto instance = std::make_shared<HeadlessFrontend>();
-    return instance;
+    static const auto *const instance =
+        new std::shared_ptr<HeadlessFrontend>(std::make_shared<HeadlessFrontend>());
+    return *instance;
 }
 
 }  // namespace ostrel::ui

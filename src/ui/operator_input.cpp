@@ -45,6 +45,19 @@ bool operatorSelectRingItem(int panel, int control, int index) {
     });
 }
 
+bool operatorSelectRingItem(int panel, int control, int index, std::string_view seenLabel) {
+    return operate(panel, control, [&](ControlState &c) {
+        if (c.kind != ControlKind::Ring) return UI_WRONG_KIND;
+        const bool sameItem =
+            index >= 0 && index < int(c.items.size()) && c.items[index].label == seenLabel;
+        if (!sameItem) index = c.itemIndexOf(seenLabel);
+        if (index < 0) return UI_BAD_INDEX;
+        c.index = index;
+        c.reselectLabel.clear();
+        return UI_OK;
+    });
+}
+
 bool operatorPressButton(int panel, int control) {
     return operate(panel, control, [&](ControlState &c) {
         if (c.kind == ControlKind::ToggleButton) {

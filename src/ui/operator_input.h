@@ -2,15 +2,22 @@
 // tests call them to operate controls headless. They run on the GUI thread,
 // update the model and deliver the commit (or close) event to the callback.
 //
-// Input is refused (false) while a modal message is up, on a dimmed or hidden
-// control, or on a control of a kind the operator cannot operate that way.
+// Input is refused (false) while a modal message is up or input is held off
+// (a GUI-thread wait for a worker), on a dimmed or hidden control, or on a
+// control of a kind the operator cannot operate that way. Refused input is not
+// queued: the view shows the model's state again.
 #pragma once
 
 #include <string_view>
 
 namespace ostrel::ui {
 
+// Selects the model's item at `index` (headless tests see the model itself).
 bool operatorSelectRingItem(int panel, int control, int index);
+// The view's selection: the item the operator saw at `index`, with label
+// `seenLabel`. When the model's ring has changed under the view, the item with
+// that label is selected; when the ring no longer lists it, the input is refused.
+bool operatorSelectRingItem(int panel, int control, int index, std::string_view seenLabel);
 // Command button: commit. Toggle button: flips its value, then commit.
 bool operatorPressButton(int panel, int control);
 bool operatorSetSwitch(int panel, int control, int value);
@@ -19,9 +26,18 @@ bool operatorEditText(int panel, int control, std::string_view text);
 // The window's close button: the close event goes to the panel callback.
 bool operatorClosePanel(int panel);
 
-// Modal messages in progress; operator input is refused while above 0.
+// Modal messages in progress and input holds; operator input is refused while above 0.
 void enterModal();
 void leaveModal();
 bool modalActive();
+
+// Holds operator input off for its lifetime (nests).
+class InputHold {
+  public:
+    InputHold() { enterModal(); }
+    ~InputHold() { leaveModal(); }
+    InputHold(const InputHold &) = delete;
+    InputHold &operator=(const InputHold &) = delete;
+};
 
 }  // namespace ostrel::ui

@@ -5,14 +5,17 @@
 #include <utility>
 
 #include "ui/frontend.h"
+#include "ui/operator_input.h"
 #include "ui/panel_store.h"
 
 namespace ostrel::ui {
 namespace detail {
 
+// Timer and worker threads may still call panel operations while the process
+// exits, so the store is never destroyed.
 Store &store() {
-    static Store instance;
-    return instance;
+    static Store *const instance = new Store;
+    return *instance;
 }
 
 void notifyChanged() {
@@ -228,6 +231,18 @@ int insertRingItem(int panel, int control, int position, std::string_view label,
     });
 }
 
+int replaceRingItems(int panel, int control, std::vector<RingItem> items) {
+    return withControl(panel, control, true, [&](ControlState &c) {
+        if (!isRing(c)) return UI_WRONG_KIND;
+        const std::string selected = c.index >= 0 ? c.items[c.index].label : c.reselectLabel;
+        c.items = std::move(items);
+        c.index = c.itemIndexOf(selected);
+        c.reselectLabel = c.index < 0 ? selected : std::string();
+        if (c.index < 0 && !c.items.empty()) c.index = 0;
+        return UI_OK;
+    });
+}
+
 int getRingItemCount(int panel, int control, int *count) {
     return withControl(panel, control, false, [&](ControlState &c) {
         if (!isRing(c)) return UI_WRONG_KIND;
@@ -349,6 +364,11 @@ int selectDirectory(std::string_view title, std::string *path) {
     if (!chosen) return 0;
     *path = std::move(*chosen);
     return 1;
+}
+
+void serveMessages() {
+    const InputHold hold;
+    currentFrontend()->serveMessages();
 }
 
 int runEventLoop() {

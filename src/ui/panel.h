@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui/panel_types.h"
 
@@ -38,6 +39,10 @@ int clearRing(int panel, int control);
 int insertRingItem(int panel, int control, int position, std::string_view label,
                    const Value &value);
 int getRingItemCount(int panel, int control, int *count);
+// Replaces every item in one step, so no reader sees a half-filled ring. The
+// selected label stays selected when the new items still list it; otherwise the
+// first item is selected and the old label is remembered as after clearRing.
+int replaceRingItems(int panel, int control, std::vector<RingItem> items);
 
 // --- Control attributes ----------------------------------------------------
 int setVisible(int panel, int control, bool visible);
@@ -63,6 +68,10 @@ void showMessage(std::string_view title, std::string_view text);
 // Modal directory dialog: 1 and the path when one was chosen, 0 on cancel.
 int selectDirectory(std::string_view title, std::string *path);
 int runEventLoop();  // returns the status given to quitEventLoop
+// For every GUI-thread wait for a worker, on every pass: shows the messages
+// other threads wait for and keeps the view current, with operator input held
+// off meanwhile (neither applied nor queued for later).
+void serveMessages();
 void quitEventLoop(int status);
 
 }  // namespace ostrel::ui

@@ -10,6 +10,13 @@ std::string ControlState::selectedLabel() const {
     return index >= 0 && index < int(items.size()) ? items[index].label : std::string();
 }
 
+int ControlState::itemIndexOf(std::string_view label) const {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].label == label) return int(i);
+    }
+    return -1;
+}
+
 std::string ControlState::text() const {
     const std::string *t = std::get_if<std::string>(&value);
     return t != nullptr ? *t : std::string();

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/panel_types.h"
@@ -36,6 +37,8 @@ struct ControlState : ControlDescription {
 
     // The ring's selected item label, or "" when it has none.
     std::string selectedLabel() const;
+    // Index of the first ring item labelled `label`; -1 when none is.
+    int itemIndexOf(std::string_view label) const;
     // The displayed text of a text control, "" otherwise.
     std::string text() const;
     // The integer value of a button, switch or integer ring; 0 otherwise.

@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/startup.h"
+#include "display/channel_layout.h"
 #include "display/charts.h"
+#include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
-#include "ui/ostrel_panel.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 
@@ -28,12 +28,24 @@ class StartedPanel : public ::testing::Test {
         channels = 8;  // the selections of a fresh process
         channel_index = 1;
         panelHandle = ui::loadPanel(mainPanelDescription());
-        attachCallbacks(panelHandle);
-        startPanel();
+        const int panel = panelHandle;
+        ui::installControlCallback(panel, CH_SLIDE, channel_change, nullptr);
+        ui::installControlCallback(panel, CHART_SLIDE_1, chart_change_1, nullptr);
+        ui::installControlCallback(panel, CHART_SLIDE_2, chart_change_2, nullptr);
+        ui::installControlCallback(panel, SPEED_SLIDE, speed_change, nullptr);
+        ui::installControlCallback(panel, CHARTSSWITCH, show_charts, nullptr);
+        // The panel as start-up leaves it: laid out for " 8 Channel", chart area hidden.
+        ASSERT_TRUE(selectType(1));
+        for (int id : {CHART_SLIDE_1, CHART_SLIDE_2, CHART, CHART_2, timebase}) {
+            ui::setVisible(panel, id, false);
+        }
+        block_speed_factor = 8;
+        change_time();
+        ui::headlessFrontend()->reset();
     }
     void TearDown() override {
         ui::installFrontend(nullptr);
-        discardMainPanel();
+        ui::discardPanel(panelHandle.exchange(0));
         showcharts = 0;
     }
 

@@ -12,11 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/startup.h"
 #include "logging/log_path_record.h"
+#include "panel/ostrel_panel.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
-#include "ui/ostrel_panel.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 
@@ -36,17 +35,18 @@ class LogDirectory : public ::testing::Test {
         restart();
     }
     void TearDown() override {
-        discardMainPanel();
+        ui::discardPanel(panelHandle.exchange(0));
         std::error_code ignored;
         fs::current_path(previous, ignored);
         if (!temp.empty()) fs::remove_all(temp, ignored);
     }
 
+    // A new program start as far as the log directory goes: a fresh panel and read_log_path.
     void restart() {
-        discardMainPanel();
+        ui::discardPanel(panelHandle.exchange(0));
         panelHandle = ui::loadPanel(mainPanelDescription());
-        attachCallbacks(panelHandle);
-        startPanel();
+        ui::installControlCallback(panelHandle, LOGPATHBUTTON, selectLogPath, nullptr);
+        read_log_path();
     }
     // The operator presses "Path" and the dialog answers `answer` (nullopt: Cancel).
     void choose(std::optional<std::string> answer) {

@@ -92,17 +92,24 @@ TEST(SamplePeriod, EqualsTheClosedFormExactlyAndRoundsHalfwayUpInTheLogHeader) {
     EXPECT_EQ(format("%.2f", samplePeriodMicros(0, 3)), "79.69");   // 79.6875
 }
 
-// Plain types: 100 everywhere. Steering: the axes of "Personal Car 100 Nm", torque high x2
-// for "200 Nm", the angles x1.2 for "Commercial". Any other item or type: 100.
-TEST(FullScale, FollowsTheTypeLabelAndIs100OutsideTheTable) {
+// The chart axes' half-ranges, written out: rows = chart items 0..9 (torque low/high, angle
+// low/high, speed low/high, X/Y/Z acceleration, angular acceleration), columns = types 4..9.
+TEST(FullScale, MatchesTheSteeringTableAndIs100Elsewhere) {
+    const int steering[10][6] = {
+        {10, 10, 10, 10, 10, 10},
+        {100, 200, 100, 200, 100, 200},
+        {100, 100, 120, 120, 100, 100},
+        {1000, 1000, 1200, 1200, 1000, 1000},
+        {500, 500, 500, 500, 500, 500},
+        {1000, 1000, 1000, 1000, 1000, 1000},
+        {5, 5, 5, 5, 5, 5},
+        {5, 5, 5, 5, 5, 5},
+        {5, 5, 5, 5, 5, 5},
+        {10000, 10000, 10000, 10000, 10000, 10000},
+    };
     for (int type = 0; type < telemetry_type_count; ++type) {
-        const std::string_view label = telemetry_types[type].label;
-        for (int item = 0; item < scaled_chart_item_count; ++item) {
-            int32_t expected = type < first_steering_type ? 100 : fullScale(item, 4);
-            if (item == 1 && label.ends_with("200 Nm")) expected *= 2;
-            if ((item == 2 || item == 3) && label.find("Commercial") != label.npos) {
-                expected = expected * 6 / 5;
-            }
+        for (int item = 0; item < 10; ++item) {
+            const int expected = type < 4 ? 100 : steering[item][type - 4];
             EXPECT_EQ(fullScale(item, type), expected) << item << "," << type;
         }
         for (int item : {-1, 10, 11, 31, INT_MIN, INT_MAX}) {

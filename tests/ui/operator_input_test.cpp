@@ -78,6 +78,21 @@ TEST_F(OperatorInput, DimmedHiddenOrWrongKindIsRefused) {
     EXPECT_EQ(controlState(panel, RING)->index, 1);
 }
 
+// The view shows "one two three"; the model's ring changed meanwhile. The
+// operator gets the item whose label was seen, or nothing.
+TEST_F(OperatorInput, ARingChoiceCarriesTheLabelSeen) {
+    replaceRingItems(panel, RING, {{"two", 2}, {"three", 3}});  // "one" went away
+    EXPECT_TRUE(operatorSelectRingItem(panel, RING, 1, "two"));
+    EXPECT_EQ(controlState(panel, RING)->selectedLabel(), "two") << "not the model's item 1";
+    EXPECT_TRUE(operatorSelectRingItem(panel, RING, 1, "three")) << "same place, same label";
+    EXPECT_EQ(controlState(panel, RING)->index, 1);
+    EXPECT_FALSE(operatorSelectRingItem(panel, RING, 0, "one")) << "no longer listed";
+    EXPECT_FALSE(operatorSelectRingItem(panel, RING, 7, "gone"));
+    EXPECT_EQ(controlState(panel, RING)->selectedLabel(), "three");
+    ASSERT_EQ(events.size(), 2u) << "a refused choice commits nothing";
+    EXPECT_EQ(events[0].valueSeen, 2);
+}
+
 TEST_F(OperatorInput, NothingIsTakenWhileAModalMessageIsUp) {
     enterModal();
     EXPECT_FALSE(operatorSelectRingItem(panel, RING, 0));

@@ -2,11 +2,15 @@
 // threads at once, and the headless front end.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
 #include "test_panel.h"
 #include "ui/headless.h"
+#include "ui/operator_input.h"
 #include "ui/panel_state.h"
 
 namespace ostrel::ui {
@@ -62,6 +66,21 @@ TEST_F(PanelModel, RefilledRingKeepsTheSelectedLabelWhileListed) {
     EXPECT_EQ(state(RING).selectedLabel(), "one") << "an explicit selection wins";
 }
 
+TEST_F(PanelModel, ReplacedRingItemsArriveInOneStepKeepingTheSelectedLabel) {
+    setRingIndex(panel, RING, 2);  // "three"
+    const std::uint64_t before = modelRevision();
+    ASSERT_EQ(replaceRingItems(panel, RING, {{"zero", 0}, {"three", 3}}), UI_OK);
+    EXPECT_EQ(modelRevision(), before + 1) << "one change, never a half-filled ring";
+    EXPECT_EQ(state(RING).selectedLabel(), "three");
+    ASSERT_EQ(replaceRingItems(panel, RING, {{"four", 4}}), UI_OK);
+    EXPECT_EQ(state(RING).selectedLabel(), "four") << "gone: the first item";
+    ASSERT_EQ(replaceRingItems(panel, RING, {}), UI_OK);
+    EXPECT_EQ(state(RING).index, -1);
+    ASSERT_EQ(replaceRingItems(panel, RING, {{"one", 1}, {"four", 4}}), UI_OK);
+    EXPECT_EQ(state(RING).selectedLabel(), "four") << "remembered across an empty ring";
+    EXPECT_EQ(replaceRingItems(panel, DISPLAY, {}), UI_WRONG_KIND);
+}
+
 TEST_F(PanelModel, ControlsMoveWithTheirLabelsAndChartsKeepOneScreen) {
     setTop(panel, RING, 300);
     EXPECT_EQ(state(RING).body.top, 300);
@@ -104,6 +123,59 @@ TEST_F(PanelModel, OperationsFromManyThreadsStayConsistent) {
     points.join();
     EXPECT_EQ(state(DISPLAY).text(), std::to_string(kWrites - 1));
     EXPECT_EQ(state(CHART_ID).chart.total, std::uint64_t(kWrites));
+}
+
+// A worker's message waits for the GUI thread. A GUI-thread wait that serves
+// messages on every pass ends; operator input meanwhile is refused, not queued.
+TEST_F(PanelModel, AWaitThatServesMessagesOutlivesAWorkersMessage) {
+    auto headless = headlessFrontend();
+    headless->reset();
+    headless->holdMessages();
+    std::atomic<bool> stopped{false};
+    std::thread worker([&] {
+        showMessage("USB Error", "Telemetry not in sync");
+        stopped = true;
+    });
+    while (headless->heldMessageCount() == 0) std::this_thread::yield();
+    EXPECT_FALSE(operatorPressButton(panel, TOGGLE)) << "no input while the message is up";
+    headless->post([&] { EXPECT_FALSE(operatorPressButton(panel, TOGGLE)) << "held off"; });
+    while (!stopped) {
+        serveMessages();
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_EQ(headless->messages(),
+              (std::vector<RecordedMessage>{{"USB Error", "Telemetry not in sync"}}));
+    EXPECT_EQ(state(TOGGLE).intValue(), 0) << "input during the wait was dropped";
+    EXPECT_TRUE(operatorPressButton(panel, TOGGLE)) << "taken again after the wait";
+    headless->reset();
+}
+
+TEST_F(PanelModel, AHeldMessageWaitsUntilServedAcknowledgedOrShutDown) {
+    auto headless = headlessFrontend();
+    headless->reset();
+    headless->holdMessages();
+    showMessage("Own", "thread");  // the GUI thread's own message never waits on itself
+    std::atomic<int> returned{0};
+    auto raise = [&] {
+        showMessage("USB Error", "Data transfer error from USB module");
+        ++returned;
+    };
+    std::thread first(raise);
+    while (headless->heldMessageCount() == 0) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(returned, 0) << "a GUI thread that never serves would wait for ever";
+    headless->acknowledgeMessages();
+    first.join();
+    std::thread second(raise);
+    while (headless->heldMessageCount() == 0) std::this_thread::yield();
+    headless->shutdown();
+    second.join();
+    std::thread third(raise);  // after shutdown: answered at once
+    third.join();
+    EXPECT_EQ(returned, 3);
+    EXPECT_FALSE(modalActive());
+    headless->reset();
 }
 
 TEST(Headless, EventLoopRunsPostedTasksUntilQuit) {

@@ -82,7 +82,9 @@ void PanelWindow::sync() {
         newest = std::max(newest, control.revision);
     }
     if (state->revision > syncedRevision_) applyPanel(*state);
-    syncedRevision_ = newest;
+    // Never backwards: everything up to `newest` is applied, and a lower mark
+    // would re-apply controls (and overwrite a text being edited).
+    syncedRevision_ = std::max(syncedRevision_, newest);
 }
 
 void PanelWindow::applyPanel(const PanelState &state) {
@@ -166,8 +168,9 @@ QWidget *PanelWindow::createBody(const ControlState &state) {
 void PanelWindow::connectInput(QWidget *body, const ControlState &state) {
     const int id = state.id;
     if (auto *ring = qobject_cast<QComboBox *>(body)) {
-        connect(ring, &QComboBox::activated, this, [this, id](int index) {
-            if (!operatorSelectRingItem(panel_, id, index)) resyncControl(id);
+        connect(ring, &QComboBox::activated, this, [this, id, ring](int index) {
+            operatorSelectRingItem(panel_, id, index, ring->itemText(index).toStdString());
+            resyncControl(id);  // refused, or the label seen sits elsewhere in the model
         });
     } else if (auto *sw = dynamic_cast<SwitchWidget *>(body)) {
         connect(sw, &SwitchWidget::clicked, this, [this, id](bool checked) {

@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QStyleFactory>
-#include <QThread>
 #include <condition_variable>
 #include <set>
 
@@ -46,40 +45,53 @@ std::mutex handoffMutex;
 
 }  // namespace
 
-std::shared_ptr<QtFrontend> QtFrontend::create(int &argc, char **argv) {
+std::unique_ptr<QApplication> startApplication(int &argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         return nullptr;  // no display: Qt would abort instead of failing
     }
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
-    return std::make_shared<QtFrontend>(std::move(app));
+    return app;
 }
 
-QtFrontend::QtFrontend(std::unique_ptr<QApplication> app) : app_(std::move(app)) {}
+QtFrontend::QtFrontend() : guiThread_(std::this_thread::get_id()) {}
 
 QtFrontend::~QtFrontend() {
+    // Normally shut down already on the GUI thread; then this touches nothing.
+    if (onGuiThread()) shutdown();
+}
+
+void QtFrontend::shutdown() {
     {
         std::lock_guard lock(handoffMutex);
         alive_ = false;
     }
     acknowledgeAllPending();
+    if (!onGuiThread()) return;
     if (busyShown_) QApplication::restoreOverrideCursor();
+    busyShown_ = false;
     windows_.clear();
 }
 
 bool QtFrontend::onGuiThread() const {
-    return QThread::currentThread() == thread();
+    return std::this_thread::get_id() == guiThread_;
 }
 
+// The task runs on the GUI thread unless the front end is shut down or gone by then.
 void QtFrontend::postToGui(std::function<void()> task) {
     std::lock_guard lock(handoffMutex);
     if (!alive_) return;
-    auto run = [task = std::move(task)] {
-        { std::lock_guard handoff(handoffMutex); }
+    auto run = [self = weak_from_this(), task = std::move(task)] {
+        const std::shared_ptr<QtFrontend> frontend = self.lock();
+        if (!frontend) return;
+        {
+            std::lock_guard handoff(handoffMutex);
+            if (!frontend->alive_) return;
+        }
         task();
     };
-    QMetaObject::invokeMethod(this, std::move(run), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(qApp, std::move(run), Qt::QueuedConnection);
 }
 
 void QtFrontend::modelChanged() {
@@ -132,11 +144,17 @@ void QtFrontend::showMessage(const std::string &title, const std::string &text) 
         pending_.push_back(request);
         enterModal();  // no operator input from now until it is acknowledged
     }
-    postToGui([this] { serveMessages(); });
+    postToGui([this] { showPendingMessages(); });
     request->wait();
 }
 
 void QtFrontend::serveMessages() {
+    if (!onGuiThread()) return;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    showPendingMessages();
+}
+
+void QtFrontend::showPendingMessages() {
     for (;;) {
         std::shared_ptr<MessageRequest> request;
         {

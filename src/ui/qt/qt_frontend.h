@@ -1,20 +1,22 @@
-// The Qt front end: runs Qt's event loop, keeps one window per displayed panel
-// in step with the model, and shows the modal dialogs.
+// The Qt front end: keeps one window per displayed panel in step with the
+// model, shows the modal dialogs and runs Qt's event loop.
 //
-// Threads: constructed, run and destroyed on the GUI (main) thread. modelChanged
-// and showMessage may be called from any thread and never wait for the GUI
-// thread, except showMessage, which blocks its own caller until acknowledged.
+// Threads: constructed, run and shut down on the GUI (main) thread, which owns
+// the QApplication (startApplication). modelChanged and showMessage may be
+// called from any thread and never wait for the GUI thread, except
+// showMessage, which blocks its own caller until acknowledged. After
+// shutdown() it touches no Qt object, so the last reference may go anywhere.
 #pragma once
 
-#include <QObject>
-#include <QPointer>
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "ui/frontend.h"
 
@@ -25,11 +27,15 @@ namespace ostrel::ui::qt {
 class PanelWindow;
 struct MessageRequest;
 
-class QtFrontend : public QObject, public Frontend {
+// Creates the QApplication; nullptr when Qt cannot start (no display). argc
+// must outlive it. The caller owns it and destroys it on the GUI thread, after
+// the front end's shutdown().
+std::unique_ptr<QApplication> startApplication(int &argc, char **argv);
+
+class QtFrontend : public Frontend, public std::enable_shared_from_this<QtFrontend> {
   public:
-    // Creates the QApplication; nullptr when Qt cannot start (no display).
-    // argc must outlive the front end.
-    static std::shared_ptr<QtFrontend> create(int &argc, char **argv);
+    // GUI thread, with the QApplication running.
+    QtFrontend();
     ~QtFrontend() override;
 
     void modelChanged() override;
@@ -38,25 +44,24 @@ class QtFrontend : public QObject, public Frontend {
     std::optional<std::string> selectDirectory(const std::string &title) override;
     int runEventLoop() override;
     void quitEventLoop(int status) override;
-
-    // Shows the messages other threads are waiting for. GUI thread; called by
-    // the event loop, and usable by GUI-thread code that waits for a worker.
-    void serveMessages();
+    // GUI thread: applies pending model changes, repaints and shows the
+    // messages other threads are waiting for.
+    void serveMessages() override;
+    void shutdown() override;
 
     // The window of a panel, or nullptr (for tests).
     PanelWindow *windowOf(int panel) const;
-
-    explicit QtFrontend(std::unique_ptr<QApplication> app);
 
   private:
     bool onGuiThread() const;
     void postToGui(std::function<void()> task);
     void syncWindows();
     void syncBusyCursor();
+    void showPendingMessages();
     void showMessageHere(const std::string &title, const std::string &text);
     void acknowledgeAllPending();
 
-    std::unique_ptr<QApplication> app_;
+    const std::thread::id guiThread_;
     std::atomic<bool> syncPending_{false};
     bool alive_ = true;  // alive_ and pending_: guarded by the hand-over mutex
     std::deque<std::shared_ptr<MessageRequest>> pending_;

@@ -1,11 +1,9 @@
-// The Qt view, offscreen: geometry, operator input, cross-thread updates and
-// modal messages.
+// The Qt view, offscreen, on a small test panel: operator input, cross-thread
+// updates, modal messages, GUI-thread waits that serve messages, the sync's
+// revision mark, and the shutdown of the front end.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,57 +12,24 @@
 #include <atomic>
 #include <thread>
 
-#include "app/startup.h"
-#include "timer/async_timer.h"
-#include "ui/frontend.h"
+#include "../test_panel.h"
+#include "qt_test_support.h"
 #include "ui/operator_input.h"
-#include "ui/ostrel_panel.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 #include "ui/qt/panel_window.h"
-#include "ui/qt/qt_frontend.h"
-#include "ui/qt/strip_chart.h"
-#include "usb/module_discovery.h"
 
 namespace ostrel::ui::qt {
 namespace {
 
-int argc = 1;
-char arg0[] = "ui_qt_tests";
-char *argv[] = {arg0, nullptr};
+using namespace ostrel::ui::qt::testing;
+using ostrel::ui::testing::BUTTON;
+using ostrel::ui::testing::DISPLAY;
+using ostrel::ui::testing::FIELD;
+using ostrel::ui::testing::RING;
+using ostrel::ui::testing::TOGGLE;
 
-std::shared_ptr<QtFrontend> &frontend() {
-    static std::shared_ptr<QtFrontend> instance = QtFrontend::create(argc, argv);
-    return instance;
-}
-
-// Qt must be shut down before the process's exit handlers run, as main does.
-// Under ThreadSanitizer Qt instead stays up until the process ends: destroying
-// QApplication joins Qt's pooled image threads through futexes the sanitizer
-// cannot see (Qt is not instrumented), which it would report as a race.
-class QtShutdown : public ::testing::Environment {
-  public:
-    void TearDown() override {
-        installFrontend(nullptr);
-#if defined(__SANITIZE_THREAD__)
-        static auto *const keptUntilExit = new std::shared_ptr<QtFrontend>(frontend());
-        (void)keptUntilExit;
-#endif
-        frontend().reset();
-    }
-};
 const auto *const qtShutdown = ::testing::AddGlobalTestEnvironment(new QtShutdown);
-
-// Runs the event loop until `done` holds or 10 s pass.
-template <typename Pred>
-bool processUntil(Pred done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
-}
 
 std::atomic<int> commits{0};
 std::atomic<bool> commitOnGuiThread{false};
@@ -77,90 +42,78 @@ int recordCommit(int, int, int event, void *, int, int) {
     return 0;
 }
 
+// Accepts every message box the moment it is up, as an operator pressing OK.
+class OperatorHand {
+  public:
+    OperatorHand() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                lastText = box->text().toStdString();
+                box->accept();
+            }
+        });
+        timer_.start();
+    }
+    std::string lastText;
+
+  private:
+    QTimer timer_;
+};
+
 class QtView : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(frontend());
         installFrontend(frontend());
-        panelHandle = loadPanel(mainPanelDescription());
-        attachCallbacks(panelHandle);
-        startPanel();
-        setPanelTop(panelHandle, AUTO_CENTER);
-        setPanelLeft(panelHandle, AUTO_CENTER);
-        displayPanel(panelHandle);
-        ASSERT_TRUE(processUntil([] { return frontend()->windowOf(panelHandle) != nullptr; }));
-        window = frontend()->windowOf(panelHandle);
+        panel = loadPanel(ui::testing::testPanel());
+        for (int id : {RING, TOGGLE, BUTTON})
+            installControlCallback(panel, id, recordCommit, nullptr);
+        displayPanel(panel);
+        ASSERT_TRUE(processUntil([this] { return frontend()->windowOf(panel) != nullptr; }));
+        window = frontend()->windowOf(panel);
         commits = 0;
     }
     void TearDown() override {
-        const int panel = panelHandle;
-        discardMainPanel();
-        if (!frontend()) return;
-        processUntil([panel] { return frontend()->windowOf(panel) == nullptr; });
+        discardPanel(panel);
+        processUntil([this] { return frontend()->windowOf(panel) == nullptr; });
         installFrontend(nullptr);
     }
     void settle() { QCoreApplication::processEvents(); }
+    template <typename T>
+    T *body(int control) {
+        return static_cast<T *>(window->bodyOf(control));
+    }
+    int panel = 0;
     PanelWindow *window = nullptr;
 };
 
-TEST_F(QtView, WidgetsSitWhereTheModelPutsThem) {
-    settle();
-    EXPECT_EQ(window->size(), QSize(836, 278));
-    EXPECT_EQ(window->windowTitle(), "Ostrel V1.3.1");
-    EXPECT_EQ(window->bodyOf(CH_SLIDE)->geometry(), QRect(112, 78, 170, 19));
-    EXPECT_EQ(window->labelOf(CH_SLIDE)->text(), "Telemtry Type");
-    EXPECT_EQ(window->bodyOf(panel_rings[6])->geometry(), QRect(115 + 175 * 2, 215, 69, 15));
-    EXPECT_FALSE(window->bodyOf(panel_rings[8])->isVisibleTo(window)) << "channel 9 hidden";
-    EXPECT_TRUE(window->bodyOf(panel_rings[7])->isVisibleTo(window));
-    EXPECT_FALSE(window->bodyOf(CHART)->isVisibleTo(window));
-    auto *start = static_cast<QPushButton *>(window->bodyOf(meas_start_stop));
-    EXPECT_EQ(start->text(), "START");
-    auto *ring = static_cast<QComboBox *>(window->bodyOf(CH_SLIDE));
-    EXPECT_EQ(ring->count(), 10);
-    EXPECT_EQ(ring->currentText(), " 8 Channel");
-}
-
 TEST_F(QtView, OperatorActionsReachTheCallbackOnTheGuiThread) {
-    installControlCallback(panelHandle, CH_SLIDE, recordCommit, nullptr);
-    installControlCallback(panelHandle, LOGPATHBUTTON, recordCommit, nullptr);
-    auto *ring = static_cast<QComboBox *>(window->bodyOf(CH_SLIDE));
-    ring->setCurrentIndex(3);
-    emit ring->activated(3);
+    auto *ring = body<QComboBox>(RING);
+    EXPECT_EQ(ring->currentText(), "two");
+    ring->setCurrentIndex(2);
+    emit ring->activated(2);
     EXPECT_EQ(commits, 1);
     EXPECT_TRUE(commitOnGuiThread);
-    EXPECT_EQ(controlState(panelHandle, CH_SLIDE)->index, 3);
-    static_cast<QPushButton *>(window->bodyOf(LOGPATHBUTTON))->click();
-    EXPECT_EQ(commits, 2);
-    static_cast<QPushButton *>(window->bodyOf(meas_start_stop))->click();
+    EXPECT_EQ(controlState(panel, RING)->selectedLabel(), "three");
+    body<QPushButton>(TOGGLE)->click();
     settle();
-    EXPECT_EQ(controlState(panelHandle, meas_start_stop)->intValue(), 1);
-    EXPECT_EQ(static_cast<QPushButton *>(window->bodyOf(meas_start_stop))->text(), "STOP");
+    EXPECT_EQ(controlState(panel, TOGGLE)->intValue(), 1);
+    EXPECT_TRUE(body<QPushButton>(TOGGLE)->isChecked());
 }
 
 TEST_F(QtView, ValueFromAnotherThreadAppearsWithoutBlockingIt) {
-    std::thread worker([] {
-        for (int i = 0; i <= 500; ++i) setValue(panelHandle, channel_1, std::to_string(i));
-        plotPoint(panelHandle, CHART, 1.5f);
+    std::thread worker([this] {
+        for (int i = 0; i <= 500; ++i) setValue(panel, DISPLAY, std::to_string(i));
     });
     worker.join();  // finished although the GUI thread processed nothing meanwhile
-    auto *display = static_cast<QLineEdit *>(window->bodyOf(channel_1));
+    auto *display = body<QLineEdit>(DISPLAY);
     EXPECT_TRUE(processUntil([&] { return display->text() == "500"; }));
 }
 
 TEST_F(QtView, ModalMessageFromAWorkerBlocksOnlyThatWorker) {
+    OperatorHand hand;
     std::atomic<bool> acknowledged{false};
-    std::atomic<bool> sawBox{false};
-    std::atomic<bool> closeRefused{false};
-    QTimer operatorHand;
-    operatorHand.setInterval(10);
-    QObject::connect(&operatorHand, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr) return;
-        sawBox = box->windowTitle() == "USB Error" && box->text() == "Telemetry not in sync";
-        closeRefused = !operatorClosePanel(panelHandle);
-        box->accept();
-    });
-    operatorHand.start();
     std::thread worker([&] {
         showMessage("USB Error", "Telemetry not in sync");
         acknowledged = true;
@@ -168,47 +121,100 @@ TEST_F(QtView, ModalMessageFromAWorkerBlocksOnlyThatWorker) {
     EXPECT_FALSE(acknowledged) << "the worker waits for the operator";
     EXPECT_TRUE(processUntil([&] { return acknowledged.load(); }));
     worker.join();
-    EXPECT_TRUE(sawBox);
-    EXPECT_TRUE(closeRefused) << "no closing while the message is up";
+    EXPECT_EQ(hand.lastText, "Telemetry not in sync");
     EXPECT_FALSE(modalActive());
 }
 
-TEST_F(QtView, PanelSizeAndChartsFollowTheModel) {
-    setPanelHeight(panelHandle, 508);
-    setVisible(panelHandle, CHART, true);
-    setTop(panelHandle, CHART, 290);
-    setYAxisRange(panelHandle, CHART, -1200, 1200);
-    for (int i = 0; i < 3; ++i) plotPoint(panelHandle, CHART, float(i * 100));
+// The stop's shape: the GUI thread busy-waits for a worker that raises a
+// message before it finishes. Serving messages on every pass ends the wait;
+// meanwhile model changes reach the window and a click is neither applied nor
+// kept for later.
+TEST_F(QtView, AWaitThatServesMessagesOutlivesAWorkersMessage) {
+    OperatorHand hand;
+    auto *toggle = body<QPushButton>(TOGGLE);
+    QMetaObject::invokeMethod(toggle, &QPushButton::click, Qt::QueuedConnection);
+    std::atomic<bool> stopped{false};
+    std::thread worker([&] {
+        setValue(panel, DISPLAY, "draining");
+        showMessage("USB Error", "Telemetry not in sync");
+        stopped = true;
+    });
+    bool sawDraining = false;
+    while (!stopped) {
+        serveMessages();
+        sawDraining = sawDraining || body<QLineEdit>(DISPLAY)->text() == "draining";
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_EQ(hand.lastText, "Telemetry not in sync");
+    EXPECT_TRUE(sawDraining) << "the window followed the model during the wait";
     settle();
-    EXPECT_EQ(window->height(), 508);
-    auto *chart = static_cast<StripChart *>(window->bodyOf(CHART));
-    EXPECT_TRUE(chart->isVisibleTo(window));
-    EXPECT_EQ(chart->geometry().top(), 290);
-    EXPECT_EQ(chart->yMin(), -1200);
-    EXPECT_EQ(chart->yMax(), 1200);
-    EXPECT_EQ(chart->pointCount(), 3);
+    EXPECT_EQ(commits, 0) << "the click during the wait was dropped";
+    EXPECT_EQ(controlState(panel, TOGGLE)->intValue(), 0);
+    EXPECT_FALSE(toggle->isChecked());
 }
 
-TEST(QtProgram, RunsUntilItsWindowClosesThenDiscardsThePanel) {
-    ASSERT_TRUE(frontend());
-    installFrontend(frontend());
-    int shownPanel = 0;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        PanelWindow *window = frontend()->windowOf(panelHandle);
-        if (window == nullptr || !window->isVisible()) return;
-        shownPanel = panelHandle;
-        window->close();
+// A sync never lowers the revision it has applied: a text being edited
+// survives unrelated changes and a busy-cursor toggle.
+TEST_F(QtView, ATextBeingEditedSurvivesUnrelatedChanges) {
+    setValue(panel, FIELD, "/from/the/model");
+    settle();
+    auto *field = body<QLineEdit>(FIELD);
+    field->setText("/typed/by/the/operator");  // not committed yet
+    setValue(panel, DISPLAY, "1");
+    settle();
+    setBusyCursor(true);
+    settle();
+    setBusyCursor(false);
+    settle();
+    window->sync();  // nothing new: applies nothing
+    setValue(panel, DISPLAY, "2");
+    settle();
+    EXPECT_EQ(field->text(), "/typed/by/the/operator");
+    EXPECT_EQ(body<QLineEdit>(DISPLAY)->text(), "2");
+}
+
+// The ring on screen still lists "one two three" while the model's ring lost
+// "one": the operator's pick means the label seen, never the model's index.
+TEST_F(QtView, ARingChoiceMeansTheItemSeen) {
+    auto *ring = body<QComboBox>(RING);
+    replaceRingItems(panel, RING, {{"two", 2}, {"three", 3}});  // the view has not synced
+    ASSERT_EQ(ring->count(), 3);
+    emit ring->activated(1);  // "two" as shown
+    EXPECT_EQ(controlState(panel, RING)->selectedLabel(), "two");
+    EXPECT_EQ(ring->count(), 2) << "the view shows the model's ring again";
+    EXPECT_EQ(ring->currentText(), "two");
+    ring->insertItem(0, "one");  // a view still showing the gone item
+    emit ring->activated(0);
+    EXPECT_EQ(controlState(panel, RING)->selectedLabel(), "two") << "refused";
+    EXPECT_EQ(ring->currentText(), "two");
+    EXPECT_EQ(commits, 1);
+}
+
+// After shutdown the front end answers messages at once and owns no window;
+// whichever thread drops the last reference, no Qt object is touched.
+TEST_F(QtView, ShutdownReleasesWaitingWorkersAndDropsTheWindows) {
+    auto second = std::make_shared<QtFrontend>();
+    installFrontend(second);
+    setValue(panel, DISPLAY, "shown by the second front end");
+    ASSERT_TRUE(processUntil([&] { return second->windowOf(panel) != nullptr; }));
+    std::atomic<bool> released{false};
+    std::thread waiting([&] {
+        showMessage("USB Error", "Data transfer error from USB module");
+        released = true;
     });
-    closer.start(10);
-    QTimer::singleShot(20000, [] { QApplication::exit(1); });  // safety net
-    runMainPanel();
-    EXPECT_GT(shownPanel, 0);
-    EXPECT_EQ(panelHandle, 0);
-    EXPECT_FALSE(panelState(shownPanel).has_value());
-    EXPECT_EQ(DiscardTimer(timerID_Modules), kTimerErrNoSuchTimer) << "no scan outlives the panel";
-    EXPECT_TRUE(processUntil([&] { return frontend()->windowOf(shownPanel) == nullptr; }));
-    installFrontend(nullptr);
+    while (!modalActive()) std::this_thread::yield();  // the message is queued
+    second->shutdown();
+    waiting.join();
+    EXPECT_TRUE(released);
+    EXPECT_EQ(second->windowOf(panel), nullptr);
+    std::thread late([&] { showMessage("USB Error", "Telemetry not in sync"); });
+    late.join();  // answered at once
+    installFrontend(frontend());
+    std::thread last([held = std::move(second)]() mutable { held.reset(); });
+    last.join();
+    settle();
+    EXPECT_FALSE(modalActive());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "ui/ostrel_panel.h"
+#include "panel/ostrel_panel.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "telemetry/tables.h"
 
 namespace ostrel {
 namespace {
@@ -59,27 +61,23 @@ ControlDescription channelDisplay(int n) {
 }
 
 std::vector<ControlDescription> settingsAndHeader() {
-    const std::vector<RingItem> types = {{" 4 Channel", 4},
-                                         {" 8 Channel", 8},
-                                         {"16 Channel", 16},
-                                         {"32 Channel", 32},
-                                         {"Steering Personal Car 100 Nm", 10},
-                                         {"Steering Personal Car 200 Nm", 10},
-                                         {"Steering Commercial 100 Nm", 10},
-                                         {"Steering Commercial 200 Nm", 10},
-                                         {"Steering Module 100 Nm", 6},
-                                         {"Steering Module 200 Nm", 6}};
-    const std::vector<RingItem> speeds = {
-        {"40 kbps", 40}, {"160 kbps", 160}, {"320 kbps", 320}, {"640 kbps", 640}};
+    std::vector<RingItem> types;
+    for (const TelemetryType &type : telemetry_types) {
+        types.push_back({std::string(type.label), type.item_value});
+    }
+    std::vector<RingItem> speeds;
+    for (const TelemetrySpeed &speed : telemetry_speeds) {
+        speeds.push_back({std::string(speed.label), speed.item_value});
+    }
     return {
         ring(CHART_SLIDE_2, "CHART_SLIDE_2", "Channel", corners(414, 414, 429, 463),
              corners(412, 473, 431, 643), channelItems(8), 1),
         ring(CHART_SLIDE_1, "CHART_SLIDE_1", "Channel", corners(414, 62, 429, 111),
              corners(412, 121, 431, 291), channelItems(8), 0),
         ring(SPEED_SLIDE, "SPEED_SLIDE", "Telemtry Speed", corners(110, 12, 125, 103),
-             corners(108, 112, 127, 282), speeds, 1),
+             corners(108, 112, 127, 282), speeds, default_speed_index),
         ring(CH_SLIDE, "CH_SLIDE", "Telemtry Type", corners(80, 12, 95, 95),
-             corners(78, 112, 97, 282), types, 1),
+             corners(78, 112, 97, 282), types, default_telemetry_type),
         control(timebase, "timebase", ControlKind::TextDisplay, "Diagram Time Base",
                 corners(618, 266, 633, 361), corners(618, 365, 633, 434), std::string()),
     };

@@ -1,9 +1,11 @@
 // The description of the main panel: identifiers, channel table, rings.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <string>
 
-#include "ui/ostrel_panel.h"
+#include "panel/ostrel_panel.h"
 
 namespace ostrel {
 namespace {
@@ -60,6 +62,8 @@ TEST(MainPanel, RingsStartAsDescribed) {
     const ui::ControlDescription &speed = find(panel, SPEED_SLIDE);
     EXPECT_EQ(speed.index, 1);
     EXPECT_EQ(speed.items[1].label, "160 kbps");
+    EXPECT_EQ(speed.items[3].value, ui::Value(640));
+    EXPECT_EQ(type.items[8].value, ui::Value(6)) << "module layouts show six displays";
     EXPECT_EQ(find(panel, CHART_SLIDE_1).index, 0);
     EXPECT_EQ(find(panel, CHART_SLIDE_2).index, 1);
     EXPECT_EQ(find(panel, CHART_SLIDE_2).items.size(), 8u);
@@ -71,11 +75,16 @@ TEST(MainPanel, RingsStartAsDescribed) {
 }
 
 TEST(MainPanel, LogPathStartsAtTheHomeDirectory) {
-    const ui::PanelDescription panel = mainPanelDescription();
-    const ui::ControlDescription &logPath = find(panel, LOGPATH);
-    EXPECT_EQ(logPath.value, ui::Value(defaultLogDirectory()));
-    EXPECT_FALSE(defaultLogDirectory().empty());
-    EXPECT_EQ(find(panel, meas_start_stop).offText, "START");
+    const char *const saved = std::getenv("HOME");
+    const std::string home = saved != nullptr ? saved : "";
+    setenv("HOME", "/tmp/ostrel-home-of-test", 1);
+    EXPECT_EQ(find(mainPanelDescription(), LOGPATH).value,
+              ui::Value(std::string("/tmp/ostrel-home-of-test")));
+    unsetenv("HOME");
+    EXPECT_FALSE(std::get<std::string>(find(mainPanelDescription(), LOGPATH).value).empty())
+        << "without HOME: the account's home directory";
+    if (saved != nullptr) setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(find(mainPanelDescription(), meas_start_stop).offText, "START");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ inline std::atomic<int> timerID_Modules{0};
 
 // Callback of the periodic scan timer: one scan on every call, the discard
 // event included. Timer thread (or the discarding thread).
+// Once the main panel is discarded (panelHandle 0), a scan does nothing: the
+// discard at shutdown makes no module library call and touches no panel.
 int findModulesCB(int panel, int control, int event, void *callbackData, int eventData1,
                   int eventData2);
 
@@ -34,8 +37,13 @@ void startModuleScan();
 std::vector<std::string> namesInList(const char *list, std::size_t size);
 
 // Replaces the items of `usbinterface` by the names of `list`, in order, each
-// name as label and value. The caller serialises refills.
+// name as label and value, in one step: no reader sees a half-filled ring, and
+// the selected module stays selected while it is listed.
 void refillModuleRing(int panel, const char *list, std::size_t size);
+
+// Test seam: what a scan asks for the module list; nullptr restores UsbFindModules.
+using ModuleLister = int (*)(char *nameList, uint32_t size);
+void useModuleLister(ModuleLister lister);
 
 // The name at `index` of the last scanned list, or "" when the index lies
 // beyond it (or is negative): what a measurement start opens.
