@@ -1,18 +1,23 @@
 #include "timer/async_timer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstdint>
 #include <new>
 
 #include "timer/runtime_hooks.h"
 #include "timer/timer_library.h"
 #include "timer/timer_list.h"
+#include "timer/timer_testing.h"
 
 namespace ostrel {
 
 using namespace timer_detail;
 
 namespace {
+
+std::atomic<void (*)()> g_creationHook{nullptr};  // see timer_testing.h
 
 void Notify(TimerCallback callback, int identifier, int event, void *callbackData) {
     if (callback != nullptr) callback(0, identifier, event, callbackData, 0, 0);
@@ -104,15 +109,30 @@ int TakeRecord(TimerRecord **recordOut) {
     return 0;
 }
 
-// Puts a record whose creation failed on the free list; its identifier is not
-// given back. List lock held on entry, released on return.
-int AbandonCreation(TimerRecord *record) {
+// Puts a record whose creation ended without a live timer on the free list;
+// its identifier is not given back, but all restart when nothing else is left.
+// Returns error. List lock held on entry, released on return.
+int AbandonCreation(TimerRecord *record, int error) {
     ClearRecord(record);
     record->creating = false;
     UnlinkActive(record);
     PushFree(record);
+    ReleaseRecordsIfIdle();
     UnlockList();
-    return kTimerErrPlatformTimer;
+    return error;
+}
+
+// Ends a creation that a discard of all timers overlapped: the timer counts as
+// discarded before it existed, so none of its callbacks runs. Its ticks never
+// called back, as the record is still disabled. The record stays in the active
+// list, hidden, until its platform timer is gone, so that neither the record
+// nor its identifier is reused while a tick may still use it.
+// List lock held on entry, released on return.
+int CancelCreation(TimerRecord *record, PlatformTimerHandle platformTimer) {
+    UnlockList();
+    PlatformTimerDiscard(platformTimer);
+    LockList();
+    return AbandonCreation(record, kTimerErrNoSuchTimer);
 }
 
 void PrepareRecord(TimerRecord *record, double interval, int count, TimerCallback callback,
@@ -141,6 +161,37 @@ PlatformTimerHandle StartPlatformTimer(TimerRecord *record, int priority, Platfo
     return 0;
 }
 
+void RunCreationHook() {
+    if (void (*hook)() = g_creationHook.load()) hook();
+}
+
+// List lock held on entry, released on return.
+int MakeLive(TimerRecord *record, PlatformTimerHandle platformTimer, int initialState,
+             double interval) {
+    record->platformTimer = platformTimer;
+    record->enabled = initialState;
+    record->creating = false;
+    const int identifier = record->identifier;
+    UnlockList();
+    RegisterTimerResource(identifier, interval);
+    return identifier;
+}
+
+// The second half of a creation, back under the list lock: the timer becomes
+// live unless its platform timer failed or a discard of all timers started or
+// ended since generation was read. List lock held on entry, released on return.
+int FinishCreation(TimerRecord *record, PlatformTimerHandle platformTimer, std::uint64_t generation,
+                   int initialState, double interval) {
+    if (platformTimer == 0) return AbandonCreation(record, kTimerErrPlatformTimer);
+    if (g_library.discardAllGeneration != generation) {
+        return CancelCreation(record, platformTimer);
+    }
+    return MakeLive(record, platformTimer, initialState, interval);
+}
+
+// While the platform timer starts with the list lock released, the record waits
+// in the active list, hidden from lookups; there it keeps identifiers from
+// restarting.
 int CreateTimerRecord(double interval, int count, int initialState, TimerCallback callback,
                       void *callbackData, int priority) {
     if ((initialState != 0 && initialState != 1) || !IsValidInterval(interval) || count == 0) {
@@ -156,22 +207,28 @@ int CreateTimerRecord(double interval, int count, int initialState, TimerCallbac
     record->creating = true;
     InsertActive(record);
     const double resolution = TimerResolution();
-    if (resolution <= 0.0) return AbandonCreation(record);
+    if (resolution <= 0.0) return AbandonCreation(record, kTimerErrPlatformTimer);
     PrepareRecord(record, std::max(interval, resolution), count, callback, callbackData);
     const PlatformTime period{record->intervalSeconds, record->intervalNanoseconds};
+    const std::uint64_t generation = g_library.discardAllGeneration;
     UnlockList();
 
     const PlatformTimerHandle platformTimer = StartPlatformTimer(record, priority, period);
+    RunCreationHook();
 
     LockList();
-    if (platformTimer == 0) return AbandonCreation(record);
-    record->platformTimer = platformTimer;
-    record->enabled = initialState;
-    record->creating = false;
-    const int identifier = record->identifier;
-    UnlockList();
-    RegisterTimerResource(identifier, interval);
-    return identifier;
+    return FinishCreation(record, platformTimer, generation, initialState, interval);
+}
+
+// Discards every live timer. The generation changes at the start, which cancels
+// the creations already under way, and at the end, which cancels those that
+// start meanwhile and finish later; a creation that starts and finishes
+// meanwhile is live in time for the loop. List lock held.
+void DiscardAllRecords() {
+    g_library.discardAllGeneration += 1;
+    while (TimerRecord *record = FirstLiveTimer()) DiscardRecord(record);
+    ReleaseRecordsIfIdle();
+    g_library.discardAllGeneration += 1;
 }
 
 int SetCallbacksEnabled(int enabled) {
@@ -202,8 +259,7 @@ int DiscardTimer(int timerId) {
     if (!InitialiseTimerLibrary()) return kTimerErrInitialisation;
     LockList();
     if (timerId == kAllTimers) {
-        while (TimerRecord *record = FirstLiveTimer()) DiscardRecord(record);
-        ReleaseRecordsIfIdle();
+        DiscardAllRecords();
         UnlockList();
         return 0;
     }
@@ -235,4 +291,11 @@ int GetTimerResolution(double *resolutionOut) {
     return *resolutionOut == 0.0 ? kTimerErrInitialisation : 0;
 }
 
+namespace timer_testing {
+
+void OnCreationBetweenLocks(void (*hook)()) {
+    g_creationHook.store(hook);
+}
+
+}  // namespace timer_testing
 }  // namespace ostrel

@@ -43,6 +43,9 @@ inline constexpr int kDefaultTimerPriority = 2;  // priority of timers from Crea
 // Creates a timer ticking every `interval` seconds (raised to the resolution),
 // `count` times (negative: until discarded), enabled when initialState is 1.
 // Returns the identifier (1 or more) or a negative error code.
+// kTimerErrNoSuchTimer: a DiscardTimer(kAllTimers) on another thread (or in a
+// callback) overlapped the creation, so the timer was discarded before it
+// existed; neither a tick nor the discard callback ever runs for it.
 int CreateTimer(double interval, int count, int initialState, TimerCallback callback,
                 void *callbackData);
 
@@ -52,6 +55,9 @@ int CreateTimerWithPriority(double interval, int count, int initialState, TimerC
                             void *callbackData, int priority);
 
 // Discards one timer, or all with kAllTimers. Returns 0 or kTimerErrNoSuchTimer.
+// kAllTimers also ends every timer whose creation overlaps the call: that
+// creation returns kTimerErrNoSuchTimer (see CreateTimer). A single identifier
+// never affects a timer still being created; it is not found (-5).
 // When it returns, the discard callback has run and no tick callback of the
 // timer runs any more; exceptions: a discard from the timer's own callback
 // (that callback goes on to its end), and two timers' callbacks discarding each

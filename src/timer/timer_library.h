@@ -42,6 +42,9 @@ struct TimerLibrary {
     TimerRecord *freeHead = nullptr;  // discarded records, latest first
     int recordsInTransit = 0;         // unlinked by a discard that is calling out
     double cachedResolution = -1.0;   // seconds; read again while not above 0
+    // Changes when a discard of all timers starts and when it ends; a creation
+    // that sees it change between its two locks was overlapped by one.
+    std::uint64_t discardAllGeneration = 0;
 };
 
 extern TimerLibrary g_library;

@@ -17,4 +17,9 @@ void UseResolution(const PlatformTime *resolution);
 // Makes the timer service read the platform resolution again.
 void ForgetCachedResolution();
 
+// Runs hook on the creating thread in every creation, after its platform timer
+// has started and before the timer becomes live, with no lock held; nullptr
+// removes it.
+void OnCreationBetweenLocks(void (*hook)());
+
 }  // namespace ostrel::timer_testing

@@ -15,6 +15,8 @@ class Frontend {
     virtual void modelChanged() = 0;
     // Modal message; blocks only the calling thread until acknowledged.
     virtual void showMessage(const std::string &title, const std::string &text) = 0;
+    // Non-blocking notice: shown by the GUI thread as a message; the caller does not wait.
+    virtual void postMessage(const std::string &title, const std::string &text) = 0;
     // Modal directory dialog on the GUI thread; nullopt on cancel.
     virtual std::optional<std::string> selectDirectory(const std::string &title) = 0;
     virtual int runEventLoop() = 0;

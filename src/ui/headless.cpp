@@ -22,6 +22,11 @@ void HeadlessFrontend::acknowledgeLocked() {
     acknowledged_.notify_all();
 }
 
+void HeadlessFrontend::postMessage(const std::string &title, const std::string &text) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back({title, text});
+}
+
 std::optional<std::string> HeadlessFrontend::selectDirectory(const std::string &title) {
     std::lock_guard lock(mutex_);
     dialogTitles_.push_back(title);

@@ -34,6 +34,8 @@ class HeadlessFrontend : public Frontend {
   public:
     void modelChanged() override {}
     void showMessage(const std::string &title, const std::string &text) override;
+    // Recorded like a message; never waits.
+    void postMessage(const std::string &title, const std::string &text) override;
     std::optional<std::string> selectDirectory(const std::string &title) override;
     int runEventLoop() override;
     void quitEventLoop(int status) override;

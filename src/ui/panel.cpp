@@ -359,6 +359,10 @@ void showMessage(std::string_view title, std::string_view text) {
     currentFrontend()->showMessage(std::string(title), std::string(text));
 }
 
+void postMessage(std::string_view title, std::string_view text) {
+    currentFrontend()->postMessage(std::string(title), std::string(text));
+}
+
 int selectDirectory(std::string_view title, std::string *path) {
     std::optional<std::string> chosen = currentFrontend()->selectDirectory(std::string(title));
     if (!chosen) return 0;

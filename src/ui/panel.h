@@ -65,6 +65,9 @@ int setYAxisRange(int panel, int control, double min, double max);
 void setBusyCursor(bool busy);
 // Modal message; returns when the operator has acknowledged it.
 void showMessage(std::string_view title, std::string_view text);
+// A notice shown as a message by the GUI thread; returns at once (for threads
+// that must not stall, such as the acquisition thread).
+void postMessage(std::string_view title, std::string_view text);
 // Modal directory dialog: 1 and the path when one was chosen, 0 on cancel.
 int selectDirectory(std::string_view title, std::string *path);
 int runEventLoop();  // returns the status given to quitEventLoop

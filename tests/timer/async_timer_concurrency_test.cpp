@@ -7,8 +7,24 @@ namespace {
 
 constexpr int kUnset = 1;
 
+// Shared by the creation hooks, which are plain functions, and their tests.
+std::atomic<int> g_hookTarget{0};
+std::atomic<int> g_hookResult{kUnset}, g_hookOwnResult{kUnset};
+std::atomic<int> g_hookCreated{0};
+std::atomic<bool> g_hookEntered{false}, g_hookRelease{false};
+
 class ConcurrencyTest : public TimerTest {
   protected:
+    void SetUp() override {
+        TimerTest::SetUp();
+        g_hookTarget = 0;
+        g_hookResult = kUnset;
+        g_hookOwnResult = kUnset;
+        g_hookCreated = 0;
+        g_hookEntered = false;
+        g_hookRelease = false;
+    }
+
     std::atomic<int> firstId_{0}, secondId_{0}, thirdId_{0};
     std::atomic<int> firstResult_{kUnset}, secondResult_{kUnset}, ownResult_{kUnset};
     std::atomic<bool> discardReturned_{false}, release_{false};
@@ -123,7 +139,8 @@ TEST_F(ConcurrencyTest, ConcurrentCreatesAndDiscardsLeaveAConsistentService) {
     auto createAndDiscard = [] {
         for (int i = 0; i < 100; ++i) {
             const int id = CreateTimer(0.001, -1, 1, nullptr, nullptr);
-            EXPECT_GT(id, 0);
+            // A sweep overlapping the creation cancels it.
+            EXPECT_TRUE(id > 0 || id == kTimerErrNoSuchTimer) << id;
             DiscardTimer(id);
         }
     };
@@ -134,6 +151,86 @@ TEST_F(ConcurrencyTest, ConcurrentCreatesAndDiscardsLeaveAConsistentService) {
     sweeper.join();
     ASSERT_EQ(DiscardTimer(kAllTimers), 0);
     EXPECT_EQ(CreateQuiet(first_), 1);  // every record came back
+}
+
+// The hook runs after the platform timer has started and before the timer is
+// live: the window a discard of all timers must not miss.
+TEST_F(ConcurrencyTest, DiscardAllDuringCreationCancelsIt) {
+    ASSERT_EQ(CreateQuiet(second_), 1);
+    timer_testing::OnCreationBetweenLocks([] { g_hookResult = DiscardTimer(kAllTimers); });
+    const int cancelled = CreateTimer(0.001, -1, 1, Recorder::Callback, &first_);
+    timer_testing::OnCreationBetweenLocks(nullptr);
+    EXPECT_EQ(cancelled, kTimerErrNoSuchTimer);
+    EXPECT_EQ(g_hookResult, 0);
+    EXPECT_EQ(second_.Count(kTimerDiscardEvent), 1);  // live timers go as usual
+    std::this_thread::sleep_for(kQuietWindow);        // 150 periods
+    EXPECT_TRUE(first_.Events().empty());             // neither ticks nor a discard event
+    int count = 0;
+    EXPECT_EQ(GetTimerAttribute(2, kTimerAttrCount, &count), kTimerErrNoSuchTimer);
+    EXPECT_EQ(DiscardTimer(2), kTimerErrNoSuchTimer);
+    // Nothing is left, so identifiers restart, and new timers work.
+    EXPECT_EQ(CreateTicking(third_), 1);
+    EXPECT_TRUE(third_.WaitForCount(kTimerTickEvent, 1));
+}
+
+// The creation starts while a discard of all timers makes a discard callback
+// and finishes after that discard has returned: the shape of the shutdown race.
+TEST_F(ConcurrencyTest, CreationOutlastingADiscardAllIsCancelled) {
+    std::atomic<int> created{kUnset};
+    std::thread creator;
+    second_.onEvent = [&](const TimerEvent &e) {
+        if (e.event != kTimerDiscardEvent) return;
+        creator =
+            std::thread([&] { created = CreateTimer(0.001, -1, 1, Recorder::Callback, &first_); });
+        WaitUntil([] { return g_hookEntered.load(); });
+    };
+    ASSERT_EQ(CreateQuiet(second_), 1);
+    timer_testing::OnCreationBetweenLocks([] {
+        g_hookEntered = true;
+        WaitUntil([] { return g_hookRelease.load(); });
+    });
+    EXPECT_EQ(DiscardTimer(kAllTimers), 0);
+    g_hookRelease = true;
+    if (creator.joinable()) creator.join();
+    EXPECT_TRUE(g_hookEntered);
+    EXPECT_EQ(created, kTimerErrNoSuchTimer);
+    std::this_thread::sleep_for(kQuietWindow);
+    EXPECT_TRUE(first_.Events().empty());
+}
+
+// Only a discard of all timers cancels a creation: neither another timer's
+// identifier nor the one being created (not found yet) does.
+TEST_F(ConcurrencyTest, DiscardOfOneTimerDuringCreationLeavesItAlone) {
+    g_hookTarget = CreateQuiet(second_);
+    timer_testing::OnCreationBetweenLocks([] {
+        g_hookResult = DiscardTimer(g_hookTarget);
+        g_hookOwnResult = DiscardTimer(g_hookTarget + 1);
+    });
+    const int id = CreateTimer(0.001, -1, 1, Recorder::Callback, &first_);
+    timer_testing::OnCreationBetweenLocks(nullptr);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(g_hookResult, 0);
+    EXPECT_EQ(g_hookOwnResult, kTimerErrNoSuchTimer);
+    EXPECT_EQ(second_.Count(kTimerDiscardEvent), 1);
+    EXPECT_TRUE(first_.WaitForCount(kTimerTickEvent, 2));
+    EXPECT_EQ(first_.Count(kTimerDiscardEvent), 0);
+}
+
+// The cancelled record holds its identifier until it is back on the free list,
+// so a timer created meanwhile gets another one.
+TEST_F(ConcurrencyTest, CancelledCreationKeepsIdentifiersUnique) {
+    timer_testing::OnCreationBetweenLocks([] {
+        timer_testing::OnCreationBetweenLocks(nullptr);  // not for the creation below
+        DiscardTimer(kAllTimers);
+        g_hookCreated = CreateTimer(100.0, -1, 0, nullptr, nullptr);
+    });
+    EXPECT_EQ(CreateQuiet(first_), kTimerErrNoSuchTimer);
+    EXPECT_EQ(g_hookCreated, 2);        // 1 was still being created
+    EXPECT_EQ(CreateQuiet(first_), 1);  // the cancelled record, reused
+    EXPECT_EQ(CreateQuiet(first_), 3);
+    int count = 0;
+    EXPECT_EQ(GetTimerAttribute(2, kTimerAttrCount, &count), 0);
+    EXPECT_TRUE(first_.Events().empty());
 }
 
 }  // namespace

@@ -84,6 +84,7 @@ class TimerTest : public ::testing::Test {
     // thread (an expired timer's discard runs on its own): then identifiers
     // restart at 1.
     static void Reset() {
+        timer_testing::OnCreationBetweenLocks(nullptr);
         ResumeTimerCallbacks();
         unsetenv("OS");
         timer_testing::UseClock(nullptr);

@@ -148,6 +148,11 @@ void QtFrontend::showMessage(const std::string &title, const std::string &text) 
     request->wait();
 }
 
+// Posted also from the GUI thread itself, so that no caller waits for the operator.
+void QtFrontend::postMessage(const std::string &title, const std::string &text) {
+    postToGui([this, title, text] { showMessageHere(title, text); });
+}
+
 void QtFrontend::serveMessages() {
     if (!onGuiThread()) return;
     QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -40,6 +40,7 @@ class QtFrontend : public Frontend, public std::enable_shared_from_this<QtFronte
 
     void modelChanged() override;
     void showMessage(const std::string &title, const std::string &text) override;
+    void postMessage(const std::string &title, const std::string &text) override;
     // On the GUI thread only; from another thread it answers Cancel.
     std::optional<std::string> selectDirectory(const std::string &title) override;
     int runEventLoop() override;
