@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "usb/sim/clock.h"
+#include "usb/sim/signal_table.h"
 #include "usb/sim/sim_config.h"
 #include "usb/sim/simulated_bus.h"
 #include "usb/usb_error.h"
@@ -36,6 +37,19 @@ constexpr Nanos blockTime(int kbps) {
     return Nanos{2048LL * 12'750'000 / kbps};
 }
 static_assert(blockTime(160) == 163200us && blockTime(640) == 40800us);
+
+// `bytes` bytes of the signal from frame `startFrame`, the rest of the block zero.
+inline Block signalBlock(const SignalTable &table, uint64_t startFrame,
+                         uint32_t bytes = kBlockBytes) {
+    Block block{};
+    table.copy(startFrame, block.data(), bytes);
+    return block;
+}
+
+inline Block expectedBlock(const ModuleConfig &config, uint64_t startFrame,
+                           uint32_t bytes = kBlockBytes) {
+    return signalBlock(SignalTable(config), startFrame, bytes);
+}
 
 inline uint32_t lastError(ModuleLibrary &library) {
     uint32_t code = 0;

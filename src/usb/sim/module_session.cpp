@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "telemetry/link_timing.h"
 #include "usb/usb_error.h"
 
 namespace ostrel::sim {
@@ -13,9 +14,6 @@ constexpr uint16_t kSyncBit = 0x0002;
 constexpr uint16_t kRunBits = 0x0101;
 constexpr uint8_t kDataPort = 0;
 
-// Nanoseconds of link time per word, times the speed in kbps: 12.75 bit times per word.
-constexpr uint64_t kWordNanosTimesKbps = 12'750'000;
-
 }  // namespace
 
 ModuleSession::ModuleSession(std::shared_ptr<SimulatedModule> module,
@@ -24,7 +22,8 @@ ModuleSession::ModuleSession(std::shared_ptr<SimulatedModule> module,
     : module_(std::move(module)),
       signal_(std::move(signal)),
       clock_(std::move(clock)),
-      config_(module_->config()) {}
+      config_(module_->config()),
+      fifoFrames_(config_.fifoBytes / signal_->frameBytes()) {}
 
 uint32_t ModuleSession::usableError(Nanos now) const {
     if (closed_) return kUsbErrorInvalidHandle;
@@ -38,62 +37,158 @@ uint64_t ModuleSession::framesFor(uint32_t length) const {
 }
 
 Nanos ModuleSession::linkTime(uint64_t frames) const {
-    const unsigned __int128 words = static_cast<unsigned __int128>(frames) * config_.wordsPerFrame;
-    const auto nanos = static_cast<int64_t>(words * kWordNanosTimesKbps / config_.kbps);
-    if (config_.pace.factor == 1.0) return Nanos{nanos};
-    return Nanos{std::llround(static_cast<double>(nanos) / config_.pace.factor)};
+    const unsigned __int128 nanos = static_cast<unsigned __int128>(frames) * config_.wordsPerFrame *
+                                    link_word_nanos_times_kbps / config_.kbps;
+    if (config_.pace.factor == 1.0) return Nanos{static_cast<int64_t>(nanos)};
+    return Nanos{std::llround(static_cast<long double>(nanos) / config_.pace.factor)};
 }
 
+// The frames the link has carried whole by `now`: the largest k with linkTime(k) no later than
+// `now`. Estimated in floating point, then searched for round the estimate, so that it agrees
+// with linkTime to the nanosecond whatever the rounding of a pace factor.
 uint64_t ModuleSession::framesCarriedBy(Nanos now) const {
-    if (now <= streamStart_) return 0;
-    const long double nanos = static_cast<long double>((now - streamStart_).count());
-    const long double frameNanos = static_cast<long double>(kWordNanosTimesKbps) *
+    const Nanos elapsed = now - streamStart_;
+    if (elapsed <= Nanos{0}) return 0;
+    const auto carried = [&](uint64_t frames) { return linkTime(frames) <= elapsed; };
+    const long double frameNanos = static_cast<long double>(link_word_nanos_times_kbps) *
                                    config_.wordsPerFrame / config_.kbps / config_.pace.factor;
-    return static_cast<uint64_t>(std::floor(nanos / frameNanos));
+    auto low = static_cast<uint64_t>(
+        std::min(static_cast<long double>(elapsed.count()) / frameNanos, 1e18L));
+    for (uint64_t step = 1; low > 0 && !carried(low); step *= 2) low -= std::min(low, step);
+    uint64_t high = low + 1;
+    for (uint64_t step = 1; carried(high); step *= 2) {
+        low = high;
+        high += step;
+    }
+    while (high - low > 1) {
+        const uint64_t middle = low + (high - low) / 2;
+        (carried(middle) ? low : high) = middle;
+    }
+    return low;
 }
 
 bool ModuleSession::stalled() const {
     return config_.faults.stallAfter && blocksStreamed_ >= *config_.faults.stallAfter;
 }
 
-// When the link will have carried the oldest queued read's data; nothing while it never will.
-std::optional<Nanos> ModuleSession::headDueTime() const {
-    if (!streaming_ || pending_.empty() || stalled()) return std::nullopt;
-    if (config_.pace.fast) return Nanos::min();
-    return streamStart_ + linkTime(streamFrames_ + framesFor(pending_.front().length));
+// The most frames the receiver can hold: what the queued reads take plus a full fifo.
+uint64_t ModuleSession::heldLimit() const {
+    return wantedFrames_ + fifoFrames_;
 }
 
-bool ModuleSession::completeHeadBy(Nanos until) {
-    const std::optional<Nanos> due = headDueTime();
-    if (!due || *due > until) return false;
-    finishHead(framesFor(pending_.front().length), pending_.front().length);
+// Lets the link carry the frames due by `until`, with the reads queued now: the reads and the
+// fifo take what they have room for, the rest is lost. A stalled link carries nothing.
+void ModuleSession::carryLink(Nanos until) {
+    if (!streaming_) return;
+    if (config_.pace.fast) {
+        carryOnDemand();
+        return;
+    }
+    const uint64_t carried = framesCarriedBy(until);
+    if (carried <= linkFrames_) return;
+    const uint64_t room = stalled() ? 0 : heldLimit() - std::min(heldFrames_, heldLimit());
+    hold(linkFrames_, std::min(carried - linkFrames_, room));
+    linkFrames_ = carried;
+}
+
+// The fast pace: the link carries at once what the queued reads still want.
+void ModuleSession::carryOnDemand() {
+    if (stalled() || heldFrames_ >= wantedFrames_) return;
+    const uint64_t wanted = wantedFrames_ - heldFrames_;
+    hold(linkFrames_, wanted);
+    linkFrames_ += wanted;
+}
+
+void ModuleSession::hold(uint64_t first, uint64_t count) {
+    if (count == 0) return;
+    if (!held_.empty() && held_.back().first + held_.back().count == first) {
+        held_.back().count += count;
+    } else {
+        held_.push_back(Segment{first, count});
+    }
+    heldFrames_ += count;
+}
+
+// Drops the newest held frames, as a full fifo drops what arrives.
+void ModuleSession::discardNewest(uint64_t count) {
+    heldFrames_ -= count;
+    while (count > 0) {
+        Segment &newest = held_.back();
+        const uint64_t dropped = std::min(count, newest.count);
+        newest.count -= dropped;
+        count -= dropped;
+        if (newest.count == 0) held_.pop_back();
+    }
+}
+
+// Hands the oldest `frames` held frames to a read: their first `bytes` bytes land in
+// `destination` (nowhere when null), and the frames lost before them are counted.
+void ModuleSession::handOver(uint64_t frames, uint8_t *destination, uint32_t bytes) {
+    const uint64_t frameBytes = signal_->frameBytes();
+    heldFrames_ -= frames;
+    while (frames > 0) {
+        Segment &oldest = held_.front();
+        const uint64_t taken = std::min(frames, oldest.count);
+        countGapBefore(oldest.first);
+        if (destination != nullptr) {
+            const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(bytes, taken * frameBytes));
+            signal_->copy(signalBase_ + oldest.first, destination, chunk);
+            destination += chunk;
+            bytes -= chunk;
+        }
+        nextHandedOver_ = oldest.first + taken;
+        oldest.first += taken;
+        oldest.count -= taken;
+        frames -= taken;
+        if (oldest.count == 0) held_.pop_front();
+    }
+}
+
+// Frames the receiver dropped are a loss once a later frame reaches a read.
+void ModuleSession::countGapBefore(uint64_t first) {
+    if (first <= nextHandedOver_) return;
+    const uint64_t lost = first - nextHandedOver_;
+    lostFrames_ += lost;
+    module_->countLostFrames(lost);
+}
+
+// When the link will have carried the rest of the oldest queued read; nothing while it never
+// will. Valid after carryLink().
+std::optional<Nanos> ModuleSession::headDueTime() const {
+    if (!streaming_ || pending_.empty() || stalled()) return std::nullopt;
+    const uint64_t wanted = pending_.front().frames;
+    if (config_.pace.fast || heldFrames_ >= wanted) return Nanos::min();
+    return streamStart_ + linkTime(linkFrames_ + wanted - heldFrames_);
+}
+
+// Completes the oldest read when the receiver holds all its frames.
+bool ModuleSession::completeHead() {
+    if (pending_.empty() || stalled() || heldFrames_ < pending_.front().frames) return false;
+    finishHead(pending_.front().frames, pending_.front().length);
     return true;
 }
 
-// Hands the next `frames` frames of the stream to the oldest read: `bytes` of them land in its
-// buffer, unless this is the block that is set to fail.
+// Hands the next `frames` held frames to the oldest read: `bytes` of them land in its buffer,
+// unless this is the block that is set to fail.
 void ModuleSession::finishHead(uint64_t frames, uint32_t bytes) {
     const Transfer transfer = pending_.front();
     pending_.pop_front();
+    wantedFrames_ -= transfer.frames;
     ++blocksStreamed_;
-    Outcome outcome{kUsbErrorNone, bytes};
-    if (blocksStreamed_ == config_.faults.failBlock) {
-        outcome = Outcome{kUsbErrorTransferFailed, 0};
-    } else {
-        signal_->copy(signalFrame_, transfer.destination, bytes);
-    }
-    streamFrames_ += frames;
-    signalFrame_ += frames;
-    finished_[transfer.id] = outcome;
+    const bool fails = blocksStreamed_ == config_.faults.failBlock;
+    handOver(frames, fails ? nullptr : transfer.destination, bytes);
+    finished_[transfer.id] =
+        fails ? Outcome{kUsbErrorTransferFailed, 0} : Outcome{kUsbErrorNone, bytes};
 }
 
 // Completes, in queue order, the reads up to and including `transaction` whose data the link
 // has carried by `until`. Returns whether any read completed.
 bool ModuleSession::completeThrough(uint8_t transaction, Nanos until) {
+    carryLink(until);
     bool progressed = false;
     while (!pending_.empty()) {
         const bool last = pending_.front().id == transaction;
-        if (!completeHeadBy(until)) break;
+        if (!completeHead()) break;
         progressed = true;
         if (last) break;
     }
@@ -103,19 +198,21 @@ bool ModuleSession::completeThrough(uint8_t transaction, Nanos until) {
 void ModuleSession::startStream(Nanos now) {
     streaming_ = true;
     streamStart_ = now;
-    streamFrames_ = 0;
+    signalBase_ = signalFrame_;
+    linkFrames_ = 0;
+    nextHandedOver_ = 0;
 }
 
 // The run bits were cleared: reads whose data the link carried complete as usual, the read the
 // link was filling gets the frames carried so far, and the rest fail at once, so that nobody
-// waits for a block that will never come.
+// waits for a block that will never come. The receiver empties its fifo; the signal goes on
+// from where the link's time has brought it.
 void ModuleSession::stopStream(Nanos now) {
-    while (completeHeadBy(now)) {
+    carryLink(now);
+    while (completeHead()) {
     }
     if (!pending_.empty() && !stalled()) {
-        const uint64_t carried = framesCarriedBy(now);
-        const uint64_t available = carried > streamFrames_ ? carried - streamFrames_ : 0;
-        const uint64_t partial = std::min(available, framesFor(pending_.front().length) - 1);
+        const uint64_t partial = std::min(heldFrames_, pending_.front().frames - 1);
         if (partial > 0) {
             finishHead(partial, static_cast<uint32_t>(partial * signal_->frameBytes()));
         }
@@ -124,6 +221,10 @@ void ModuleSession::stopStream(Nanos now) {
         finished_[transfer.id] = Outcome{kUsbErrorStreamStopped, 0};
     }
     pending_.clear();
+    wantedFrames_ = 0;
+    held_.clear();
+    heldFrames_ = 0;
+    signalFrame_ = signalBase_ + linkFrames_;
     streaming_ = false;
 }
 
@@ -144,10 +245,19 @@ void ModuleSession::release(uint8_t transaction) {
     inUse_.reset(transaction);
 }
 
-// Forgets a pending read: its buffer is never touched again.
+// Forgets a pending read: its buffer is never touched again. The frames it was being filled
+// with stay in the receiver for the reads after it, as far as the fifo holds them.
 void ModuleSession::drop(uint8_t transaction) {
-    std::erase_if(pending_, [transaction](const Transfer &t) { return t.id == transaction; });
+    const auto found =
+        std::find_if(pending_.begin(), pending_.end(),
+                     [transaction](const Transfer &t) { return t.id == transaction; });
+    if (found != pending_.end()) {
+        wantedFrames_ -= found->frames;
+        pending_.erase(found);
+    }
     inUse_.reset(transaction);
+    if (!config_.pace.fast && heldFrames_ > heldLimit()) discardNewest(heldFrames_ - heldLimit());
+    changed_.notify_all();  // the next read may now hold all its frames
 }
 
 bool ModuleSession::isPending(uint8_t transaction) const {
@@ -189,7 +299,9 @@ uint32_t ModuleSession::writePort(uint8_t port, uint16_t value, uint16_t length)
 uint32_t ModuleSession::enqueue(uint8_t *destination, uint32_t length, uint8_t *transaction) {
     const std::optional<uint8_t> id = allocateId();
     if (!id) return kUsbErrorTooManyTransfers;
-    pending_.push_back(Transfer{*id, destination, length});
+    const uint64_t frames = framesFor(length);
+    pending_.push_back(Transfer{*id, destination, length, frames});
+    wantedFrames_ += frames;
     *transaction = *id;
     return kUsbErrorNone;
 }
@@ -200,7 +312,8 @@ uint32_t ModuleSession::readData(uint8_t *destination, uint32_t *length) {
     if (destination == nullptr || length == nullptr) return kUsbErrorInvalidArgument;
     if (*length > kMaxTransferBytes) return kUsbErrorInvalidArgument;
     Lock lock(mutex_);
-    if (const uint32_t error = usableError(clock_->now())) return error;
+    const Nanos now = clock_->now();
+    if (const uint32_t error = usableError(now)) return error;
     if (*length == 0) return kUsbErrorNone;
     if (!streaming_) {
         if (config_.faults.noSync) {
@@ -211,6 +324,7 @@ uint32_t ModuleSession::readData(uint8_t *destination, uint32_t *length) {
         signalFrame_ += framesFor(*length);
         return kUsbErrorNone;
     }
+    carryLink(now);
     uint8_t id = 0;
     if (const uint32_t error = enqueue(destination, *length, &id)) return error;
     return waitLocked(lock, id, 0, length);
@@ -220,8 +334,10 @@ uint32_t ModuleSession::queueRead(uint8_t *destination, uint32_t length, uint8_t
     if (destination == nullptr || transaction == nullptr) return kUsbErrorInvalidArgument;
     if (length == 0 || length > kMaxTransferBytes) return kUsbErrorInvalidArgument;
     Lock lock(mutex_);
-    if (const uint32_t error = usableError(clock_->now())) return error;
+    const Nanos now = clock_->now();
+    if (const uint32_t error = usableError(now)) return error;
     if (++queueCalls_ == config_.faults.queueFail) return kUsbErrorQueueFailed;
+    carryLink(now);  // the read takes only frames that arrive from now on, and the fifo's
     return enqueue(destination, length, transaction);
 }
 
@@ -266,14 +382,18 @@ void ModuleSession::sleepUntil(Lock &lock, Nanos now, Nanos wakeAt) {
     if (span > Nanos{0}) changed_.wait_for(lock, span);
 }
 
-void ModuleSession::close() {
+uint64_t ModuleSession::close() {
     Lock lock(mutex_);
     closed_ = true;
     pending_.clear();
+    wantedFrames_ = 0;
+    held_.clear();
+    heldFrames_ = 0;
     for (std::optional<Outcome> &outcome : finished_) outcome.reset();
     inUse_.reset();
     streaming_ = false;
     changed_.notify_all();
+    return lostFrames_;
 }
 
 void ModuleSession::wake() {

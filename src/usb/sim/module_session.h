@@ -15,15 +15,22 @@
 
 namespace ostrel::sim {
 
-// One open simulated module: its port word, time-out and stream of queued reads.
+// One open simulated module: its port word, time-out, receive buffer and stream of queued reads.
 //
-// The link delivers whole frames from the moment both run bits are set: a read of n frames
-// completes when the link has carried them, 408 bit times per 32 words (scaled by the pace, at
-// once for the fast pace); reads take consecutive frames, so every read starts at a frame
-// boundary and a consumer that stalled catches up with what the link carried meanwhile.
+// From the moment both run bits are set the link carries whole frames continuously, 408 bit
+// times per 32 words (scaled by the pace). Each frame goes, in this order of preference, to the
+// oldest queued read that still wants frames, into the receive buffer (the fifo), or is lost
+// whole. A read queued later first takes what the fifo holds. Frame k of the link is frame k of
+// the signal after the stream's start, delivered or not, so a lost frame leaves a gap in the
+// data. The fast pace has no time base: the link carries what the queued reads want at once and
+// nothing is ever lost.
+//
+// The accounting is lazy: every operation first lets the link carry the frames due by now, with
+// the reads that were queued meanwhile, so the outcome does not depend on when it is looked at.
 // A read completes when it, or a read queued after it, is waited for; reads therefore complete
 // in the order queued, and a buffer is written only inside a wait, the port write that clears
-// the run bits, or a blocking read.
+// the run bits, or a blocking read. Lost frames are counted when a read receives a frame that
+// follows them: frames dropped after the last read of a stream are no loss.
 //
 // Every operation returns an error code (kUsbErrorNone on success). Thread-safe: all state is
 // guarded by one mutex, which is also held while data is copied into a caller's buffer, so once
@@ -46,7 +53,8 @@ class ModuleSession {
     uint32_t wait(uint8_t transaction, int flag, uint32_t *bytesCount);
 
     // Cancels every read in flight and wakes their waiters (they fail with kUsbErrorCancelled).
-    void close();
+    // Returns the frames this session lost to receive buffer overruns.
+    uint64_t close();
 
     // Wakes waiters so that they notice the module has left the bus.
     void wake();
@@ -56,6 +64,12 @@ class ModuleSession {
         uint8_t id;
         uint8_t *destination;
         uint32_t length;
+        uint64_t frames;  // whole frames it takes from the stream
+    };
+    // Consecutive frames of the link, numbered from the stream's start.
+    struct Segment {
+        uint64_t first;
+        uint64_t count;
     };
     struct Outcome {
         uint32_t error;
@@ -68,8 +82,15 @@ class ModuleSession {
     Nanos linkTime(uint64_t frames) const;
     uint64_t framesCarriedBy(Nanos now) const;
     bool stalled() const;
+    uint64_t heldLimit() const;
+    void carryLink(Nanos until);
+    void carryOnDemand();
+    void hold(uint64_t first, uint64_t count);
+    void discardNewest(uint64_t count);
+    void handOver(uint64_t frames, uint8_t *destination, uint32_t bytes);
+    void countGapBefore(uint64_t first);
     std::optional<Nanos> headDueTime() const;
-    bool completeHeadBy(Nanos until);
+    bool completeHead();
     void finishHead(uint64_t frames, uint32_t bytes);
     bool completeThrough(uint8_t transaction, Nanos until);
     void startStream(Nanos now);
@@ -86,16 +107,25 @@ class ModuleSession {
     const std::shared_ptr<const SignalTable> signal_;
     const std::shared_ptr<Clock> clock_;
     const ModuleConfig &config_;
+    const uint64_t fifoFrames_;  // whole frames the receive buffer holds
 
     std::mutex mutex_;  // guards every member below and the writes into queued buffers
     std::condition_variable changed_;  // signalled on completions, stream changes and close
     bool closed_ = false;
     uint16_t port_ = 0;  // port bits as written (the sync bit is the receiver's)
     uint32_t timeoutMs_ = kDefaultTimeoutMs;
-    bool streaming_ = false;        // both run bits set and the receiver in sync
-    Nanos streamStart_{0};          // when the run bits were set
-    uint64_t streamFrames_ = 0;     // frames taken by reads since the stream started
-    uint64_t signalFrame_ = 0;      // position in the signal of the next frame
+    bool streaming_ = false;    // both run bits set and the receiver in sync
+    Nanos streamStart_{0};      // when the run bits were set
+    uint64_t signalFrame_ = 0;  // signal position of the next frame outside a stream
+    uint64_t signalBase_ = 0;   // signal position of the stream's first frame
+    uint64_t linkFrames_ = 0;   // frames the link has carried since the stream started
+    // The frames the receiver holds, oldest first: the queued reads' in queue order, then the
+    // fifo's (those beyond wantedFrames_). Never more than wantedFrames_ + fifoFrames_.
+    std::deque<Segment> held_;
+    uint64_t heldFrames_ = 0;       // the frames in held_
+    uint64_t wantedFrames_ = 0;     // the frames the queued reads take together
+    uint64_t nextHandedOver_ = 0;   // the link frame after the last one handed to a read
+    uint64_t lostFrames_ = 0;       // frames lost before a frame handed to a read
     uint64_t blocksStreamed_ = 0;   // streamed reads finished, for the block faults
     uint64_t queueCalls_ = 0;       // queuing calls, for the queuing fault
     std::deque<Transfer> pending_;  // queued reads in queue order

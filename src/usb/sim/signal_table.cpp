@@ -6,6 +6,8 @@
 #include <numbers>
 #include <random>
 
+#include "telemetry/link_timing.h"
+
 namespace ostrel::sim {
 
 namespace {
@@ -83,10 +85,6 @@ SteeringState steeringAt(double seconds, double periodSeconds, double phase) {
 
 }  // namespace
 
-double wordSeconds(int kbps) {
-    return 12.75 / (kbps * 1000.0);
-}
-
 uint16_t encodeSample(double value, double fullScale) {
     return sampleWord(std::lround(kHalfScale + value / fullScale * kHalfScale));
 }
@@ -128,7 +126,7 @@ void SignalTable::fillPlain(const ModuleConfig &config) {
 // Words 0..9 in the order of the steering slots, each on the full scale of its slot (the
 // low-range words saturate), repeated in words 10..19 and 20..29; words 30 and 31 mid-scale.
 void SignalTable::fillSteering(const ModuleConfig &config) {
-    const double frameSeconds = wordsPerFrame_ * wordSeconds(config.kbps);
+    const double frameSeconds = wordsPerFrame_ * linkWordSeconds(config.kbps);
     const double periodSeconds = static_cast<double>(kFrames) * frameSeconds;
     const double phase = kTwoPi * (config.seed % 360) / 360.0;
     for (uint64_t f = 0; f < kFrames; ++f) {

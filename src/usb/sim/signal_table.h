@@ -35,9 +35,6 @@ class SignalTable {
     std::vector<uint8_t> bytes_;
 };
 
-// The seconds one word takes on the link: 408 bit times per 32 words.
-double wordSeconds(int kbps);
-
 // The 12-bit sample for `value` on a scale of -fullScale..+fullScale, saturating, as a word.
 uint16_t encodeSample(double value, double fullScale);
 

@@ -11,6 +11,7 @@ namespace {
 
 constexpr size_t kMaxNameLength = 64;
 constexpr int kMaxKbps = 100000;
+constexpr uint32_t kMaxFifoBytes = 64u << 20;
 
 ModuleConfig makeModule(std::string name, int words, int kbps, SignalKind signal) {
     ModuleConfig config;
@@ -138,6 +139,12 @@ std::optional<std::string> applyKey(std::string_view key, std::optional<std::str
         } else {
             return "pace must be realtime, fast or a factor above 0";
         }
+    } else if (key == "fifo") {
+        const auto bytes = parseInteger<uint32_t>(*value);
+        if (!bytes || *bytes == 0 || *bytes > kMaxFifoBytes) {
+            return "fifo must be a number of bytes from one frame to 67108864";
+        }
+        draft.config.fifoBytes = *bytes;
     } else if (key == "failblock") {
         const auto block = parseInteger<uint64_t>(*value);
         if (!block || *block == 0) return "failblock must be a block number from 1";
@@ -160,12 +167,19 @@ std::optional<std::string> applyKey(std::string_view key, std::optional<std::str
     return std::nullopt;
 }
 
-// Steering modules default to 32 words at 640 kbps and need 32 words.
+// Steering modules default to 32 words at 640 kbps and need 32 words. The receive buffer holds
+// at least one frame.
 std::optional<std::string> completeDraft(ModuleDraft &draft) {
-    if (draft.config.signal != SignalKind::Steering) return std::nullopt;
-    if (!draft.wordsGiven) draft.config.wordsPerFrame = 32;
-    if (!draft.kbpsGiven) draft.config.kbps = 640;
-    if (draft.config.wordsPerFrame != 32) return std::string("a steering signal needs words=32");
+    ModuleConfig &config = draft.config;
+    if (config.signal == SignalKind::Steering) {
+        if (!draft.wordsGiven) config.wordsPerFrame = 32;
+        if (!draft.kbpsGiven) config.kbps = 640;
+        if (config.wordsPerFrame != 32) return std::string("a steering signal needs words=32");
+    }
+    const auto frameBytes = static_cast<uint32_t>(config.wordsPerFrame) * 2;
+    if (config.fifoBytes < frameBytes) {
+        return "fifo must hold one frame, " + std::to_string(frameBytes) + " bytes";
+    }
     return std::nullopt;
 }
 

@@ -27,6 +27,9 @@ struct Faults {
     std::optional<uint64_t> stallAfter;  // blocks streamed before the stream stalls
 };
 
+// The receive buffer of a module paced in real time, in bytes (whole frames are kept).
+inline constexpr uint32_t kDefaultFifoBytes = 16384;
+
 struct ModuleConfig {
     std::string name;
     int wordsPerFrame = 8;  // 4, 8, 16 or 32
@@ -34,6 +37,7 @@ struct ModuleConfig {
     SignalKind signal = SignalKind::Plain;
     uint32_t seed = 1;
     Pace pace;
+    uint32_t fifoBytes = kDefaultFifoBytes;  // receive buffer; the fast pace needs none
     Faults faults;
 };
 

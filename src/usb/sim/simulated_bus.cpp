@@ -1,6 +1,7 @@
 #include "usb/sim/simulated_bus.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -8,6 +9,16 @@
 #include "usb/usb_error.h"
 
 namespace ostrel::sim {
+
+namespace {
+
+void reportLostFrames(const std::string &name, uint64_t frames) {
+    std::fprintf(stderr,
+                 "ostrel: simulated module \"%s\" lost %llu frame%s (receive buffer overrun)\n",
+                 name.c_str(), static_cast<unsigned long long>(frames), frames == 1 ? "" : "s");
+}
+
+}  // namespace
 
 SimulatedBus::SimulatedBus(const std::vector<ModuleConfig> &modules, std::shared_ptr<Clock> clock)
     : clock_(std::move(clock)) {
@@ -51,6 +62,15 @@ std::vector<std::string> SimulatedBus::moduleNames() const {
         if (module->presentAt(now)) names.push_back(module->config().name);
     }
     return names;
+}
+
+uint64_t SimulatedBus::lostFrames(std::string_view name) const {
+    const Nanos now = clock_->now();
+    std::lock_guard lock(mutex_);
+    for (const ModulePtr &module : modules_) {
+        if (module->presentAt(now) && module->config().name == name) return module->lostFrames();
+    }
+    return 0;
 }
 
 // Caller holds mutex_.
@@ -131,7 +151,8 @@ int SimulatedBus::UsbClose(void *handle) {
         closing = std::move(found->second);
         sessions_.erase(found);
     }
-    closing->close();
+    const uint64_t lost = closing->close();
+    if (lost > 0) reportLostFrames(closing->module()->config().name, lost);
     return usbResult(kUsbErrorNone);
 }
 

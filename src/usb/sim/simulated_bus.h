@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "usb/module_library.h"
@@ -17,7 +18,8 @@ namespace ostrel::sim {
 
 // Simulated receiver modules behind the ten operations of the module library. Modules are listed
 // in the order they were plugged; each can be open once at a time. Handles are tokens, so a
-// stale handle fails with kUsbErrorInvalidHandle instead of reaching freed memory.
+// stale handle fails with kUsbErrorInvalidHandle instead of reaching freed memory. UsbClose
+// reports on stderr the frames the module lost while it was open, if any.
 // Thread-safe; the last error is per calling thread.
 class SimulatedBus final : public ModuleLibrary {
   public:
@@ -34,6 +36,9 @@ class SimulatedBus final : public ModuleLibrary {
     bool unplug(const std::string &name);
     // The attached modules' names, in list order.
     std::vector<std::string> moduleNames() const;
+    // Frames the attached module `name` lost to receive buffer overruns, over all the times it
+    // was open since it was plugged; 0 when no such module is attached.
+    uint64_t lostFrames(std::string_view name) const;
     Clock &clock() const { return *clock_; }
 
     int UsbFindModules(char *nameList, uint32_t size) override;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -28,9 +29,14 @@ class SimulatedModule {
     // The precomputed signal, built on first use. Throws std::bad_alloc when memory runs out.
     std::shared_ptr<const SignalTable> signal();
 
+    // Frames lost to receive buffer overruns over all the times the module was open.
+    uint64_t lostFrames() const { return lostFrames_.load(); }
+    void countLostFrames(uint64_t frames) { lostFrames_.fetch_add(frames); }
+
   private:
     const ModuleConfig config_;
     std::atomic<Nanos::rep> goneAt_;
+    std::atomic<uint64_t> lostFrames_{0};
     std::once_flag signalBuilt_;
     std::shared_ptr<const SignalTable> signal_;  // written once under signalBuilt_
 };
