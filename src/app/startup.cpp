@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "acquisition/measurement.h"
 #include "acquisition/module_discovery.h"
 #include "display/channel_layout.h"
 #include "display/charts.h"
@@ -23,6 +24,8 @@ void attachCallbacks(int panel) {
     ui::installControlCallback(panel, SPEED_SLIDE, speed_change, nullptr);
     ui::installControlCallback(panel, CHARTSSWITCH, show_charts, nullptr);
     ui::installControlCallback(panel, LOGPATHBUTTON, selectLogPath, nullptr);
+    ui::installControlCallback(panel, meas_start_stop, startstop, nullptr);
+    ui::installControlCallback(panel, usbinterface, usb_interface, nullptr);
 }
 
 void runMainPanel() {
@@ -42,6 +45,7 @@ void runMainPanel() {
 }
 
 void discardMainPanel() {
+    endMeasurement();  // nothing left open, no thread of ours left running
     const int panel = panelHandle.exchange(0);
     ui::discardPanel(panel);
     // The module scan is still scheduled; end it (its last scan finds no panel)
@@ -84,7 +88,11 @@ void startPanel() {
 
 int panelCB(int /*panel*/, int event, void * /*callbackData*/, int /*eventData1*/,
             int /*eventData2*/) {
-    if (event == ui::EVENT_CLOSE) ui::quitEventLoop(0);
+    if (event != ui::EVENT_CLOSE) return 0;
+    // Running, draining or ended on its own: the measurement is closed
+    // completely and its thread joined before the event loop ends.
+    endMeasurement();
+    ui::quitEventLoop(0);
     return 0;
 }
 

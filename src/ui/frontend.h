@@ -25,6 +25,8 @@ class Frontend {
     // threads are waiting for and keeps the view current (model changes,
     // repaints). Operator input is held off by the caller (ui::serveMessages).
     virtual void serveMessages() = 0;
+    // Whether the calling thread is the GUI thread.
+    virtual bool isGuiThread() const = 0;
     // GUI thread, once the event loop has ended: acknowledges the messages
     // still waiting, drops the windows, and from then on answers messages at
     // once and touches no toolkit object, wherever it is destroyed.

@@ -36,8 +36,14 @@ std::optional<std::string> HeadlessFrontend::selectDirectory(const std::string &
     return answer;
 }
 
+bool HeadlessFrontend::isGuiThread() const {
+    std::lock_guard lock(mutex_);
+    return std::this_thread::get_id() == guiThread_;
+}
+
 int HeadlessFrontend::runEventLoop() {
     std::unique_lock lock(mutex_);
+    guiThread_ = std::this_thread::get_id();
     for (;;) {
         wake_.wait(lock, [this] { return quitRequested_ || !tasks_.empty(); });
         if (tasks_.empty()) break;  // quit requested and nothing left to run

@@ -41,6 +41,9 @@ class HeadlessFrontend : public Frontend {
     void quitEventLoop(int status) override;
     // Runs the tasks posted so far, then acknowledges every held message.
     void serveMessages() override;
+    // The GUI thread is the one that created the front end, or the one that
+    // last ran the event loop or called holdMessages.
+    bool isGuiThread() const override;
     // Acknowledges held messages and stops holding new ones.
     void shutdown() override;
 
@@ -76,7 +79,7 @@ class HeadlessFrontend : public Frontend {
     bool quitRequested_ = false;
     int quitStatus_ = 0;
     bool holding_ = false;
-    std::thread::id guiThread_;
+    std::thread::id guiThread_ = std::this_thread::get_id();
     std::size_t held_ = 0;                // messages waiting now
     std::uint64_t acknowledgements_ = 0;  // grows at every acknowledgement of all held messages
 };

@@ -371,8 +371,10 @@ int selectDirectory(std::string_view title, std::string *path) {
 }
 
 void serveMessages() {
+    const std::shared_ptr<Frontend> frontend = currentFrontend();
+    if (!frontend->isGuiThread()) return;
     const InputHold hold;
-    currentFrontend()->serveMessages();
+    frontend->serveMessages();
 }
 
 int runEventLoop() {

@@ -74,6 +74,7 @@ int runEventLoop();  // returns the status given to quitEventLoop
 // For every GUI-thread wait for a worker, on every pass: shows the messages
 // other threads wait for and keeps the view current, with operator input held
 // off meanwhile (neither applied nor queued for later).
+// Does nothing on any other thread than the GUI thread.
 void serveMessages();
 void quitEventLoop(int status);
 

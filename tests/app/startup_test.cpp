@@ -2,8 +2,19 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "acquisition/measurement.h"
+#include "acquisition/measurement_testing.h"
 #include "acquisition/module_discovery.h"
+#include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
 #include "timer/async_timer.h"
@@ -11,6 +22,7 @@
 #include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
+#include "usb/sim/simulated_bus.h"
 
 namespace ostrel {
 namespace {
@@ -74,6 +86,61 @@ TEST(Shutdown, ClosingWhileIdleEndsTheEventLoopAndDiscardsThePanel) {
     EXPECT_FALSE(ui::panelState(seenPanel).has_value()) << "discarded after the loop";
     EXPECT_EQ(panelHandle, 0);
     EXPECT_EQ(ui::setValue(seenPanel, timebase, "late"), ui::UI_NO_PANEL);
+}
+
+// Closing the window while data flows into a log file: the complete stop runs
+// before the event loop ends, the file holds whole cycles, nothing stays open.
+TEST(Shutdown, ClosingDuringAMeasurementStopsItCompletely) {
+    namespace fs = std::filesystem;
+    auto headless = ui::headlessFrontend();
+    headless->reset();
+    measurement_testing::usePauses({std::chrono::milliseconds(10), std::chrono::milliseconds(30),
+                                    std::chrono::milliseconds(10)});
+    std::string pattern = (fs::temp_directory_path() / "ostrel-close-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    sim::ModuleConfig module;
+    module.name = "APP-FAST";
+    module.pace.fast = true;
+    sim::bus().plug(module);
+    auto closeOnceLogging = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (loggedCycles() < 1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_TRUE(measurementOpen());
+        EXPECT_TRUE(ui::operatorClosePanel(panelHandle));
+    };
+    headless->post([&] {
+        findModules();
+        ui::setValue(panelHandle, usbinterface, "APP-FAST");
+        ui::setValue(panelHandle, LOGPATH, pattern);
+        ui::setValue(panelHandle, LOG_STATE, 1);
+        EXPECT_TRUE(ui::operatorPressButton(panelHandle, meas_start_stop));
+        headless->post(closeOnceLogging);  // after START has returned to the event loop
+    });
+    runMainPanel();
+    EXPECT_FALSE(measurementOpen());
+    EXPECT_EQ(threadstopped, 1);
+    EXPECT_EQ(log_file_open, 0);
+    double interval = 0;
+    EXPECT_NE(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval), 0)
+        << "no timer outlives the panel";
+    void *handle = nullptr;
+    EXPECT_NE(sim::bus().UsbOpen(&handle, "APP-FAST"), 0) << "the module was closed";
+    sim::bus().UsbClose(handle);
+    sim::bus().unplug("APP-FAST");
+    int files = 0;
+    for (const auto &entry : fs::directory_iterator(pattern)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        const auto lines = std::count(text.begin(), text.end(), '\n');
+        EXPECT_GE(lines, 2 + 4096);
+        EXPECT_EQ((lines - 2) % 4096, 0) << "whole cycles only";
+        EXPECT_EQ(text.back(), '\n');
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+    fs::remove_all(pattern);
 }
 
 }  // namespace

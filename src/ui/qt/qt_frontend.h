@@ -49,6 +49,7 @@ class QtFrontend : public Frontend, public std::enable_shared_from_this<QtFronte
     // messages other threads are waiting for.
     void serveMessages() override;
     void shutdown() override;
+    bool isGuiThread() const override { return onGuiThread(); }
 
     // The window of a panel, or nullptr (for tests).
     PanelWindow *windowOf(int panel) const;

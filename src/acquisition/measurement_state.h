@@ -1,0 +1,66 @@
+// Internal: the state one measurement shares between the main thread and the
+// acquisition thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "acquisition/measurement_testing.h"
+
+namespace ostrel::measurement_detail {
+
+inline constexpr uint16_t kSyncBit = 0x0002;
+inline constexpr uint16_t kRunBits = 0x0101;
+inline constexpr uint16_t kRunBitsCleared = 0xFEFE;
+inline constexpr uint8_t kDataPort = 0;
+inline constexpr uint32_t kSyncTimeoutMs = 2000;
+inline constexpr uint32_t kDrainTimeoutMs = 10;
+inline constexpr uint32_t kWarmUpBytes = 512;
+
+// The module and the transfer ring. The acquisition thread uses them from its
+// start until it sets threadstopped; a stop on another thread touches them
+// only after it has seen threadstopped = 1.
+struct Link {
+    void *USBHandle = nullptr;
+    uint16_t data_port = 0;
+    std::unique_ptr<uint8_t[]> storage;   // bufcnt blocks, allocated at START
+    std::array<uint8_t *, 256> buffer{};  // entries 0 .. bufcnt-1 point into storage
+    std::array<uint8_t, 256> transaction{};
+    std::array<uint32_t, 256> bytesread{};
+};
+
+struct Measurement {
+    Link link;
+    // Guards open and the creation of the refresh timer: a stop that claims
+    // the close first means no refresh timer is created.
+    std::mutex lifecycle;
+    bool open = false;   // a module is open and no stop has claimed the close
+    std::thread thread;  // main thread only
+    std::atomic<bool> threadFinished{true};
+    measurement_testing::Pauses pauses;  // main thread (tests set it while idle)
+    std::atomic<bool> failAllocation{false};
+    std::atomic<int> closes{0};  // stops that closed a measurement
+};
+
+// Lives until the process ends: the acquisition thread may still use it
+// while the process exits.
+Measurement &measurement();
+
+// Claims the close of the open measurement: true for exactly one caller.
+bool claimClose();
+
+// Waits `duration`, serving messages when called on the GUI thread.
+void pauseFor(std::chrono::milliseconds duration);
+
+// Closes the module if open, discards the refresh timer, releases the buffers
+// and the log file: what every stop and every failed start shares.
+void releaseModule(Link &link);
+void discardRefreshTimer();
+void releaseBuffers(Link &link);
+
+}  // namespace ostrel::measurement_detail

@@ -1,0 +1,309 @@
+#include "logging/log_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "logging/log_header.h"
+#include "logging/record_writer.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/scaling.h"
+#include "telemetry/selections.h"
+#include "telemetry/stream_buffers.h"
+#include "telemetry/tables.h"
+#include "ui/panel.h"
+
+namespace ostrel {
+
+constinit std::atomic<int32_t> log_to_file{0};
+constinit std::atomic<int32_t> file_separator{1};
+constinit std::atomic<int32_t> log_file_open{0};
+
+namespace {
+
+constexpr std::string_view kFilePrefix = "/jex-log-";
+constexpr std::string_view kFileExtension = ".dat";
+constexpr const char *kStampPattern = "%d%m%Y%H%M%S";
+
+// The open log file and its writer's state. Written by log_data_info and closeLogFile
+// while no acquisition thread runs, and by writeDataToFileRaw on the acquisition thread
+// during the run; those phases never overlap. Never deleted: a late stop during exit
+// still finds it.
+struct OpenLog {
+    int fd = -1;
+    std::string name;
+    std::unique_ptr<char[]> cycle;  // kMaxCycleBytes, allocated at START
+    off_t committed = 0;            // bytes of the header and the whole cycles written
+    bool stopped = false;           // a write failed: nothing more is written
+};
+
+OpenLog &openLog() {
+    static OpenLog *const log = new OpenLog;
+    return *log;
+}
+
+std::atomic<uint64_t> cyclesWritten{0};
+
+std::time_t systemTime() {
+    return std::time(nullptr);
+}
+std::atomic<LogClock> logClock{systemTime};
+
+// ---------------------------------------------------------------------------------------
+// Names and system calls
+// ---------------------------------------------------------------------------------------
+
+// Local time of `when` as "%d%m%Y%H%M%S": 14 digits.
+std::string startStamp(std::time_t when) {
+    ::tzset();
+    std::tm local{};
+    std::array<char, 32> text{};
+    if (::localtime_r(&when, &local) == nullptr) return "00000000000000";
+    return std::string(text.data(), std::strftime(text.data(), text.size(), kStampPattern, &local));
+}
+
+// Attempt 1 is jex-log-<stamp>.dat, attempt n > 1 jex-log-<stamp>-n.dat.
+std::string candidateName(const std::string &directory, const std::string &stamp, int attempt) {
+    std::string name = directory;
+    name.append(kFilePrefix).append(stamp);
+    if (attempt > 1) name += "-" + std::to_string(attempt);
+    return name.append(kFileExtension);
+}
+
+// The name as a message shows it: a zero byte as "\0".
+std::string printable(std::string_view name) {
+    std::string text;
+    for (const char c : name) c == '\0' ? text.append("\\0") : text.append(1, c);
+    return text;
+}
+
+std::string reasonOf(int error) {
+    return std::strerror(error);
+}
+
+// Writes all of `size` bytes, going on after partial writes and interruptions. Returns 0,
+// or the errno of the write that failed (EIO for a write that makes no progress).
+int writeAll(int fd, const char *bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        bytes += n;
+        size -= std::size_t(n);
+    }
+    return 0;
+}
+
+// Only the answer "no such directory" counts as missing; any other failure of the check
+// lets the start go on, and creating the file then tells the precise reason.
+bool directoryMissing(const std::string &directory) {
+    struct stat info {};
+    return ::stat(directory.c_str(), &info) != 0 && errno == ENOENT;
+}
+
+// A file grown past RLIMIT_FSIZE must fail its write with EFBIG, not end the process.
+void ignoreFileSizeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------
+// Messages
+// ---------------------------------------------------------------------------------------
+
+void reportMissingDirectory() {
+    ui::showMessage(log_path_error_title,
+                    "Directory Does Not Exist\nPlease Create A Directory And Start Again");
+}
+
+void reportCreateFailure(const std::string &name, const std::string &reason) {
+    ui::showMessage(log_path_error_title,
+                    "The log file could not be created:\n" + printable(name) + "\n" + reason +
+                        ".\nPlease choose another log directory and start again.");
+}
+
+void reportNamesTaken(const std::string &first) {
+    ui::showMessage(log_path_error_title,
+                    "No new log file could be created:\n" + printable(first) +
+                        "\nand its numbered names up to -" + std::to_string(kMaxLogNameAttempts) +
+                        " all exist already.\nPlease start again in a moment.");
+}
+
+void reportHeaderFailure(const std::string &name, int error) {
+    ui::showMessage(log_path_error_title,
+                    "The header could not be written to the log file:\n" + printable(name) + "\n" +
+                        reasonOf(error) +
+                        ".\nThe file has been removed. Please free space or choose another log "
+                        "directory and start again.");
+}
+
+std::string cycleCount(uint64_t cycles) {
+    return std::to_string(cycles) + (cycles == 1 ? " whole cycle" : " whole cycles");
+}
+
+// Posted, never waited for: the acquisition thread must not stall.
+void reportWriteFailure(const OpenLog &log, int error, int truncateError) {
+    std::string text = "Writing the log file failed:\n" + log.name + "\n" + reasonOf(error) +
+                       ".\nLogging has stopped for this measurement; the file holds its header "
+                       "and " +
+                       cycleCount(cyclesWritten) + ".";
+    if (truncateError != 0) {
+        text +=
+            "\nThe incomplete last cycle could not be removed: " + reasonOf(truncateError) + ".";
+    }
+    ui::postMessage(log_write_error_title, text);
+}
+
+void reportCloseFailure(const std::string &name, int error) {
+    ui::postMessage(log_write_error_title, "Closing the log file failed:\n" + name + "\n" +
+                                               reasonOf(error) +
+                                               ".\nIts last records may be missing.");
+}
+
+// ---------------------------------------------------------------------------------------
+// Creating the file
+// ---------------------------------------------------------------------------------------
+
+// Creates a file of a name no other file has: never opens, overwrites or appends to an
+// existing one. Returns the descriptor and sets `name`, or reports and returns -1.
+int createLogFile(const std::string &directory, const std::string &stamp, std::string *name) {
+    const std::string first = candidateName(directory, stamp, 1);
+    if (first.find('\0') != std::string::npos) {
+        reportCreateFailure(first, reasonOf(EINVAL) + ": the name contains a zero byte");
+        return -1;
+    }
+    for (int attempt = 1; attempt <= kMaxLogNameAttempts;) {
+        *name = candidateName(directory, stamp, attempt);
+        const int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno == EINTR) continue;
+        if (errno != EEXIST) {
+            reportCreateFailure(*name, reasonOf(errno));
+            return -1;
+        }
+        ++attempt;
+    }
+    reportNamesTaken(first);
+    return -1;
+}
+
+// Creates the file and writes its header with one write. On failure the half-written file
+// is removed and nothing stays open.
+bool openLogFile(const std::string &directory, const std::string &stamp,
+                 const std::string &header) {
+    ignoreFileSizeSignal();
+    std::string name;
+    const int fd = createLogFile(directory, stamp, &name);
+    if (fd < 0) return false;
+    if (const int error = writeAll(fd, header.data(), header.size())) {
+        ::close(fd);
+        ::unlink(name.c_str());
+        reportHeaderFailure(name, error);
+        return false;
+    }
+    OpenLog &log = openLog();
+    log.fd = fd;
+    log.name = std::move(name);
+    log.cycle = std::make_unique_for_overwrite<char[]>(kMaxCycleBytes);
+    log.committed = off_t(header.size());
+    log.stopped = false;
+    log_file_open = 1;
+    return true;
+}
+
+int panelInt(int control) {
+    int value = 0;
+    ui::getValue(panelHandle, control, &value);
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing cycles
+// ---------------------------------------------------------------------------------------
+
+// After a failed write: nothing more is written, the file is cut back to its whole cycles
+// and the operator is told once.
+void stopLogging(OpenLog &log, int error) {
+    log.stopped = true;
+    log_to_file = 0;
+    const int truncateError = ::ftruncate(log.fd, log.committed) == 0 ? 0 : errno;
+    reportWriteFailure(log, error, truncateError);
+}
+
+}  // namespace
+
+int log_data_info() {
+    closeLogFile();
+    openLog().name.clear();
+    cyclesWritten = 0;
+    const int type = channel_index;
+    channel_blocks = framesPerLoggedCycle(type);
+    const std::string stamp = startStamp(logClock.load()());
+    std::string directory;
+    ui::getValue(panelHandle, LOGPATH, &directory);
+    log_to_file = panelInt(LOG_STATE) == 1 ? 1 : 0;
+    int speedIndex = -1;
+    ui::getRingIndex(panelHandle, SPEED_SLIDE, &speedIndex);
+    file_separator = panelInt(FILE_SEP) == 2 ? 2 : 1;
+    const double timeBase = samplePeriodMicros(type, speedIndex);
+    if (log_to_file != 1) return 0;
+    if (directoryMissing(directory)) {
+        reportMissingDirectory();
+        return 1;
+    }
+    const std::string header = logHeader(type, timeBase, separatorOf(file_separator));
+    return openLogFile(directory, stamp, header) ? 0 : 1;
+}
+
+void writeDataToFileRaw() {
+    OpenLog &log = openLog();
+    if (log.fd < 0 || log.stopped || !log.cycle) return;
+    const char separator = separatorOf(file_separator);
+    const int type = channel_index;
+    if (separator == '\0' || !isValidType(type)) return;
+    const int words = number_of_channels[type];
+    // Never more records than dataout holds: the buffer is sized for exactly that.
+    const std::size_t records = std::min<uint64_t>(channel_blocks, LOGCOUNT / uint64_t(words));
+    const std::size_t bytes =
+        formatCycle(dataout.data(), records, words, separator, log.cycle.get());
+    if (const int error = writeAll(log.fd, log.cycle.get(), bytes)) {
+        stopLogging(log, error);
+        return;
+    }
+    log.committed += off_t(bytes);
+    ++cyclesWritten;
+}
+
+void closeLogFile() {
+    OpenLog &log = openLog();
+    if (log_file_open.exchange(0) == 1 && log.fd >= 0 && ::close(log.fd) != 0 && !log.stopped) {
+        reportCloseFailure(log.name, errno);
+    }
+    log.fd = -1;
+    log.cycle.reset();
+}
+
+std::string logFilePath() {
+    return openLog().name;
+}
+
+uint64_t loggedCycles() {
+    return cyclesWritten;
+}
+
+void setLogClock(LogClock clock) {
+    logClock = clock != nullptr ? clock : systemTime;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,56 @@
+// The log file of a measurement. START creates it and writes its header (log_data_info,
+// main thread, before the acquisition thread exists); the acquisition thread appends one
+// cycle of records per completed transfer ring (writeDataToFileRaw); the stop closes it
+// (closeLogFile) once the acquisition thread has stopped, or the acquisition thread itself
+// after a transfer error. That order is the only synchronisation: no lock is used.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace ostrel {
+
+// 1 when LOG_STATE was On at START: the acquisition thread then calls writeDataToFileRaw
+// per cycle. Writers: main (START), acquisition (cleared when a write fails).
+extern std::atomic<int32_t> log_to_file;
+// FILE_SEP at START: 1 comma, 2 tab. Writer: main. Reader: acquisition.
+extern std::atomic<int32_t> file_separator;
+// 1 while a log file opened by log_data_info is open. Writers: main, or the thread that
+// closes the file.
+extern std::atomic<int32_t> log_file_open;
+
+// Title of the modal messages that refuse a START, and of the notice of a failed write.
+inline constexpr const char *log_path_error_title = "Path Error";
+inline constexpr const char *log_write_error_title = "Log Error";
+// Names tried for one start second: jex-log-<stamp>.dat, then -2 up to this number.
+inline constexpr int kMaxLogNameAttempts = 100;
+
+// START, main thread: latches channel_blocks, log_to_file and file_separator from the panel
+// and, when logging is on, creates a new log file in the LOGPATH directory and writes its
+// header. 0: go on with the start (logging off, or file open with its header). 1: refused;
+// the operator has been told (missing directory, or a file that cannot be created or given
+// its header) and nothing is left open. A file left open by an earlier start is closed.
+int log_data_info();
+
+// Acquisition thread, once per completed cycle while log_to_file is 1: appends the
+// channel_blocks records of `dataout` with one write. A failed write stops logging for the
+// rest of the measurement, cuts the file back to its last whole cycle and posts one notice.
+void writeDataToFileRaw();
+
+// Closes the log file if log_file_open, clears it and frees the cycle buffer. Safe to call
+// again. Runs once the acquisition thread has stopped, or on that thread itself.
+void closeLogFile();
+
+// The file opened by the last START with logging on ("" when none was), kept after closing.
+// Main thread, or the acquisition thread during the run.
+std::string logFilePath();
+// Whole cycles written to that file.
+uint64_t loggedCycles();
+
+// Source of the start time; nullptr restores the system clock. For tests.
+using LogClock = std::time_t (*)();
+void setLogClock(LogClock clock);
+
+}  // namespace ostrel

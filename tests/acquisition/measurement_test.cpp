@@ -1,0 +1,297 @@
+// Whole measurements through the headless runtime on simulated modules: START,
+// data, STOP, the log file byte for byte, and every way a measurement ends.
+#include <ostream>
+#include <regex>
+
+#include "measurement_test_support.h"
+#include "usb/sim/signal_table.h"
+
+namespace ostrel::test {
+namespace {
+
+std::string joined(const std::vector<std::string> &names, char separator) {
+    std::string line;
+    for (const std::string &name : names)
+        line += (line.empty() ? "" : std::string(1, separator)) + name;
+    return line;
+}
+
+std::vector<std::string> plainNames(int n) {
+    std::vector<std::string> names;
+    for (int k = 1; k <= n; ++k) names.push_back("Ch" + std::to_string(k));
+    return names;
+}
+
+std::vector<std::string> steeringNames(bool accelerations) {
+    const std::vector<std::string> group = {"Torque low",
+                                            "Torque high",
+                                            "Angle low",
+                                            "Angle high",
+                                            "Speed low",
+                                            "Speed high",
+                                            accelerations ? "X-Accel" : "-",
+                                            accelerations ? "Y-Accel" : "-",
+                                            accelerations ? "Z-Accel" : "-",
+                                            accelerations ? "Ang-Accel" : "-"};
+    std::vector<std::string> names;
+    for (int g = 0; g < 3; ++g) names.insert(names.end(), group.begin(), group.end());
+    names.push_back("-");
+    names.push_back("-");
+    return names;
+}
+
+// The records, word by word, are consecutive frames of the module's signal.
+void expectRecordsAreTheSignal(const std::vector<std::string> &records, char separator,
+                               const sim::ModuleConfig &module) {
+    ASSERT_FALSE(records.empty());
+    const sim::SignalTable signal(module);
+    auto fields = [&](const std::string &record) {
+        std::vector<uint16_t> words;
+        std::stringstream in(record);
+        std::string field;
+        while (std::getline(in, field, separator)) words.push_back(uint16_t(std::stoul(field)));
+        return words;
+    };
+    const std::vector<uint16_t> first = fields(records[0]);
+    ASSERT_EQ(int(first.size()), module.wordsPerFrame);
+    uint64_t start = 0;
+    auto matches = [&](uint64_t frame, const std::vector<uint16_t> &words) {
+        for (int w = 0; w < module.wordsPerFrame; ++w) {
+            if (signal.word(frame, w) != words[w]) return false;
+        }
+        return true;
+    };
+    while (start < sim::SignalTable::kFrames && !matches(start, first)) ++start;
+    ASSERT_LT(start, sim::SignalTable::kFrames) << "the first record is no frame of the signal";
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        ASSERT_TRUE(matches(start + r, fields(records[r]))) << "record " << r;
+    }
+}
+
+struct LoggedType {
+    int type;
+    int separatorIndex;  // 0 comma, 1 tab
+    const char *module;
+    std::string timeBase;
+    std::vector<std::string> names;
+    std::size_t recordsPerCycle;
+};
+
+std::ostream &operator<<(std::ostream &out, const LoggedType &c) {
+    return out << "type " << c.type << " on " << c.module;
+}
+
+class LoggedMeasurement : public Measuring, public ::testing::WithParamInterface<LoggedType> {};
+
+// START, at least two cycles, STOP: the header byte for byte, whole cycles of
+// records equal to the words the module sent, and everything closed again.
+TEST_P(LoggedMeasurement, WritesTheHeaderAndWholeCyclesOfTheWordsSent) {
+    const LoggedType &c = GetParam();
+    const char separator = c.separatorIndex == 0 ? ',' : '\t';
+    use(c.module);
+    selectType(c.type);
+    logging(1, c.separatorIndex);
+    press();
+    ASSERT_EQ(toggle(), 1);
+    EXPECT_TRUE(dimmed(CH_SLIDE));
+    EXPECT_TRUE(dimmed(usbinterface));
+    ASSERT_TRUE(waitFor([] { return loggedCycles() >= 2; }));
+    press();
+    expectIdle();
+    EXPECT_TRUE(messages().empty());
+    EXPECT_TRUE(timerAlive(timerID_Modules)) << "the scan is back";
+    EXPECT_TRUE(moduleIsClosed(simModule(c.module).name));
+
+    const std::vector<fs::path> files = logFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(
+        std::regex_match(files[0].filename().string(), std::regex(R"(jex-log-\d{14}\.dat)")));
+    const std::vector<std::string> all = lines(contents(files[0]));
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all[0],
+              "Time-Base: " + c.timeBase + "us" + std::string(c.names.size() - 1, separator));
+    EXPECT_EQ(all[1], joined(c.names, separator));
+    const std::vector<std::string> records(all.begin() + 2, all.end());
+    EXPECT_GE(records.size(), 2 * c.recordsPerCycle);
+    EXPECT_EQ(records.size() % c.recordsPerCycle, 0u) << "whole cycles only";
+    EXPECT_EQ(records.size(), loggedCycles() * c.recordsPerCycle);
+    const char other = separator == ',' ? '\t' : ',';
+    for (const std::string &record : records) ASSERT_EQ(record.find(other), std::string::npos);
+    expectRecordsAreTheSignal(records, separator, simModule(c.module));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PlainAndSteering, LoggedMeasurement,
+    ::testing::Values(
+        LoggedType{1, 0, "M8:words=8,pace=fast", "637.50", plainNames(8), 4096},
+        LoggedType{0, 1, "M4:words=4,pace=fast", "318.75", plainNames(4), 8192},
+        LoggedType{3, 1, "M32:words=32,pace=fast", "2550.00", plainNames(32), 1024},
+        LoggedType{5, 0, "STEER:signal=steering,pace=fast", "637.50", steeringNames(true), 1024},
+        LoggedType{9, 1, "STEER:signal=steering,pace=fast", "637.50", steeringNames(false), 1024}));
+
+TEST_F(Measuring, LiveValuesAppearOnlyAfterTheFirstBlock) {
+    use("SLOW:words=8,kbps=160,stall=0");  // in sync, but no block ever arrives
+    press();
+    std::this_thread::sleep_for(300ms);  // three refreshes would have run
+    EXPECT_EQ(text(channel_1), "") << "nothing shown before the first block";
+    EXPECT_EQ(ui::controlState(panelHandle, CHART)->chart.total, 0u);
+    ASSERT_TRUE(waitFor([&] { return !messages().empty(); })) << "the wait times out";
+    joinAcquisitionThread();  // its own complete stop has ended
+    EXPECT_EQ(messages()[0].text, "Data transfer error from USB module");
+    expectIdle();
+}
+
+TEST_F(Measuring, LiveValuesFollowTheStream) {
+    use("M8:words=8,pace=fast");
+    press();
+    ASSERT_TRUE(waitFor([&] { return ui::controlState(panelHandle, CHART)->chart.total >= 3; }));
+    const std::string value = text(channel_1);
+    EXPECT_TRUE(std::regex_match(value, std::regex(R"( *-?\d+\.\d\d %)"))) << value;
+    EXPECT_EQ(value.size(), 9u);
+    EXPECT_EQ(text(panel_rings[8]), "") << "channel 9 is not written";
+    press();
+    expectIdle();
+}
+
+TEST_F(Measuring, StopBeforeACycleCompletesLeavesTheHeaderOnly) {
+    measurement_testing::usePauses({10ms, 400ms, 10ms});
+    use("M8:words=8,pace=fast");
+    logging(1);
+    press();
+    press();  // during the wait before the first reads
+    expectIdle();
+    const std::vector<fs::path> files = logFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(lines(contents(files[0])).size(), 2u);
+    EXPECT_EQ(data_received, 0);
+}
+
+TEST_F(Measuring, TwoStartsInOneSecondWriteTwoFiles) {
+    use("M8:words=8,pace=fast");
+    logging(1);
+    for (int run = 0; run < 2; ++run) {
+        press();
+        ASSERT_TRUE(waitFor([] { return loggedCycles() >= 1; }));
+        press();
+    }
+    const std::vector<fs::path> files = logFiles();
+    ASSERT_EQ(files.size(), 2u);
+    for (const fs::path &file : files) {
+        const std::vector<std::string> all = lines(contents(file));
+        EXPECT_EQ(all[1], joined(plainNames(8), ','));
+        EXPECT_EQ((all.size() - 2) % 4096, 0u);
+        EXPECT_GE(all.size(), 4098u) << file;
+    }
+}
+
+// --- How a start fails ------------------------------------------------------
+
+TEST_F(Measuring, MissingDirectoryRefusesTheStartOnlyWithLoggingOn) {
+    use("M8:words=8,pace=fast");
+    ui::setValue(panelHandle, LOGPATH, (directory / "missing").string());
+    logging(1);
+    press();
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0], (ui::RecordedMessage{"Path Error",
+                                                  "Directory Does Not Exist\n"
+                                                  "Please Create A Directory And Start Again"}));
+    expectIdle();
+    EXPECT_TRUE(timerAlive(timerID_Modules)) << "the scan keeps running";
+    EXPECT_TRUE(moduleIsClosed("M8")) << "never opened";
+
+    logging(0);
+    press();
+    EXPECT_EQ(toggle(), 1) << "without logging the directory is not looked at";
+    press();
+    expectIdle();
+}
+
+struct FailedStart {
+    const char *module;  // nullptr: none plugged
+    bool failAllocation;
+    const char *title;
+    const char *text;
+    bool scanBack;  // a failed open leaves the scan off until the next normal stop
+};
+
+std::ostream &operator<<(std::ostream &out, const FailedStart &c) {
+    return out << (c.module != nullptr ? c.module : "no module") << ": " << c.text;
+}
+
+class StartFailure : public Measuring, public ::testing::WithParamInterface<FailedStart> {};
+
+TEST_P(StartFailure, TellsTheOperatorAndLeavesNothingOpen) {
+    const FailedStart &c = GetParam();
+    if (c.module != nullptr) use(c.module);
+    if (c.failAllocation) measurement_testing::failNextBufferAllocation();
+    logging(1);
+    const int closes = measurement_testing::closesSoFar();
+    press();
+    ASSERT_TRUE(waitFor([&] { return !messages().empty() && !measurementOpen(); }));
+    joinAcquisitionThread();
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0], (ui::RecordedMessage{c.title, c.text}));
+    expectIdle();
+    EXPECT_EQ(timerAlive(timerID_Modules), c.scanBack);
+    EXPECT_LE(measurement_testing::closesSoFar() - closes, 1);
+    if (c.module != nullptr && !simModule(c.module).faults.openFails) {
+        EXPECT_TRUE(moduleIsClosed(simModule(c.module).name));
+    }
+    const std::vector<fs::path> files = logFiles();
+    ASSERT_EQ(files.size(), 1u) << "the prepared file stays, closed, with its header";
+    EXPECT_EQ(lines(contents(files[0])).size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPath, StartFailure,
+    ::testing::Values(
+        FailedStart{nullptr, false, "USB Error", "Can't open USB module", false},
+        FailedStart{"BAD:openfail", false, "USB Error", "Can't open USB module", false},
+        FailedStart{"NOSYNC:nosync", false, "USB Error", "Telemetry not in sync", false},
+        FailedStart{"M8:pace=fast", true, "USB Error", "Not enough memory for the transfer buffers",
+                    true},
+        FailedStart{"QF:pace=fast,queuefail=1", false, "USB Error",
+                    "Data transfer error from USB module", true},
+        FailedStart{"QF5:pace=fast,queuefail=5", false, "USB Error",
+                    "Data transfer error from USB module", true}));
+
+// --- How a running measurement fails -----------------------------------------
+
+struct RunFailure {
+    const char *module;
+};
+
+std::ostream &operator<<(std::ostream &out, const RunFailure &c) {
+    return out << c.module;
+}
+
+class TransferFailure : public Measuring, public ::testing::WithParamInterface<RunFailure> {};
+
+TEST_P(TransferFailure, EndsWithTheMessageTheCompleteStopAndWholeCycles) {
+    const sim::ModuleConfig module = simModule(GetParam().module);
+    use(GetParam().module);
+    logging(1);
+    press();
+    ASSERT_TRUE(waitFor([&] { return !messages().empty() && !measurementOpen(); }, 60s));
+    joinAcquisitionThread();
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0],
+              (ui::RecordedMessage{"USB Error", "Data transfer error from USB module"}));
+    expectIdle();
+    EXPECT_TRUE(timerAlive(timerID_Modules));
+    const std::vector<std::string> all = lines(contents(logFiles().at(0)));
+    const std::vector<std::string> records(all.begin() + 2, all.end());
+    EXPECT_EQ(records.size() % 4096, 0u);
+    if (!records.empty()) {
+        expectRecordsAreTheSignal(records, ',', module);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, TransferFailure,
+                         ::testing::Values(RunFailure{"FAIL:pace=fast,failblock=20"},
+                                           RunFailure{"FIRST:pace=fast,failblock=1"},
+                                           RunFailure{"GONE:kbps=4000,unplug=500ms"},
+                                           RunFailure{"STALL:pace=fast,stall=20"}));
+
+}  // namespace
+}  // namespace ostrel::test

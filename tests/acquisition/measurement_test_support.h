@@ -1,0 +1,162 @@
+// A headless main panel with simulated modules, for tests of whole measurements:
+// the operator presses START and STOP, the tests read the panel and the log files.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/measurement.h"
+#include "acquisition/measurement_testing.h"
+#include "acquisition/module_discovery.h"
+#include "display/channel_layout.h"
+#include "logging/log_file.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/selections.h"
+#include "telemetry/stream_buffers.h"
+#include "timer/async_timer.h"
+#include "ui/headless.h"
+#include "ui/operator_input.h"
+#include "ui/panel.h"
+#include "ui/panel_state.h"
+#include "usb/sim/sim_config.h"
+#include "usb/sim/simulated_bus.h"
+
+namespace ostrel::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline sim::ModuleConfig simModule(std::string_view text) {
+    return sim::parseSimConfig(text).modules.at(0);
+}
+
+class Measuring : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { setenv("OSTREL_SIM", "", 1); }
+
+    void SetUp() override {
+        headless()->reset();
+        measurement_testing::usePauses({10ms, 30ms, 10ms});
+        std::string pattern = (fs::temp_directory_path() / "ostrel-measure-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        directory = pattern;
+        panelHandle = ui::loadPanel(mainPanelDescription());
+        ui::installControlCallback(panelHandle, meas_start_stop, startstop, nullptr);
+        ui::installControlCallback(panelHandle, CH_SLIDE, channel_change, nullptr);
+        ui::setValue(panelHandle, LOGPATH, directory.string());
+        unplugAll();
+        startModuleScan();
+    }
+
+    void TearDown() override {
+        endMeasurement();
+        DiscardTimer(kAllTimers);
+        ui::discardPanel(panelHandle.exchange(0));
+        unplugAll();
+        headless()->reset();
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+        channel_index = default_telemetry_type;
+        channels = 8;
+        chart_index_1 = 0;
+        chart_index_2 = 1;
+    }
+
+    static std::shared_ptr<ui::HeadlessFrontend> headless() { return ui::headlessFrontend(); }
+    static void unplugAll() {
+        for (const std::string &name : sim::bus().moduleNames()) sim::bus().unplug(name);
+    }
+
+    // Plugs the module and selects it in the module ring, as the operator would.
+    void use(std::string_view config) {
+        const sim::ModuleConfig module = simModule(config);
+        sim::bus().plug(module);
+        findModules();
+        ASSERT_EQ(ui::setValue(panelHandle, usbinterface, module.name), ui::UI_OK);
+    }
+    void selectType(int type) {
+        ASSERT_TRUE(ui::operatorSelectRingItem(panelHandle, CH_SLIDE, type));
+    }
+    void logging(int on, int separatorIndex = 0) {
+        ui::setValue(panelHandle, LOG_STATE, on);
+        ui::setRingIndex(panelHandle, FILE_SEP, separatorIndex);
+    }
+    void press() { ASSERT_TRUE(ui::operatorPressButton(panelHandle, meas_start_stop)); }
+    int toggle() const { return ui::controlState(panelHandle, meas_start_stop)->intValue(); }
+    bool dimmed(int control) const { return ui::controlState(panelHandle, control)->dimmed; }
+    std::string text(int control) const { return ui::controlState(panelHandle, control)->text(); }
+    std::vector<ui::RecordedMessage> messages() const { return headless()->messages(); }
+
+    template <typename Pred>
+    static bool waitFor(Pred done, std::chrono::seconds limit = 30s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(2ms);
+        }
+        return done();
+    }
+
+    std::vector<fs::path> logFiles() const {
+        std::vector<fs::path> files;
+        for (const auto &entry : fs::directory_iterator(directory)) files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    static std::string contents(const fs::path &file) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+    // The log file's lines without their CR LF; fails when a line ends otherwise.
+    static std::vector<std::string> lines(const std::string &text) {
+        std::vector<std::string> result;
+        std::size_t pos = 0;
+        while (pos < text.size()) {
+            const std::size_t end = text.find("\r\n", pos);
+            if (end == std::string::npos) {
+                ADD_FAILURE() << "a line without CR LF at byte " << pos;
+                break;
+            }
+            EXPECT_EQ(text.find('\n', pos), end + 1) << "bare LF inside line at " << pos;
+            result.push_back(text.substr(pos, end - pos));
+            pos = end + 2;
+        }
+        return result;
+    }
+    bool moduleIsClosed(const std::string &name) {
+        void *handle = nullptr;
+        if (sim::bus().UsbOpen(&handle, name.c_str()) == 0) return false;
+        sim::bus().UsbClose(handle);
+        return true;
+    }
+    static bool timerAlive(int id) {
+        double interval = 0;
+        return id > 0 && GetTimerAttribute(id, kTimerAttrInterval, &interval) == 0;
+    }
+
+    // Idle again: toggle on START and usable, rings enabled, nothing open.
+    void expectIdle() {
+        EXPECT_EQ(toggle(), 0);
+        EXPECT_FALSE(dimmed(meas_start_stop));
+        EXPECT_FALSE(dimmed(CH_SLIDE));
+        EXPECT_FALSE(dimmed(usbinterface));
+        EXPECT_FALSE(measurementOpen());
+        EXPECT_EQ(threadstopped, 1);
+        EXPECT_EQ(log_file_open, 0);
+        EXPECT_EQ(timerID, 0);
+        EXPECT_FALSE(ui::busyCursor());
+    }
+
+    fs::path directory;
+};
+
+}  // namespace ostrel::test

@@ -1,0 +1,300 @@
+// Channel and steering texts of one frame, and the live refresh writing them to a
+// headless panel from the published frame.
+#include "display/live_values.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <iomanip>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/display_refresh.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/scaling.h"
+#include "telemetry/selections.h"
+#include "telemetry/stream_buffers.h"
+#include "ui/headless.h"
+#include "ui/panel.h"
+#include "ui/panel_state.h"
+
+namespace ostrel {
+namespace {
+
+// Events the timer service delivers: a tick, and the discard notification.
+constexpr int tick_event = 15;
+constexpr int discard_event = 16;
+
+FrameWords filled(uint16_t word) {
+    FrameWords frame;
+    frame.fill(word);
+    return frame;
+}
+
+// High quantities (even words) at full scale, low ones (odd words) at minus full scale:
+// a slot reading its pair partner's word shows the wrong sign.
+FrameWords alternating() {
+    FrameWords frame;
+    for (std::size_t k = 0; k < frame.size(); ++k) frame[k] = k % 2 == 0 ? 0xFFFF : 0x0000;
+    return frame;
+}
+
+// Word k carries sample 128 k: every channel's text differs from the others'.
+FrameWords rising() {
+    FrameWords frame;
+    for (std::size_t k = 0; k < frame.size(); ++k) frame[k] = uint16_t((k * 128) << 4);
+    return frame;
+}
+
+TEST(ChannelText, PercentInSevenPlacesThenUnit) {
+    const struct {
+        uint16_t word;
+        const char *text;
+    } cases[] = {
+        {0x0000, "-100.00 %"}, {0x7FF0, "  -0.02 %"},
+        {0x8000, "   0.02 %"}, {0x800F, "   0.02 %"},  // bits 3..0 take no part
+        {0xFFF0, " 100.00 %"}, {0xFFFF, " 100.00 %"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(channelText(c.word).view(), c.text) << c.word;
+    EXPECT_EQ(percentText(12.34f).view(), "  12.34 %");
+}
+
+std::vector<std::string> textsOf(const SteeringReadout &readout) {
+    std::vector<std::string> texts;
+    for (const LiveText &text : readout.texts) texts.emplace_back(text.view());
+    return texts;
+}
+
+TEST(SteeringTexts, Layout0FullScaleAndTheWordOfEverySlot) {
+    EXPECT_EQ(textsOf(steeringTexts(0, filled(0xFFFF))),
+              std::vector<std::string>({"  10.00 Nm", " 100.00 Nm", "  100.00 °", "1000.00 °",
+                                        " 500.00 °/s", "1000.00 °/s", "   5.00 g", "   5.00 g",
+                                        "   5.00 g", "  10000 °/s^2"}));
+    EXPECT_EQ(steeringTexts(0, alternating()).values,
+              (std::array<float, 10>{-10, 100, -100, 1000, -500, 1000, 5, -5, 5, -10000}));
+}
+
+TEST(SteeringTexts, FactorsAndFieldsPerLayout) {
+    const struct {
+        int layout;
+        uint16_t word;  // every word of the frame
+        int slot;
+        const char *text;
+    } cases[] = {
+        {1, 0xFFFF, 1, " 200.00 Nm"},
+        {1, 0xFFFF, 2, " 100.00 °"},   // angle low 7 wide but in layout 0
+        {1, 0xFFFF, 3, " 1000.00 °"},  // angle high 8 wide but in layout 0
+        {3, 0x0000, 1, "-200.00 Nm"},
+        {3, 0x0000, 2, "-120.00 °"},
+        {3, 0x0000, 3, "-1200.00 °"},
+        {0, 0x8000, 0, "   0.00 Nm"},
+        {0, 0x8000, 3, "   0.24 °"},
+        {0, 0x8000, 9, "      2 °/s^2"},
+        {2, 0x8000, 3, "    0.29 °"},
+        {0, 0x0000, 3, "-1000.00 °"},  // wider than the field: every digit
+        {4, 0x0000, 5, "-1000.00 °/s"},
+        {5, 0xFFFF, 1, " 200.00 Nm"},
+        {5, 0xFFFF, 9, "  10000 °/s^2"},  // computed without being shown
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(steeringTexts(c.layout, filled(c.word)).texts[c.slot].view(), c.text)
+            << "layout " << c.layout << " slot " << c.slot << " word " << c.word;
+    }
+}
+
+TEST(SteeringTexts, ValuesAreFloatWithTheAngleLowProductInDouble) {
+    const SteeringReadout commercial = steeringTexts(3, filled(0x0000));
+    EXPECT_EQ(commercial.values[1], -200.0f);
+    // A float product p * 1.2f would give -120.000008.
+    EXPECT_EQ(commercial.values[2], -120.0f) << std::setprecision(9) << commercial.values[2];
+    EXPECT_EQ(commercial.values[3], -1200.0f);
+    EXPECT_EQ(steeringTexts(6, filled(0xFFFF)).texts[1].view(), "");  // no such layout
+}
+
+class LiveRefresh : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ui::headlessFrontend()->reset();
+        panelHandle = ui::loadPanel(mainPanelDescription());
+        display_change = 0;
+        data_received = 1;
+    }
+    void TearDown() override {
+        ui::discardPanel(panelHandle.exchange(0));
+        data_received = 0;
+        display_change = 0;
+        publishIdleFrame();
+        channel_index = 1;
+        chart_index_1 = 0;
+        chart_index_2 = 1;
+    }
+
+    // A panel as loaded, for the next row of a table.
+    static void reloadPanel() {
+        ui::discardPanel(panelHandle.exchange(0));
+        panelHandle = ui::loadPanel(mainPanelDescription());
+    }
+    static void select(int type, int chart1, int chart2, const FrameWords &frame) {
+        channel_index = type;
+        chart_index_1 = chart1;
+        chart_index_2 = chart2;
+        publishFrame(frame.data());
+    }
+    static int refresh(int event = tick_event) { return sortUsbData(0, 1, event, nullptr, 0, 0); }
+    static std::string text(int display) { return ui::controlState(panelHandle, display)->text(); }
+    static std::vector<std::string> displayTexts() {
+        std::vector<std::string> texts;
+        for (int display : panel_rings) texts.push_back(text(display));
+        return texts;
+    }
+    static std::deque<float> points(int chart) {
+        return ui::controlState(panelHandle, chart)->chart.recent;
+    }
+};
+
+TEST_F(LiveRefresh, NothingChangesUnlessABlockArrivedAndTheLayoutStands) {
+    const struct {
+        int received;
+        int change;
+        int type;
+    } cases[] = {
+        {0, 0, 1},               // measurement started, no block completed yet
+        {1, 1, 1},               // layout being rebuilt
+        {1, 1, 5},               // the same for a steering type
+        {0, 0, 7},  {1, 0, 10},  // no such type
+        {1, 0, -1},
+    };
+    for (const auto &c : cases) {
+        select(c.type, 0, 1, filled(0xFFFF));
+        data_received = c.received;
+        display_change = c.change;
+        const uint64_t before = ui::modelRevision();
+        EXPECT_EQ(refresh(), 0);
+        EXPECT_EQ(ui::modelRevision(), before)
+            << c.received << ", " << c.change << ", type " << c.type;
+    }
+    data_received = 1;
+    display_change = 0;
+    channel_index = 1;
+    refresh();
+    EXPECT_EQ(text(channel_1), " 100.00 %");  // the guards, not the frame, held it back
+}
+
+TEST_F(LiveRefresh, PlainTypeWritesItsChannelsOnlyForEveryEvent) {
+    const struct {
+        int type;
+        int count;
+        int event;
+        FrameWords frame;
+    } cases[] = {{0, 4, tick_event, rising()},
+                 {1, 8, discard_event, filled(0x8000)},
+                 {2, 16, tick_event, rising()},
+                 {3, 32, discard_event, rising()}};
+    for (const auto &c : cases) {
+        reloadPanel();
+        select(c.type, 0, 1, c.frame);
+        refresh(c.event);
+        const std::vector<std::string> texts = displayTexts();
+        for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
+            const LiveText written = channelText(c.frame[k]);
+            EXPECT_EQ(texts[k], k < c.count ? written.view() : "")
+                << "type " << c.type << " channel " << k + 1;
+        }
+    }
+}
+
+TEST_F(LiveRefresh, ChartsTakeTheSelectedItemOnEveryCall) {
+    const struct {
+        int type;
+        int chart1;
+        int chart2;
+        FrameWords frame;
+        float point1;
+        float point2;
+    } cases[] = {
+        {1, 0, 1, filled(0x8000), 0.0244200248f, 0.0244200248f},
+        {1, 2, 0, rising(), percentOf(rising()[2]), -100.0f},  // "Channel 3", "Channel 1"
+        {5, 1, 2, alternating(), 200.0f, -100.0f},  // layout 1: "Torque high", "Angle low"
+    };
+    for (const auto &c : cases) {
+        reloadPanel();
+        select(c.type, c.chart1, c.chart2, c.frame);
+        refresh();
+        refresh();  // no new block: a point all the same
+        EXPECT_EQ(points(CHART), std::deque({c.point1, c.point1})) << c.type;
+        EXPECT_EQ(points(CHART_2), std::deque({c.point2, c.point2})) << c.type;
+    }
+}
+
+TEST_F(LiveRefresh, ChartSelectionsOutsideTheFrameAddNoPoint) {
+    const struct {
+        int type;
+        int chart1;
+        int chart2;
+        uint64_t points1;
+        uint64_t points2;
+    } cases[] = {
+        {0, 4, 3, 0, 1},    // 4 channels: words 0..3
+        {1, -1, 7, 0, 1},   // empty ring
+        {3, 31, 32, 1, 0},  // 32 channels: words 0..31
+        {4, 9, 10, 1, 0},   // ten slots
+        {8, 5, 6, 1, 0},    // six slots: no accelerations on the charts
+        {9, 9, -1, 0, 0},
+    };
+    for (const auto &c : cases) {
+        reloadPanel();
+        select(c.type, c.chart1, c.chart2, filled(0xFFFF));
+        refresh();
+        EXPECT_EQ(ui::controlState(panelHandle, CHART)->chart.total, c.points1) << c.type;
+        EXPECT_EQ(ui::controlState(panelHandle, CHART_2)->chart.total, c.points2) << c.type;
+    }
+}
+
+TEST_F(LiveRefresh, SteeringTypesWriteTenSlotDisplaysHiddenOnesIncluded) {
+    const FrameWords frame = alternating();
+    for (int type = 4; type < 10; ++type) {
+        reloadPanel();
+        select(type, 0, 1, frame);
+        refresh();
+        const SteeringReadout expected = steeringTexts(type - 4, frame);
+        const std::vector<std::string> texts = displayTexts();
+        for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
+            EXPECT_EQ(texts[k], k < 10 ? expected.texts[k].view() : "")
+                << "type " << type << " display " << k + 1;
+        }
+    }
+    select(8, 0, 1, filled(0xFFFF));  // "Steering Module 100 Nm"
+    refresh();
+    EXPECT_EQ(text(channel_7), "   5.00 g");
+    EXPECT_EQ(text(channel_10), "  10000 °/s^2");
+}
+
+TEST_F(LiveRefresh, RefreshOnTheTimerThreadShowsOneWholeFrame) {
+    select(3, 0, 31, filled(0x0000));
+    std::atomic<bool> done{false};
+    std::atomic<int> mixed{0};
+    std::thread timer([&] {
+        for (int call = 0; call < 1000; ++call) {
+            refresh();
+            const std::vector<std::string> texts = displayTexts();
+            for (const std::string &t : texts) mixed += t != texts[0];
+        }
+        done = true;
+    });
+    const FrameWords frames[] = {filled(0x0000), filled(0xFFFF)};
+    for (int n = 0; !done; ++n) {
+        publishFrame(frames[n % 2].data());
+        chart_index_1 = n % 32;
+        std::this_thread::yield();
+    }
+    timer.join();
+    EXPECT_EQ(mixed, 0);
+    EXPECT_EQ(ui::controlState(panelHandle, CHART_2)->chart.total, 1000u);
+}
+
+}  // namespace
+}  // namespace ostrel

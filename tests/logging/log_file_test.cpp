@@ -1,0 +1,415 @@
+// The log file: its name, its header, the records of a cycle, and what happens when the
+// file cannot be created or written. Each test runs in its own temporary directory, at a
+// fixed start time (15 March 2013 09:05:07, TZ=UTC).
+#include "logging/log_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/record_writer.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/selections.h"
+#include "telemetry/stream_buffers.h"
+#include "ui/headless.h"
+#include "ui/panel.h"
+
+namespace ostrel {
+namespace {
+
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+constexpr std::time_t kStartTime = 1363338307;  // 15.03.2013 09:05:07 UTC
+constexpr const char *kStamp = "15032013090507";
+
+std::string withTabs(std::string text) {
+    for (char &c : text) c = c == ',' ? '\t' : c;
+    return text;
+}
+
+std::string plainNames(int channels) {
+    std::string names = "Ch1";
+    for (int c = 2; c <= channels; ++c) names += ",Ch" + std::to_string(c);
+    return names;
+}
+
+const std::string accelGroup =
+    "Torque low,Torque high,Angle low,Angle high,Speed low,Speed high,X-Accel,Y-Accel,Z-Accel,"
+    "Ang-Accel";
+const std::string moduleGroup =
+    "Torque low,Torque high,Angle low,Angle high,Speed low,Speed high,-,-,-,-";
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int openDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+// Lowers the file size limit of the process for its lifetime.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+
+  private:
+    rlimit saved_{};
+};
+
+class LogFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char *tz = std::getenv("TZ")) previousTz = tz;
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        std::string pattern = (fs::temp_directory_path() / "ostrel-log-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        temp = pattern;
+        ui::headlessFrontend()->reset();
+        panelHandle = ui::loadPanel(mainPanelDescription());
+        setLogClock([] { return kStartTime; });
+        configure(0, 0, 1, temp, true);
+    }
+    void TearDown() override {
+        closeLogFile();
+        setLogClock(nullptr);
+        channel_index = default_telemetry_type;
+        ui::discardPanel(panelHandle.exchange(0));
+        ui::headlessFrontend()->reset();
+        std::error_code ignored;
+        fs::remove_all(temp, ignored);
+        previousTz ? ::setenv("TZ", previousTz->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+
+    // The settings START reads: telemetry type, speed ring position, FILE_SEP value,
+    // LOGPATH and LOG_STATE.
+    void configure(int type, int speedIndex, int separator, const std::string &directory,
+                   bool logOn) {
+        channel_index = type;
+        ui::setRingIndex(panelHandle, SPEED_SLIDE, speedIndex);
+        ui::setValue(panelHandle, FILE_SEP, separator);
+        ui::setValue(panelHandle, LOGPATH, directory);
+        ui::setValue(panelHandle, LOG_STATE, logOn ? 1 : 0);
+    }
+    std::string nameIn(const std::string &directory, const std::string &suffix = "") const {
+        return directory + "/jex-log-" + kStamp + suffix + ".dat";
+    }
+    std::vector<ui::RecordedMessage> messages() const { return ui::headlessFrontend()->messages(); }
+    std::vector<std::string> filesInTemp() const {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(temp)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void expectOneMessage(const char *title, const std::vector<std::string> &mentioning) {
+        ASSERT_EQ(messages().size(), 1u);
+        EXPECT_EQ(messages()[0].title, title);
+        for (const std::string &part : mentioning) {
+            EXPECT_NE(messages()[0].text.find(part), std::string::npos)
+                << "\"" << part << "\" not in: " << messages()[0].text;
+        }
+    }
+
+    std::optional<std::string> previousTz;
+    std::string temp;
+};
+
+TEST_F(LogFile, HeaderLinesPerTypeSpeedAndSeparator) {
+    struct Case {
+        int type, speedIndex, separator;
+        std::string header;
+        uint64_t blocks;
+    };
+    const std::string plain32 = plainNames(32);
+    const Case cases[] = {
+        {0, 0, 1, "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n", 8192},
+        {0, 2, 2, "Time-Base: 159.38us\t\t\t\r\nCh1\tCh2\tCh3\tCh4\r\n", 8192},
+        {0, 3, 1, "Time-Base: 79.69us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n", 8192},
+        {1, 3, 1, "Time-Base: 159.38us,,,,,,,\r\nCh1,Ch2,Ch3,Ch4,Ch5,Ch6,Ch7,Ch8\r\n", 4096},
+        {2, 0, 2,
+         withTabs("Time-Base: 5100.00us" + std::string(15, ',') + "\r\n" + plainNames(16) + "\r\n"),
+         2048},
+        {3, 3, 2,
+         withTabs("Time-Base: 637.50us" + std::string(31, ',') + "\r\n" + plain32 + "\r\n"), 1024},
+        {4, 3, 1,
+         "Time-Base: 637.50us" + std::string(31, ',') + "\r\n" + accelGroup + "," + accelGroup +
+             "," + accelGroup + ",-,-\r\n",
+         1024},
+        {9, 3, 2,
+         withTabs("Time-Base: 637.50us" + std::string(31, ',') + "\r\n" + moduleGroup + "," +
+                  moduleGroup + "," + moduleGroup + ",-,-\r\n"),
+         1024},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.type) + " speed " + std::to_string(c.speedIndex));
+        configure(c.type, c.speedIndex, c.separator, temp, true);
+        ASSERT_EQ(log_data_info(), 0);
+        EXPECT_EQ(log_file_open, 1);
+        EXPECT_EQ(channel_blocks, c.blocks);
+        EXPECT_EQ(file_separator, c.separator);
+        const std::string path = logFilePath();
+        closeLogFile();
+        EXPECT_EQ(readFile(path), c.header);
+        fs::remove(path);
+    }
+    EXPECT_EQ(logFilePath(), nameIn(temp)) << "the same second reuses the name once it is free";
+    EXPECT_TRUE(messages().empty());
+}
+
+// One cycle of a 4-channel and a 32-channel type: every word of dataout once, in order,
+// as an unsigned decimal, and only the file's own separator.
+TEST_F(LogFile, CycleHoldsEveryWordInOrder) {
+    for (std::size_t i = 0; i < dataout.size(); ++i) dataout[i] = uint16_t(i * 40503u);
+    dataout[1] = 0;
+    dataout[2] = 65535;
+    struct Case {
+        int type, separator;
+        char sep, other;
+        std::size_t records, fields;
+    };
+    for (const Case &c : {Case{0, 1, ',', '\t', 8192, 4}, Case{3, 2, '\t', ',', 1024, 32}}) {
+        SCOPED_TRACE("type " + std::to_string(c.type));
+        configure(c.type, 3, c.separator, temp, true);
+        ASSERT_EQ(log_data_info(), 0);
+        const std::string header = readFile(logFilePath());
+        writeDataToFileRaw();
+        EXPECT_EQ(loggedCycles(), 1u);
+        closeLogFile();
+        std::string expected = header;
+        for (std::size_t r = 0; r < c.records; ++r) {
+            for (std::size_t f = 0; f < c.fields; ++f) {
+                expected += std::to_string(dataout[r * c.fields + f]);
+                expected += f + 1 < c.fields ? c.sep : '\r';
+            }
+            expected += '\n';
+        }
+        const std::string file = readFile(logFilePath());
+        EXPECT_TRUE(file == expected) << file.size() << " bytes, expected " << expected.size();
+        EXPECT_EQ(file.find(c.other), std::string::npos);
+        fs::remove(logFilePath());
+    }
+}
+
+TEST(FormatCycle, UnsignedDecimalsSeparatorsAndLineEnds) {
+    struct Case {
+        std::vector<uint16_t> words;
+        int perRecord;
+        char separator;
+        std::string text;
+    };
+    const Case cases[] = {
+        {{0}, 1, ',', "0\r\n"},
+        {{65535}, 1, ',', "65535\r\n"},
+        {{0, 65535, 10, 9}, 2, ',', "0,65535\r\n10,9\r\n"},
+        {{9, 10, 99, 100, 999, 1000, 9999, 10000},
+         4,
+         '\t',
+         "9\t10\t99\t100\r\n999\t1000\t9999\t10000\r\n"},
+        {{1, 20, 300, 4000, 50000, 65534, 32768, 7},
+         8,
+         ',',
+         "1,20,300,4000,50000,65534,32768,7\r\n"},
+        {{}, 4, ',', ""},
+    };
+    for (const Case &c : cases) {
+        const std::size_t records = c.words.size() / std::size_t(c.perRecord);
+        std::string out(records * maxRecordBytes(c.perRecord) + 8, '#');
+        const std::size_t size =
+            formatCycle(c.words.data(), records, c.perRecord, c.separator, out.data());
+        EXPECT_EQ(out.substr(0, size), c.text);
+        EXPECT_EQ(out.substr(size).find_first_not_of('#'), std::string::npos) << "overrun";
+    }
+}
+
+// The cycle buffer is allocated once at kMaxCycleBytes: the widest text of every type fits.
+TEST(FormatCycle, WidestCycleOfEveryTypeFitsTheCycleBuffer) {
+    const std::vector<uint16_t> widest(LOGCOUNT, 65535);
+    std::vector<char> out(kMaxCycleBytes);
+    for (const int perRecord : {4, 8, 16, 32}) {
+        const std::size_t size =
+            formatCycle(widest.data(), LOGCOUNT / perRecord, perRecord, '\t', out.data());
+        EXPECT_EQ(size, LOGCOUNT * 6 + LOGCOUNT / perRecord);
+        EXPECT_LE(size, kMaxCycleBytes);
+    }
+}
+
+// A missing directory stops the start only when logging is on; with logging off nothing
+// is checked or created, and the choices are still latched.
+TEST_F(LogFile, MissingDirectory) {
+    for (const bool logOn : {true, false}) {
+        SCOPED_TRACE(logOn ? "on" : "off");
+        ui::headlessFrontend()->reset();
+        configure(1, 1, 2, temp + "/absent", logOn);
+        EXPECT_EQ(log_data_info(), logOn ? 1 : 0);
+        EXPECT_EQ(log_to_file, logOn ? 1 : 0);
+        EXPECT_EQ(file_separator, 2);
+        EXPECT_EQ(channel_blocks, 4096u);
+        EXPECT_EQ(log_file_open, 0);
+        EXPECT_EQ(logFilePath(), "");
+        EXPECT_TRUE(filesInTemp().empty());
+        if (logOn) {
+            expectOneMessage("Path Error", {});
+            EXPECT_EQ(messages()[0].text,
+                      "Directory Does Not Exist\nPlease Create A Directory And Start Again");
+        } else {
+            EXPECT_TRUE(messages().empty());
+        }
+    }
+}
+
+TEST_F(LogFile, StartsInTheSameSecondGetFilesOfTheirOwn) {
+    dataout.fill(7);
+    ASSERT_EQ(log_data_info(), 0);
+    writeDataToFileRaw();
+    closeLogFile();
+    const std::string first = readFile(nameIn(temp));
+    ASSERT_GT(first.size(), 30u);
+    for (const char *suffix : {"-2", "-3"}) {
+        ASSERT_EQ(log_data_info(), 0);
+        EXPECT_EQ(logFilePath(), nameIn(temp, suffix));
+        writeDataToFileRaw();
+        closeLogFile();
+        EXPECT_EQ(readFile(nameIn(temp, suffix)), first);
+    }
+    EXPECT_EQ(readFile(nameIn(temp)), first) << "the first file is neither overwritten nor grown";
+    EXPECT_EQ(filesInTemp().size(), 3u);
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(LogFile, EveryNameOfTheSecondTakenRefusesTheStart) {
+    std::ofstream(nameIn(temp)) << "old";
+    for (int n = 2; n <= kMaxLogNameAttempts; ++n) {
+        std::ofstream(nameIn(temp, "-" + std::to_string(n))) << "old";
+    }
+    const int descriptors = openDescriptors();
+    EXPECT_EQ(log_data_info(), 1);
+    expectOneMessage("Path Error", {nameIn(temp), "-100"});
+    EXPECT_EQ(log_file_open, 0);
+    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(filesInTemp().size(), std::size_t(kMaxLogNameAttempts));
+    for (const std::string &name : filesInTemp()) EXPECT_EQ(readFile(temp + "/" + name), "old");
+}
+
+// A file the system will not create refuses the start, naming the whole file and the
+// system's reason; nothing is created or left open.
+TEST_F(LogFile, UncreatableFileRefusesTheStart) {
+    std::ofstream(temp + "/plain.txt") << "x";
+    struct Case {
+        std::string directory, shownName, reason;
+    };
+    const std::string tooLong = temp + "/" + std::string(300, 'd');
+    const Case cases[] = {
+        {temp + "/plain.txt/logs", nameIn(temp + "/plain.txt/logs"), "Not a directory"},
+        {temp + "/plain.txt", nameIn(temp + "/plain.txt"), "Not a directory"},
+        {tooLong, nameIn(tooLong), "File name too long"},
+        {temp + "\0/x"s, nameIn(temp + "\\0/x"), "zero byte"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reason);
+        ui::headlessFrontend()->reset();
+        configure(0, 0, 1, c.directory, true);
+        const int descriptors = openDescriptors();
+        EXPECT_EQ(log_data_info(), 1);
+        expectOneMessage("Path Error", {c.shownName, c.reason});
+        EXPECT_EQ(log_file_open, 0);
+        EXPECT_EQ(openDescriptors(), descriptors);
+        EXPECT_EQ(logFilePath(), "");
+        EXPECT_EQ(filesInTemp(), std::vector<std::string>{"plain.txt"});
+    }
+}
+
+// No fixed-size name buffer: a name longer than 260 bytes that the system accepts is used
+// whole.
+TEST_F(LogFile, LongNameIsUsedWhole) {
+    const std::string directory = temp + "/" + std::string(240, 'd');
+    fs::create_directory(directory);
+    configure(0, 0, 1, directory, true);
+    ASSERT_EQ(log_data_info(), 0);
+    EXPECT_EQ(logFilePath(), nameIn(directory));
+    EXPECT_GT(logFilePath().size(), 260u);
+    closeLogFile();
+    EXPECT_EQ(readFile(nameIn(directory)), "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n");
+}
+
+TEST_F(LogFile, HeaderThatCannotBeWrittenRefusesTheStartAndLeavesNoFile) {
+    const int descriptors = openDescriptors();
+    {
+        const FileSizeLimit limit(10);
+        EXPECT_EQ(log_data_info(), 1);
+    }
+    expectOneMessage("Path Error", {nameIn(temp), "File too large"});
+    EXPECT_EQ(log_file_open, 0);
+    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_TRUE(filesInTemp().empty());
+}
+
+// The file reaches the size limit in its third cycle: it is cut back to two whole cycles,
+// the operator is told once without the writer waiting, and nothing more is written.
+TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
+    dataout.fill(12345);
+    const std::size_t cycle = 8192 * std::string("12345,12345,12345,12345\r\n").size();
+    ASSERT_EQ(log_data_info(), 0);
+    const std::size_t header = fs::file_size(logFilePath());
+    ui::headlessFrontend()->holdMessages();  // a waiting message would hang the writer
+    {
+        const FileSizeLimit limit(header + 2 * cycle + cycle / 2);
+        std::thread acquisition([] {
+            for (int i = 0; i < 4; ++i) writeDataToFileRaw();
+        });
+        acquisition.join();
+    }
+    EXPECT_EQ(log_to_file, 0);
+    EXPECT_EQ(loggedCycles(), 2u);
+    EXPECT_EQ(fs::file_size(logFilePath()), header + 2 * cycle);
+    writeDataToFileRaw();
+    EXPECT_EQ(fs::file_size(logFilePath()), header + 2 * cycle) << "stopped for the run";
+    expectOneMessage("Log Error", {logFilePath(), "File too large", "2 whole cycles"});
+    EXPECT_EQ(log_file_open, 1) << "still closed by the stop";
+    closeLogFile();
+    const std::string file = readFile(logFilePath());
+    EXPECT_EQ(file.substr(file.size() - 26), "\n12345,12345,12345,12345\r\n");
+}
+
+// The stop may close twice; a start closes a file an aborted start left open.
+TEST_F(LogFile, CloseTwiceIsSafeAndAStartClosesALeftOpenFile) {
+    const int descriptors = openDescriptors();
+    ASSERT_EQ(log_data_info(), 0);
+    EXPECT_EQ(openDescriptors(), descriptors + 1);
+    ASSERT_EQ(log_data_info(), 0);
+    EXPECT_EQ(logFilePath(), nameIn(temp, "-2"));
+    EXPECT_EQ(openDescriptors(), descriptors + 1);
+    closeLogFile();
+    closeLogFile();
+    EXPECT_EQ(log_file_open, 0);
+    EXPECT_EQ(openDescriptors(), descriptors);
+    writeDataToFileRaw();
+    EXPECT_EQ(loggedCycles(), 0u);
+    EXPECT_EQ(readFile(nameIn(temp, "-2")), "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n");
+    EXPECT_EQ(readFile(nameIn(temp)), readFile(nameIn(temp, "-2")));
+    EXPECT_TRUE(messages().empty());
+}
+
+}  // namespace
+}  // namespace ostrel
