@@ -121,7 +121,8 @@ void startStop() {
 void startOpen() {
     const int panel = panelHandle;
     Measurement &m = measurement();
-    joinAcquisitionThread();  // the previous measurement's thread has ended
+    joinAcquisitionThread();                  // the previous measurement's thread has ended
+    ui::setValue(panel, meas_start_stop, 1);  // its own stop may have reset the toggle meanwhile
     if (log_data_info() != 0) {
         restoreAfterFailedStart(panel);
         return;

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -176,6 +178,22 @@ TEST_F(PanelModel, AHeldMessageWaitsUntilServedAcknowledgedOrShutDown) {
     EXPECT_EQ(returned, 3);
     EXPECT_FALSE(modalActive());
     headless->reset();
+}
+
+// Timer and worker threads may still call panel operations while the process
+// exits: the store and the front-end registry must outlive static destruction.
+TEST(Lifetime, PanelOperationsDuringExitFindTheRuntimeAlive) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const int panel = loadPanel(testPanel());
+            std::thread([panel] {
+                for (int i = 0;; ++i) setValue(panel, DISPLAY, std::to_string(i));
+            }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Headless, EventLoopRunsPostedTasksUntilQuit) {

@@ -82,12 +82,13 @@ bool QtFrontend::onGuiThread() const {
 void QtFrontend::postToGui(std::function<void()> task) {
     std::lock_guard lock(handoffMutex);
     if (!alive_) return;
+    // The hand-over mutex is taken before anything captured is touched.
     auto run = [self = weak_from_this(), task = std::move(task)] {
-        const std::shared_ptr<QtFrontend> frontend = self.lock();
-        if (!frontend) return;
+        std::shared_ptr<QtFrontend> frontend;
         {
             std::lock_guard handoff(handoffMutex);
-            if (!frontend->alive_) return;
+            frontend = self.lock();
+            if (!frontend || !frontend->alive_) return;
         }
         task();
     };
