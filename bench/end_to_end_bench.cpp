@@ -376,9 +376,9 @@ Run runIn(const fs::path &base, Clock::duration duration, Watchdog &watchdog) {
 // ---------------------------------------------------------------------------------------
 
 void printHeading() {
-    std::printf("%-8s %-30s %7s %7s %9s %7s %9s %9s %10s %11s %5s %6s\n", "fs", "directory",
-                "ring s", "cycles", "raw MB/s", "x USB2", "S..S MB/s", "text MB/s", "lines",
-                "lines want", "lost", "result");
+    std::printf("%-8s %7s %7s %9s %7s %9s %9s %10s %11s %5s %6s  %s\n", "fs", "ring s", "cycles",
+                "raw MB/s", "x USB2", "S..S MB/s", "text MB/s", "lines", "lines want", "lost",
+                "result", "directory");
 }
 
 void printRun(const Run &run) {
@@ -389,12 +389,12 @@ void printRun(const Run &run) {
                                   run.ringSeconds / 1e6
                             : 0.0;
     const char *result = !checksHold(run) ? "FAIL" : goalReached(run) ? "PASS" : "SLOW";
-    std::printf("%-8s %-30s %7.2f %7llu %9.1f %7.2f %9.1f %9.1f %10llu %11llu %5llu %6s\n",
-                run.fileSystem.c_str(), run.directory.c_str(), run.ringSeconds,
+    std::printf("%-8s %7.2f %7llu %9.1f %7.2f %9.1f %9.1f %10llu %11llu %5llu %6s  %s\n",
+                run.fileSystem.c_str(), run.ringSeconds,
                 static_cast<unsigned long long>(run.cycles), raw, raw / kUsb2BulkCeiling, wholeRun,
                 text, static_cast<unsigned long long>(run.file.lines),
                 static_cast<unsigned long long>(run.expectedLines),
-                static_cast<unsigned long long>(run.lostFrames), result);
+                static_cast<unsigned long long>(run.lostFrames), result, run.directory.c_str());
 }
 
 void explainFailures(const Run &run) {
