@@ -111,13 +111,14 @@ void runRing(Link &link, int inFlight) {
     }
 }
 
-void endRing(Link &link) {
+// The thread no longer touches the module; after a failure it tells the
+// operator and runs the complete stop itself.
+void endRing() {
     threadstopped = 1;
     if (error_occured.load() == 1) {
         ui::showMessage("USB Error", "Data transfer error from USB module");
         stopOpen();
     }
-    (void)link;
 }
 
 }  // namespace
@@ -142,7 +143,7 @@ int getUsbData(void *) {
     }
     UsbWritePort(link.USBHandle, kDataPort, &link.data_port, 2);
     runRing(link, fillRing(link));
-    endRing(link);
+    endRing();
     return error_occured.load() == 1 ? 1 : 0;
 }
 

@@ -57,8 +57,9 @@ bool claimClose();
 // Waits `duration`, serving messages when called on the GUI thread.
 void pauseFor(std::chrono::milliseconds duration);
 
-// Closes the module if open, discards the refresh timer, releases the buffers
-// and the log file: what every stop and every failed start shares.
+// What the stops and the failed starts share: closing the module (when open),
+// discarding the refresh timer, releasing the buffers (the display back on the
+// idle frame first).
 void releaseModule(Link &link);
 void discardRefreshTimer();
 void releaseBuffers(Link &link);

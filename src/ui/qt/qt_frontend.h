@@ -34,7 +34,8 @@ std::unique_ptr<QApplication> startApplication(int &argc, char **argv);
 
 class QtFrontend : public Frontend, public std::enable_shared_from_this<QtFrontend> {
   public:
-    // GUI thread, with the QApplication running.
+    // GUI thread, with the QApplication running; create it with std::make_shared
+    // (tasks posted to the GUI thread hold it only weakly).
     QtFrontend();
     ~QtFrontend() override;
 
