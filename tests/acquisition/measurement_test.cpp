@@ -1,5 +1,7 @@
 // Whole measurements through the headless runtime on simulated modules: START,
 // data, STOP, the log file byte for byte, and every way a measurement ends.
+#include <sys/resource.h>
+
 #include <ostream>
 #include <regex>
 
@@ -182,6 +184,36 @@ TEST_F(Measuring, TwoStartsInOneSecondWriteTwoFiles) {
         EXPECT_EQ((all.size() - 2) % 4096, 0u);
         EXPECT_GE(all.size(), 4098u) << file;
     }
+}
+
+// The disk fills up (here: the file size limit) while data flows: the file
+// keeps whole cycles, the operator is told once, the display goes on.
+TEST_F(Measuring, AWriteFailureKeepsWholeCyclesAndTheDisplayRunning) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1'000'000;  // about five 8-channel cycles
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    use("M8:words=8,pace=fast");
+    logging(1);
+    press();
+    const bool told = waitFor([&] { return !messages().empty(); });
+    const uint64_t pointsAtNotice = ui::controlState(panelHandle, CHART)->chart.total;
+    const bool displayGoesOn = waitFor(
+        [&] { return ui::controlState(panelHandle, CHART)->chart.total > pointsAtNotice + 2; });
+    press();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(displayGoesOn);
+    ASSERT_EQ(messages().size(), 1u) << "told once";
+    EXPECT_EQ(messages()[0].title, "Log Error");
+    expectIdle();
+    const std::vector<std::string> all = lines(contents(logFiles().at(0)));
+    EXPECT_GE(all.size(), 2u + 4096);
+    EXPECT_EQ((all.size() - 2) % 4096, 0u) << "cut back to its last whole cycle";
+    EXPECT_NE(messages()[0].text.find(std::to_string((all.size() - 2) / 4096) + " whole cycles"),
+              std::string::npos)
+        << messages()[0].text;
 }
 
 // --- How a start fails ------------------------------------------------------
