@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Ostrel needs to build, test and run.
 # Idempotent and silent when everything is present; uses sudo when not root.
+# With the argument "fuzz" it also installs clang and its sanitizer runtime
+# (libFuzzer), which only the fuzzing build needs.
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,9 @@ packages=(
 )
 # A virtual display for looking at the real window without a desktop.
 optional=(xvfb xauth)
+if [ "${1:-}" = "fuzz" ]; then
+  optional+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}" "${optional[@]}"; do
