@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "logging/log_header.h"
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
@@ -257,6 +258,18 @@ TEST(FormatCycle, WidestCycleOfEveryTypeFitsTheCycleBuffer) {
 
 // A missing directory stops the start only when logging is on; with logging off nothing
 // is checked or created, and the choices are still latched.
+// Every finite time base is written whole, however large (a fixed 64-byte
+// buffer once gave 64 zero bytes from about 1e62 on).
+TEST(TimeBaseText, AnyFiniteValueIsWrittenWhole) {
+    EXPECT_EQ(timeBaseText(159.375), "159.38");
+    EXPECT_EQ(timeBaseText(-0x1p204),
+              "-25711008708143844408671393477458601640355247900524685364822016.00");
+    const std::string largest = timeBaseText(-1.7976931348623157e308);
+    EXPECT_EQ(largest.size(), 1u + 309 + 3);
+    EXPECT_EQ(largest.substr(0, 6), "-17976");
+    EXPECT_EQ(largest.find('\0'), std::string::npos);
+}
+
 TEST_F(LogFile, MissingDirectory) {
     for (const bool logOn : {true, false}) {
         SCOPED_TRACE(logOn ? "on" : "off");

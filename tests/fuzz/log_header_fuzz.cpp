@@ -1,0 +1,105 @@
+// Fuzz target: the two header lines of a log file (logHeader, timeBaseText, separatorOf) for
+// any telemetry type, time base and separator setting.
+//
+// The input is: the type (int32), the time base in µs (double), the FILE_SEP value (int32), all
+// little-endian. Checks:
+// - separatorOf gives ',' for 1, '\t' for 2 and '\0' otherwise;
+// - timeBaseText of a finite value is fixed point with two decimals ("-"? digits "." 2 digits)
+//   and reads back within 0.005 (plus the double's rounding); of a non-finite value "inf",
+//   "-inf", "nan" or "-nan"; never longer than the longest double in fixed point;
+// - the header is "Time-Base: <text>us", N - 1 separators, CR LF, then N column names joined by
+//   the separator, CR LF, where N is the type's words per frame (0 for an unknown type); plain
+//   types name their columns Ch1..ChN, steering types from their fixed set, "-" for the last
+//   two and, in the module layouts, for the accelerations.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "fuzz_support.h"
+#include "logging/log_header.h"
+#include "telemetry/tables.h"
+
+namespace {
+
+// Sign, 309 integer digits, the point and two decimals.
+constexpr std::size_t kLongestTimeBase =
+    1 + std::numeric_limits<double>::max_exponent10 + 1 + 1 + 2;
+
+bool isDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+void checkTimeBaseText(double micros, const std::string &text) {
+    FUZZ_CHECK(text.size() <= kLongestTimeBase);
+    if (!std::isfinite(micros)) {
+        const bool known = text == "inf" || text == "-inf" || text == "nan" || text == "-nan";
+        FUZZ_CHECK(known);
+        FUZZ_CHECK(std::isnan(micros) == (text.find("nan") != std::string::npos));
+        return;
+    }
+    std::string_view digits = text;
+    if (digits.starts_with('-')) digits.remove_prefix(1);
+    const std::size_t point = digits.find('.');
+    FUZZ_CHECK(point != std::string_view::npos && point + 3 == digits.size());
+    FUZZ_CHECK(isDigits(digits.substr(0, point)) && isDigits(digits.substr(point + 1)));
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    FUZZ_CHECK(result.ec == std::errc{} && result.ptr == text.data() + text.size());
+    const double ulp = std::fabs(std::nextafter(micros, 0.0) - micros);
+    FUZZ_CHECK(std::fabs(value - micros) <= 0.005 + 2 * ulp);
+}
+
+std::string expectedColumn(int type, int column) {
+    if (!ostrel::isSteeringType(type)) return "Ch" + std::to_string(column + 1);
+    static const char *const names[] = {"Torque low", "Torque high", "Angle low", "Angle high",
+                                        "Speed low",  "Speed high",  "X-Accel",   "Y-Accel",
+                                        "Z-Accel",    "Ang-Accel"};
+    const int slot = column % 10;
+    if (column >= 30 || (slot >= 6 && !ostrel::hasAccelerations(type))) return "-";
+    return names[slot];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    ostrel::fuzz::InputReader input(data, size);
+    const int32_t type = input.take<int32_t>();
+    const double micros = input.take<double>();
+    const int32_t fileSeparator = input.take<int32_t>();
+
+    const char separator = ostrel::separatorOf(fileSeparator);
+    FUZZ_CHECK(separator == (fileSeparator == 1 ? ',' : fileSeparator == 2 ? '\t' : '\0'));
+
+    const std::string timeBase = ostrel::timeBaseText(micros);
+    checkTimeBaseText(micros, timeBase);
+
+    const int columns = ostrel::isValidType(type) ? ostrel::number_of_channels[type] : 0;
+    std::string_view header;
+    const std::string text = ostrel::logHeader(type, micros, separator);
+    header = text;
+
+    const std::string first = "Time-Base: " + timeBase + "us" +
+                              std::string(std::size_t(columns > 0 ? columns - 1 : 0), separator) +
+                              "\r\n";
+    FUZZ_CHECK(header.starts_with(first));
+    header.remove_prefix(first.size());
+    FUZZ_CHECK(header.ends_with("\r\n"));
+    header.remove_suffix(2);
+    FUZZ_CHECK(header.find("\r\n") == std::string_view::npos);
+    for (int c = 0; c < columns; ++c) {
+        const std::size_t end = c + 1 < columns ? header.find(separator) : header.size();
+        FUZZ_CHECK(end != std::string_view::npos);
+        FUZZ_CHECK(header.substr(0, end) == expectedColumn(type, c));
+        header.remove_prefix(end == header.size() ? end : end + 1);
+    }
+    FUZZ_CHECK(header.empty());
+    return 0;
+}

@@ -1,0 +1,1484 @@
+// ostrel_soak: many whole measurements in a row on simulated modules, headless, the way the
+// operator drives them (START, STOP, closing the window), across every telemetry type and
+// every fault a simulated module can show. After each run it checks that the program is idle
+// and usable again, that no thread or file descriptor is left behind, that every log file
+// holds its header and whole cycles of exactly the words the module sent, and that the
+// operator saw exactly the expected messages. Log files are removed after each run.
+//
+//   ostrel_soak [--cycles N] [--seed S] [--quick] [--faults N]
+//
+// --quick: 40 cycles and each fault case once (the suite's run); otherwise each fault case
+// runs once per 100 cycles (1 to 20 times) unless --faults gives the number.
+// Prints a table of the cases; the exit status is 1 when any check failed, 2 on bad usage,
+// 3 when a run got stuck (a watchdog ends the process then, after removing its files), 128 +
+// the signal after SIGINT or SIGTERM (its files removed too).
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/measurement.h"
+#include "acquisition/measurement_testing.h"
+#include "acquisition/module_discovery.h"
+#include "display/channel_layout.h"
+#include "logging/log_file.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/selections.h"
+#include "telemetry/stream_buffers.h"
+#include "telemetry/tables.h"
+#include "timer/async_timer.h"
+#include "ui/headless.h"
+#include "ui/operator_input.h"
+#include "ui/panel.h"
+#include "ui/panel_state.h"
+#include "usb/sim/signal_table.h"
+#include "usb/sim/sim_config.h"
+#include "usb/sim/simulated_bus.h"
+
+namespace ostrel::soak {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+using Messages = std::vector<ui::RecordedMessage>;
+
+// Every wait for the program is bounded by this; a run that takes longer than the watchdog's
+// limit ends the process.
+constexpr auto kWaitLimit = 60s;
+constexpr auto kSettleLimit = 20s;  // threads and descriptors back to the idle baseline
+constexpr auto kRunLimit = 300s;    // the watchdog's limit for one run
+// No log file may grow past this (the soak's own guard against a run that never stops).
+constexpr rlim_t kFileSizeCap = rlim_t{1} << 30;
+
+const ui::RecordedMessage kCantOpen{"USB Error", "Can't open USB module"};
+const ui::RecordedMessage kNotInSync{"USB Error", "Telemetry not in sync"};
+const ui::RecordedMessage kTransferError{"USB Error", "Data transfer error from USB module"};
+const ui::RecordedMessage kMissingDirectory{
+    "Path Error", "Directory Does Not Exist\nPlease Create A Directory And Start Again"};
+
+// ---------------------------------------------------------------------------------------
+// Options
+// ---------------------------------------------------------------------------------------
+
+struct Options {
+    int cycles = 1000;
+    uint64_t seed = 1;
+    bool quick = false;
+    int faultRepeats = 10;  // runs of each fault case
+};
+
+bool parseOptions(int argc, char **argv, Options *options) {
+    bool cyclesGiven = false;
+    bool faultsGiven = false;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        auto number = [&](uint64_t *out) {
+            if (k + 1 >= argc) return false;
+            char *end = nullptr;
+            errno = 0;
+            *out = std::strtoull(argv[++k], &end, 10);
+            return errno == 0 && end != nullptr && *end == '\0';
+        };
+        uint64_t value = 0;
+        if (arg == "--quick") {
+            options->quick = true;
+        } else if (arg == "--cycles" && number(&value) && value <= 10'000'000) {
+            options->cycles = int(value);
+            cyclesGiven = true;
+        } else if (arg == "--seed" && number(&value)) {
+            options->seed = value;
+        } else if (arg == "--faults" && number(&value) && value <= 100'000) {
+            options->faultRepeats = int(value);
+            faultsGiven = true;
+        } else {
+            return false;
+        }
+    }
+    if (options->quick && !cyclesGiven) options->cycles = 40;
+    if (!faultsGiven) {
+        options->faultRepeats = options->quick ? 1 : std::clamp(options->cycles / 100, 1, 20);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// The watchdog: a run that never ends would fill the disk; this ends the process instead.
+// ---------------------------------------------------------------------------------------
+
+// SIGINT or SIGTERM (an interrupted run, a CTest time-out): the watchdog removes the log
+// directory and ends the process.
+volatile std::sig_atomic_t interruptedBy = 0;
+void noteInterrupt(int signal) {
+    interruptedBy = signal;
+}
+
+class Watchdog {
+  public:
+    explicit Watchdog(fs::path directory)
+        : directory_(std::move(directory)), thread_([this] { watch(); }) {
+        struct sigaction action {};
+        action.sa_handler = noteInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+    }
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
+    }
+    void arm(std::string what) {
+        std::lock_guard lock(mutex_);
+        what_ = std::move(what);
+        deadline_ = SteadyClock::now() + kRunLimit;
+        armed_ = true;
+    }
+    void disarm() {
+        std::lock_guard lock(mutex_);
+        armed_ = false;
+    }
+
+  private:
+    // Looks every 100 ms: a signal handler cannot wake a condition variable.
+    void watch() {
+        std::unique_lock lock(mutex_);
+        while (!quit_) {
+            wake_.wait_for(lock, 100ms);
+            if (interruptedBy != 0) {
+                giveUp("interrupted during " + (armed_ ? what_ : std::string("the soak")),
+                       128 + interruptedBy);
+            }
+            if (armed_ && SteadyClock::now() >= deadline_) {
+                giveUp(
+                    what_ + " did not end within " +
+                        std::to_string(
+                            std::chrono::duration_cast<std::chrono::seconds>(kRunLimit).count()) +
+                        " s",
+                    3);
+            }
+        }
+    }
+    [[noreturn]] void giveUp(const std::string &why, int status) {
+        std::fprintf(stderr, "ostrel_soak: %s; giving up\n", why.c_str());
+        std::error_code ignored;
+        fs::remove_all(directory_, ignored);
+        std::_Exit(status);
+    }
+
+    const fs::path directory_;
+    std::mutex mutex_;  // guards every member below
+    std::condition_variable wake_;
+    bool quit_ = false;
+    bool armed_ = false;
+    std::string what_;
+    SteadyClock::time_point deadline_{};
+    std::thread thread_;  // last: starts once the members above exist
+};
+
+// ---------------------------------------------------------------------------------------
+// Small helpers on the process
+// ---------------------------------------------------------------------------------------
+
+int entriesIn(const char *directory) {
+    std::error_code error;
+    int count = 0;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+int threadCount() {
+    return entriesIn("/proc/self/task");
+}
+int descriptorCount() {
+    return entriesIn("/proc/self/fd");
+}
+
+template <typename Pred>
+bool waitFor(Pred done, std::chrono::milliseconds limit = kWaitLimit) {
+    const auto deadline = SteadyClock::now() + limit;
+    while (!done()) {
+        if (SteadyClock::now() >= deadline) return done();
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::string readFile(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::string summary(const Messages &messages) {
+    if (messages.empty()) return "nothing";
+    std::string text;
+    for (const ui::RecordedMessage &m : messages) {
+        if (!text.empty()) text += " + ";
+        text += m.title + ": " + m.text.substr(0, m.text.find('\n'));
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------
+// The panel as the operator sees it
+// ---------------------------------------------------------------------------------------
+
+std::shared_ptr<ui::HeadlessFrontend> headless() {
+    return ui::headlessFrontend();
+}
+int panel() {
+    return panelHandle.load();
+}
+int toggle() {
+    return ui::controlState(panel(), meas_start_stop)->intValue();
+}
+bool dimmed(int control) {
+    return ui::controlState(panel(), control)->dimmed;
+}
+bool press() {
+    return ui::operatorPressButton(panel(), meas_start_stop);
+}
+uint64_t chartPoints() {
+    return ui::controlState(panel(), CHART)->chart.total;
+}
+bool timerAlive(int id) {
+    double interval = 0;
+    return id > 0 && GetTimerAttribute(id, kTimerAttrInterval, &interval) == 0;
+}
+
+void unplugAll() {
+    for (const std::string &name : sim::bus().moduleNames()) sim::bus().unplug(name);
+}
+
+// Plugs the module and selects it in the module ring, as the operator would.
+std::optional<sim::ModuleConfig> use(const std::string &config) {
+    const sim::SimConfig parsed = sim::parseSimConfig(config);
+    if (parsed.modules.size() != 1 || !sim::bus().plug(parsed.modules[0])) return std::nullopt;
+    findModules();
+    if (ui::setValue(panel(), usbinterface, parsed.modules[0].name) != ui::UI_OK) {
+        return std::nullopt;
+    }
+    return parsed.modules[0];
+}
+
+bool moduleOpensAgain(const std::string &name) {
+    void *handle = nullptr;
+    if (sim::bus().UsbOpen(&handle, name.c_str()) == 0) return false;
+    sim::bus().UsbClose(handle);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// What a log file must hold
+// ---------------------------------------------------------------------------------------
+
+std::vector<std::string> columnNames(int type) {
+    std::vector<std::string> names;
+    if (isPlainType(type)) {
+        for (int k = 1; k <= number_of_channels[type]; ++k)
+            names.push_back("Ch" + std::to_string(k));
+        return names;
+    }
+    const bool accelerations = hasAccelerations(type);
+    const std::vector<std::string> group = {"Torque low",
+                                            "Torque high",
+                                            "Angle low",
+                                            "Angle high",
+                                            "Speed low",
+                                            "Speed high",
+                                            accelerations ? "X-Accel" : "-",
+                                            accelerations ? "Y-Accel" : "-",
+                                            accelerations ? "Z-Accel" : "-",
+                                            accelerations ? "Ang-Accel" : "-"};
+    for (int g = 0; g < 3; ++g) names.insert(names.end(), group.begin(), group.end());
+    names.push_back("-");
+    names.push_back("-");
+    return names;
+}
+
+// The sample period in µs: 408 bit times per 32 words at the speed the speed ring shows (the
+// steering types set it to 640 kbps).
+std::string timeBase(int type) {
+    int speedIndex = -1;
+    ui::getRingIndex(panel(), SPEED_SLIDE, &speedIndex);
+    if (speedIndex < 0 || speedIndex >= speed_count) return "?";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f",
+                  number_of_channels[type] * 12750.0 / telemetry_speeds[speedIndex].item_value);
+    return text;
+}
+
+std::size_t recordsPerCycle(int type) {
+    return std::size_t(LOGCOUNT / uint64_t(number_of_channels[type]));
+}
+
+struct FileCheck {
+    bool ok = false;
+    std::size_t records = 0;
+    std::size_t gaps = 0;                // places where the records skip frames of the signal
+    std::optional<uint64_t> firstFrame;  // the frame of the signal the first record is
+};
+
+// Checks one log file: the two header lines, CR LF line ends, whole cycles, and records that
+// are frames of the module's signal: consecutive ones, or with `gapsAllowed` any frames in
+// order with skips. Adds what is wrong to `problems`.
+FileCheck checkLogFile(const fs::path &file, int type, char separator,
+                       const sim::ModuleConfig &module, bool gapsAllowed,
+                       std::vector<std::string> &problems) {
+    FileCheck result;
+    const std::string where = file.filename().string() + ": ";
+    const std::string text = readFile(file);
+    const int words = number_of_channels[type];
+    if (module.wordsPerFrame != words) {
+        problems.push_back(where + "module and type disagree");
+        return result;
+    }
+    const std::vector<std::string> names = columnNames(type);
+    std::string header0 =
+        "Time-Base: " + timeBase(type) + "us" + std::string(names.size() - 1, separator) + "\r\n";
+    std::string header1;
+    for (const std::string &name : names) {
+        header1 += (header1.empty() ? "" : std::string(1, separator)) + name;
+    }
+    header1 += "\r\n";
+    if (text.compare(0, header0.size(), header0) != 0 ||
+        text.compare(header0.size(), header1.size(), header1) != 0) {
+        problems.push_back(where + "the header lines are not the expected ones: \"" +
+                           text.substr(0, 80) + "\"");
+        return result;
+    }
+
+    const sim::SignalTable signal(module);
+    auto matches = [&](uint64_t frame, const uint16_t *fields) {
+        for (int w = 0; w < words; ++w) {
+            if (signal.word(frame, w) != fields[w]) return false;
+        }
+        return true;
+    };
+    auto findFrame = [&](const uint16_t *fields) -> std::optional<uint64_t> {
+        for (uint64_t f = 0; f < sim::SignalTable::kFrames; ++f) {
+            if (matches(f, fields)) return f;
+        }
+        return std::nullopt;
+    };
+
+    std::vector<uint16_t> fields(std::size_t(words), 0);
+    std::optional<uint64_t> next;  // the frame the next record should be
+    std::size_t pos = header0.size() + header1.size();
+    while (pos < text.size()) {
+        const std::size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) {
+            problems.push_back(where + "the last line has no CR LF (byte " + std::to_string(pos) +
+                               ")");
+            return result;
+        }
+        // Fields: unsigned decimals 0..65535 joined by the separator, nothing else.
+        int field = 0;
+        uint32_t value = 0;
+        int digits = 0;
+        bool wellFormed = true;
+        for (std::size_t k = pos; k <= end && wellFormed; ++k) {
+            const char c = k < end ? text[k] : separator;
+            if (c >= '0' && c <= '9') {
+                value = value * 10 + uint32_t(c - '0');
+                wellFormed = ++digits <= 5 && value <= 65535;
+            } else if (c == separator) {
+                wellFormed = digits > 0 && field < words;
+                if (wellFormed) fields[std::size_t(field++)] = uint16_t(value);
+                value = 0;
+                digits = 0;
+            } else {
+                wellFormed = false;
+            }
+        }
+        if (!wellFormed || field != words) {
+            problems.push_back(where + "record " + std::to_string(result.records) +
+                               " is malformed: \"" +
+                               text.substr(pos, std::min<std::size_t>(80, end - pos)) + "\"");
+            return result;
+        }
+        if (next && matches(*next % sim::SignalTable::kFrames, fields.data())) {
+            ++*next;
+        } else {
+            const std::optional<uint64_t> frame = findFrame(fields.data());
+            if (!frame) {
+                problems.push_back(where + "record " + std::to_string(result.records) +
+                                   " is no frame of the module's signal");
+                return result;
+            }
+            if (next) {
+                ++result.gaps;
+                if (!gapsAllowed) {
+                    problems.push_back(where + "record " + std::to_string(result.records) +
+                                       " does not follow the record before it");
+                    return result;
+                }
+            }
+            if (!next) result.firstFrame = *frame;
+            next = *frame + 1;
+        }
+        ++result.records;
+        pos = end + 2;
+    }
+    if (result.records % recordsPerCycle(type) != 0) {
+        problems.push_back(where + std::to_string(result.records) +
+                           " records are no whole number of cycles of " +
+                           std::to_string(recordsPerCycle(type)));
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// Cases and runs
+// ---------------------------------------------------------------------------------------
+
+struct CaseStats {
+    std::string name;
+    int runs = 0;
+    std::map<std::string, int> seen;  // what the operator saw, with the runs that saw it
+    int files = 0;
+    uint64_t records = 0;
+    int failures = 0;
+    double seconds = 0;
+    uint64_t lostFrames = 0;
+    std::map<std::string, int> notes;  // how the runs went (STOP timing, outcomes)
+};
+
+// What a run must end with.
+struct Expected {
+    std::function<bool(const Messages &)> messagesOk;  // the messages the operator saw
+    int files = 1;                                     // log files written (-1: one per START)
+    bool headerOnly = false;                           // every file without records
+    bool gapsAllowed = false;                          // records may skip frames
+    bool recordsAreLoggedCycles = true;  // the last file's records = loggedCycles() cycles
+    bool scanBack = true;                // the module scan runs again
+    bool moduleOpens = true;             // the module can be opened again
+    bool opened = true;                  // every START opened the module (closed once each)
+};
+
+std::function<bool(const Messages &)> exactly(Messages expected) {
+    return [expected](const Messages &seen) { return seen == expected; };
+}
+
+struct Soak {
+    Options options;
+    std::mt19937_64 rng;
+    fs::path directory;
+    std::unique_ptr<Watchdog> watchdog;
+    std::deque<CaseStats> cases;  // references stay valid as cases are added
+    int idleThreads = 0;          // with the module scan running
+    int idleDescriptors = 0;      // idle
+    int runNumber = 0;
+    bool failed = false;
+
+    CaseStats &stats(const std::string &name) {
+        for (CaseStats &c : cases) {
+            if (c.name == name) return c;
+        }
+        CaseStats added;
+        added.name = name;
+        cases.push_back(added);
+        return cases.back();
+    }
+    int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
+    bool chance(double p) { return std::bernoulli_distribution(p)(rng); }
+    std::chrono::milliseconds ms(int low, int high) {
+        return std::chrono::milliseconds(uniform(low, high));
+    }
+    std::string moduleName(const std::string &prefix) { return prefix + std::to_string(runNumber); }
+};
+
+// One run of one case: the problems found, the module used, the STARTs pressed.
+struct Run {
+    Soak &soak;
+    CaseStats &stats;
+    std::vector<std::string> problems;
+    std::vector<std::string> story;
+    std::optional<sim::ModuleConfig> module;
+    int type = default_telemetry_type;
+    int separatorIndex = 0;
+    int starts = 0;
+    int closesBefore = measurement_testing::closesSoFar();
+    SteadyClock::time_point began = SteadyClock::now();
+
+    Run(Soak &soak_, CaseStats &stats_) : soak(soak_), stats(stats_) {}
+    void fail(const std::string &what) { problems.push_back(what); }
+    void check(bool ok, const std::string &what) {
+        if (!ok) fail(what);
+    }
+    void note(const std::string &what) {
+        ++stats.notes[what];
+        story.push_back(what);
+    }
+    // What happened when, for the report of a failed run.
+    void mark(const std::string &what) {
+        const double ms =
+            std::chrono::duration<double, std::milli>(SteadyClock::now() - began).count();
+        char at[32];
+        std::snprintf(at, sizeof at, "%.1f ms: ", ms);
+        story.push_back(at + what + " (" + std::to_string(loggedCycles()) + " cycles logged)");
+    }
+};
+
+void selectType(Run &run, int type) {
+    run.type = type;
+    run.check(ui::operatorSelectRingItem(panel(), CH_SLIDE, type),
+              "the type ring refused the type");
+}
+
+void logging(Run &run, int on, int separatorIndex) {
+    run.separatorIndex = separatorIndex;
+    ui::setValue(panel(), LOG_STATE, on);
+    ui::setRingIndex(panel(), FILE_SEP, separatorIndex);
+}
+
+bool useModule(Run &run, const std::string &config) {
+    run.module = use(config);
+    run.check(run.module.has_value(), "the module " + config + " could not be plugged");
+    if (!run.module) return false;
+    // The type that matches the module: its plain type, or the first steering type.
+    if (run.module->signal == sim::SignalKind::Steering) {
+        selectType(run, first_steering_type);
+    } else {
+        for (int type = 0; type < first_steering_type; ++type) {
+            if (number_of_channels[type] == run.module->wordsPerFrame) selectType(run, type);
+        }
+    }
+    return true;
+}
+
+// START as the operator presses it; false when refused or not started.
+bool start(Run &run) {
+    if (toggle() != 0) {
+        run.fail("START pressed while the toggle shows STOP");
+        return false;
+    }
+    if (!press()) {
+        run.fail("START was refused");
+        return false;
+    }
+    ++run.starts;
+    run.mark("START done");
+    return true;
+}
+
+// STOP as the operator presses it: pressed again while refused (the toggle is dimmed during
+// the sync test, input is held while a message is up: the operator acknowledges it). A
+// measurement that has ended on its own needs no STOP. A press that meets the program's own
+// stop may become a START; that one is stopped too.
+void stopLikeTheOperator(Run &run) {
+    run.mark("STOP");
+    const auto deadline = SteadyClock::now() + kWaitLimit;
+    bool refused = false;
+    while (SteadyClock::now() < deadline) {
+        if (toggle() == 0) return;
+        if (press()) {
+            if (toggle() == 0) {
+                if (refused) run.note("STOP refused at first (toggle dimmed or a message up)");
+                run.mark("STOP done");
+                return;
+            }
+            ++run.starts;
+            run.note("STOP met the measurement's own stop and became a START");
+            continue;
+        }
+        refused = true;
+        if (headless()->heldMessageCount() > 0) headless()->acknowledgeMessages();
+        std::this_thread::sleep_for(1ms);
+    }
+    run.fail("STOP was refused for " + std::to_string(kWaitLimit.count()) + " s");
+}
+
+// The measurement's log files, oldest name first.
+std::vector<fs::path> logFiles(const Soak &soak) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (fs::directory_iterator it(soak.directory, error), end; !error && it != end;
+         it.increment(error)) {
+        files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end(), [](const fs::path &a, const fs::path &b) {
+        const std::string x = a.filename().string(), y = b.filename().string();
+        return x.size() != y.size() ? x.size() < y.size() : x < y;
+    });
+    return files;
+}
+
+void removeLogFiles(const Soak &soak) {
+    for (const fs::path &file : logFiles(soak)) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+}
+
+// Idle and usable again, nothing left behind, the files and messages as expected.
+void finishRun(Run &run, const Expected &expected) {
+    Soak &soak = run.soak;
+    joinAcquisitionThread();  // as the next START does; serves a message still up
+    headless()->acknowledgeMessages();
+
+    run.check(toggle() == 0, "the toggle does not show START");
+    run.check(!dimmed(meas_start_stop), "the toggle is dimmed");
+    run.check(!dimmed(CH_SLIDE), "the type ring is dimmed");
+    run.check(!dimmed(usbinterface), "the module ring is dimmed");
+    run.check(!measurementOpen(), "a measurement is still open");
+    run.check(threadstopped.load() == 1, "threadstopped is not 1");
+    run.check(threadrun.load() == 0, "threadrun is not 0");
+    run.check(log_file_open.load() == 0, "a log file is still open");
+    run.check(timerID.load() == 0, "a refresh timer is left");
+    run.check(!ui::busyCursor(), "the busy cursor is left on");
+    run.check(!ui::modalActive(), "operator input is still held off");
+    const bool scanAlive = timerAlive(timerID_Modules);
+    run.check(scanAlive == expected.scanBack,
+              expected.scanBack ? "the module scan is not running" : "the module scan runs");
+    if (run.module && expected.moduleOpens) {
+        run.check(moduleOpensAgain(run.module->name), "the module cannot be opened again");
+    }
+
+    // Threads: ours are the main thread, the watchdog and the scan's timer thread.
+    const int threadsExpected = soak.idleThreads - (scanAlive ? 0 : 1);
+    const bool settled = waitFor(
+        [&] {
+            return threadCount() == threadsExpected && descriptorCount() == soak.idleDescriptors;
+        },
+        kSettleLimit);
+    if (!settled) {
+        run.check(threadCount() == threadsExpected, "threads: " + std::to_string(threadCount()) +
+                                                        ", idle " +
+                                                        std::to_string(threadsExpected));
+        run.check(descriptorCount() == soak.idleDescriptors,
+                  "file descriptors: " + std::to_string(descriptorCount()) + ", idle " +
+                      std::to_string(soak.idleDescriptors));
+    }
+
+    const int closes = measurement_testing::closesSoFar() - run.closesBefore;
+    const int closesExpected = expected.opened ? run.starts : 0;
+    run.check(closes == closesExpected, std::to_string(closes) + " measurements closed, " +
+                                            std::to_string(closesExpected) + " expected");
+
+    const Messages seen = headless()->messages();
+    run.stats.seen[summary(seen)]++;
+    if (!expected.messagesOk(seen)) run.fail("unexpected messages: " + summary(seen));
+
+    // A real-time module whose consumer fell behind (a loaded machine) loses frames: then the
+    // records may skip them. The simulator reports such a loss on stderr.
+    bool gapsAllowed = expected.gapsAllowed;
+    if (run.module && !gapsAllowed && sim::bus().lostFrames(run.module->name) > 0) {
+        run.note("frames lost by a slow consumer");
+        gapsAllowed = true;
+    }
+    const std::vector<fs::path> files = logFiles(soak);
+    const int filesExpected = expected.files >= 0 ? expected.files : run.starts;
+    run.check(
+        int(files.size()) == filesExpected,
+        std::to_string(files.size()) + " log files, expected " + std::to_string(filesExpected));
+    static const std::regex kName(R"(jex-log-\d{14}(-\d+)?\.dat)");
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string name = files[k].filename().string();
+        run.check(std::regex_match(name, kName), "unexpected file name " + name);
+        if (!run.module) continue;
+        const FileCheck file =
+            checkLogFile(files[k], run.type, run.separatorIndex == 0 ? ',' : '\t', *run.module,
+                         gapsAllowed, run.problems);
+        ++run.stats.files;
+        run.stats.records += file.records;
+        if (!file.ok) continue;
+        if (file.gaps > 0) run.note("a file whose records skip frames (receiver overrun)");
+        if (expected.headerOnly) run.check(file.records == 0, name + " holds records");
+        if (expected.recordsAreLoggedCycles && k + 1 == files.size()) {
+            run.check(file.records == loggedCycles() * recordsPerCycle(run.type),
+                      name + ": " + std::to_string(file.records) + " records, " +
+                          std::to_string(loggedCycles()) + " cycles logged");
+        }
+        if (file.records == 0) run.note("a file with its header only");
+        // The stream starts after the thread's two warm-up reads of 512 bytes; nothing of it
+        // may be missing at the start of the file.
+        const uint64_t firstStreamed = 2 * 512 / (2 * uint64_t(run.module->wordsPerFrame));
+        if (file.firstFrame && !gapsAllowed) {
+            run.check(*file.firstFrame == firstStreamed,
+                      name + " starts with frame " + std::to_string(*file.firstFrame) +
+                          ", not with the first frame streamed (" + std::to_string(firstStreamed) +
+                          ")");
+        }
+    }
+    removeLogFiles(soak);
+}
+
+// Runs one case: sets the scene, runs `body`, checks the end, tidies up.
+void runCase(Soak &soak, const std::string &name, const std::function<Expected(Run &)> &body) {
+    ++soak.runNumber;
+    CaseStats &stats = soak.stats(name);
+    soak.watchdog->arm(name + " (run " + std::to_string(soak.runNumber) + ")");
+    headless()->reset();
+    measurement_testing::usePauses({soak.ms(0, 5), soak.ms(20, 50), soak.ms(1, 5)});
+    Run run{soak, stats};
+    const Expected expected = body(run);
+    finishRun(run, expected);
+    unplugAll();
+    headless()->reset();
+    soak.watchdog->disarm();
+    ++stats.runs;
+    stats.seconds += std::chrono::duration<double>(SteadyClock::now() - run.began).count();
+    if (!run.problems.empty()) {
+        ++stats.failures;
+        soak.failed = true;
+        std::fprintf(stderr, "FAILED %s, run %d (seed %llu):\n", name.c_str(), soak.runNumber,
+                     static_cast<unsigned long long>(soak.options.seed));
+        for (const std::string &problem : run.problems) {
+            std::fprintf(stderr, "  %s\n", problem.c_str());
+        }
+        if (run.module) std::fprintf(stderr, "  module %s\n", run.module->name.c_str());
+        for (const std::string &step : run.story) std::fprintf(stderr, "  | %s\n", step.c_str());
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// START/STOP cycles across the ten types
+// ---------------------------------------------------------------------------------------
+
+std::string moduleForType(Soak &soak, int type) {
+    const std::string settings = isPlainType(type)
+                                     ? "words=" + std::to_string(number_of_channels[type])
+                                     : std::string("signal=steering");
+    return soak.moduleName("T" + std::to_string(type) + "-") + ":" + settings +
+           ",pace=fast,seed=" + std::to_string(soak.uniform(1, 1000000));
+}
+
+// While a STOP waits for the drain, the operator's input is held off: a press posted to the
+// window then is refused and starts nothing.
+void tryInputDuringTheStop(std::shared_ptr<std::atomic<int>> outcome) {
+    headless()->post([outcome] {
+        const bool pressed = ui::operatorPressButton(panel(), meas_start_stop);
+        const bool selected = ui::operatorSelectRingItem(panel(), CH_SLIDE, 0);
+        *outcome = pressed || selected ? 2 : 1;
+    });
+}
+
+void cycleRun(Soak &soak, int index) {
+    const int type = index % telemetry_type_count;
+    const int separatorIndex = (index + index / telemetry_type_count) % 2;
+    const std::string name = "START/STOP " + std::string(telemetry_types[type].label);
+    runCase(soak, name, [&](Run &run) {
+        if (!useModule(run, moduleForType(soak, type))) return Expected{exactly({})};
+        selectType(run, type);
+        if (isPlainType(type))
+            ui::setRingIndex(panel(), SPEED_SLIDE, soak.uniform(0, speed_count - 1));
+        logging(run, 1, separatorIndex);
+        if (soak.chance(0.05)) {
+            run.note("no pauses at all");
+            measurement_testing::usePauses({0ms, 0ms, 0ms});
+        }
+        if (!start(run)) return Expected{exactly({})};
+        const int when = soak.uniform(0, 99);
+        auto input = std::make_shared<std::atomic<int>>(0);
+        if (when < 25) {
+            run.note("ended at once (sync test or the wait before the reads)");
+        } else if (when < 45) {
+            run.note("ended after a random 0..60 ms");
+            std::this_thread::sleep_for(soak.ms(0, 60));
+        } else {
+            const int cycles = soak.uniform(1, 4);
+            run.note("ended after 1..4 logged cycles");
+            run.check(waitFor([&] { return loggedCycles() >= uint64_t(cycles); }),
+                      "no cycle logged within the limit");
+            if (soak.chance(0.25)) {
+                // What START latched stays: the separator and the logging switch changed now
+                // change nothing of this file; type and module cannot be changed at all.
+                run.note("separator and logging switch changed while running");
+                ui::operatorSelectRingItem(panel(), FILE_SEP, 1 - separatorIndex);
+                ui::operatorSetSwitch(panel(), LOG_STATE, 0);
+                run.check(!ui::operatorSelectRingItem(panel(), CH_SLIDE, (type + 1) % 10),
+                          "the type ring took a choice while running");
+                run.check(!ui::operatorSelectRingItem(panel(), usbinterface, 0),
+                          "the module ring took a choice while running");
+                run.check(waitFor([&] { return loggedCycles() >= uint64_t(cycles) + 1; }),
+                          "logging stopped with the switch");
+            }
+            std::this_thread::sleep_for(soak.ms(0, 3));
+            if (soak.chance(0.3)) tryInputDuringTheStop(input);
+        }
+        if (when >= 90) {
+            run.note("ended by closing the window, not STOP");
+            run.mark("close");
+            endMeasurement();
+            run.mark("closed");
+        } else {
+            stopLikeTheOperator(run);
+        }
+        if (*input == 2) run.fail("operator input was taken while the STOP waited");
+        if (*input == 1) run.note("input during the STOP's wait refused");
+        Expected expected{exactly({})};
+        return expected;
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// Faults
+// ---------------------------------------------------------------------------------------
+
+// A measurement that fails: START, then the measurement ends on its own.
+void waitForOwnEnd(Run &run) {
+    run.check(waitFor([] { return !headless()->messages().empty() && !measurementOpen(); }),
+              "the measurement did not end on its own");
+}
+
+// A real-time module faster than the consumer with a receive buffer of four frames: frames
+// are lost (reported once on stderr at the close), the file still holds whole cycles, each
+// record a frame of the signal. The simulator's report goes to a file for the check.
+Expected overrunRun(Soak &soak, Run &run, int r) {
+    const std::string pace = soak.chance(0.5) ? "1" : std::to_string(soak.uniform(4, 40));
+    const std::string capture =
+        (soak.directory.parent_path() / ("ostrel-soak-stderr-" + std::to_string(::getpid())))
+            .string();
+    std::fflush(stderr);
+    const int savedStderr = ::dup(2);
+    const int captured = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (savedStderr < 0 || captured < 0 || ::dup2(captured, 2) < 0) {
+        run.fail("stderr could not be captured");
+        if (captured >= 0) ::close(captured);
+        if (savedStderr >= 0) ::close(savedStderr);
+        return Expected{exactly({})};
+    }
+    ::close(captured);
+    uint64_t lost = 0;
+    if (useModule(run, soak.moduleName("OVR") + ":words=4,kbps=100000,fifo=64,pace=" + pace)) {
+        selectType(run, 0);
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            const uint64_t cycles = uint64_t(soak.uniform(3, 12));
+            run.check(waitFor([&] { return loggedCycles() >= cycles || !measurementOpen(); }),
+                      "no cycles logged within the limit");
+            stopLikeTheOperator(run);
+        }
+        lost = sim::bus().lostFrames(run.module->name);
+    }
+    std::fflush(stderr);
+    ::dup2(savedStderr, 2);
+    ::close(savedStderr);
+    const std::string report = readFile(capture);
+    ::unlink(capture.c_str());
+    if (!run.module) return Expected{exactly({})};
+    const std::string line = "ostrel: simulated module \"" + run.module->name + "\" lost " +
+                             std::to_string(lost) + " frames (receive buffer overrun)\n";
+    std::string others = report;
+    if (const std::size_t at = others.find(line); at != std::string::npos) {
+        others.erase(at, line.size());
+    } else if (lost > 0) {
+        run.fail("the loss of " + std::to_string(lost) + " frames was not reported: \"" + report +
+                 "\"");
+    }
+    if (lost == 0 && report.find("lost") != std::string::npos) {
+        run.fail("a loss was reported, none counted: \"" + report + "\"");
+    }
+    if (!others.empty()) std::fputs(others.c_str(), stderr);  // not ours to swallow
+    run.stats.lostFrames += lost;
+    run.note(lost > 0 ? "frames lost to the overrun, and reported" : "no frame lost");
+    Expected e{exactly({})};
+    e.gapsAllowed = lost > 0;
+    return e;
+}
+
+// Closing the window (endMeasurement) in every state of a measurement.
+void closingRuns(Soak &soak, int r) {
+    runCase(soak, "close while running", [&](Run &run) {
+        if (!useModule(run, soak.moduleName("RUN") + ":pace=fast")) return Expected{exactly({})};
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            const uint64_t cycles = uint64_t(soak.uniform(0, 2));
+            run.check(
+                waitFor([&] { return data_received.load() == 1 && loggedCycles() >= cycles; }),
+                "no data within the limit");
+            endMeasurement();
+        }
+        return Expected{exactly({})};
+    });
+
+    runCase(soak, "close during the wait before the reads", [&](Run &run) {
+        // A long wait (the close ends it early), so that a slow machine closes within it.
+        measurement_testing::usePauses({soak.ms(0, 5), 5000ms, soak.ms(1, 5)});
+        if (!useModule(run, soak.moduleName("WAIT") + ":pace=fast")) return Expected{exactly({})};
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            std::this_thread::sleep_for(soak.ms(0, 20));
+            endMeasurement();
+        }
+        Expected e{exactly({})};
+        e.headerOnly = true;
+        return e;
+    });
+
+    runCase(soak, "close while draining after an error", [&](Run &run) {
+        headless()->holdMessages();
+        if (!useModule(run, soak.moduleName("DRAIN") +
+                                ":kbps=2000,failblock=" + std::to_string(soak.uniform(2, 20)))) {
+            return Expected{exactly({})};
+        }
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            run.check(waitFor([] { return error_occured.load() == 1; }), "no transfer error");
+            endMeasurement();
+        }
+        return Expected{exactly({kTransferError})};
+    });
+
+    runCase(soak, "close after it ended on its own", [&](Run &run) {
+        if (!useModule(run, soak.moduleName("ENDED") +
+                                ":pace=fast,failblock=" + std::to_string(soak.uniform(1, 40)))) {
+            return Expected{exactly({})};
+        }
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            waitForOwnEnd(run);
+            endMeasurement();
+        }
+        return Expected{exactly({kTransferError})};
+    });
+
+    runCase(soak, "close with a message up (not in sync)", [&](Run &run) {
+        measurement_testing::usePauses({0ms, 30ms, soak.ms(1, 5)});  // START serves no message
+        headless()->holdMessages();
+        if (!useModule(run, soak.moduleName("NOSYNC") + ":nosync")) return Expected{exactly({})};
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            run.check(waitFor([] { return headless()->heldMessageCount() == 1; }),
+                      "no message came up");
+            endMeasurement();
+        }
+        Expected e{exactly({kNotInSync})};
+        e.headerOnly = true;
+        return e;
+    });
+
+    runCase(soak, "close with a message up (transfer error)", [&](Run &run) {
+        measurement_testing::usePauses({0ms, 30ms, soak.ms(1, 5)});
+        headless()->holdMessages();
+        if (!useModule(run, soak.moduleName("HELD") +
+                                ":pace=fast,failblock=" + std::to_string(soak.uniform(1, 40)))) {
+            return Expected{exactly({})};
+        }
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            run.check(waitFor([] { return headless()->heldMessageCount() == 1; }),
+                      "no message came up");
+            endMeasurement();
+        }
+        return Expected{exactly({kTransferError})};
+    });
+}
+
+std::time_t fixedStartTime() {
+    return 1'700'000'000;
+}
+
+std::string stampOf(std::time_t when) {
+    std::tm local{};
+    ::tzset();
+    ::localtime_r(&when, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%d%m%Y%H%M%S", &local);
+    return stamp;
+}
+
+// Two STARTs in the same second (the log clock stands still): two files, the second one
+// numbered, neither overwritten.
+Expected twoStartsRun(Soak &soak, Run &run, int r) {
+    setLogClock(fixedStartTime);
+    if (useModule(run, soak.moduleName("TWICE") + ":pace=fast")) {
+        logging(run, 1, r % 2);
+        for (int k = 0; k < 2; ++k) {
+            if (!start(run)) break;
+            run.check(waitFor([] { return loggedCycles() >= 1; }), "no cycle logged");
+            stopLikeTheOperator(run);
+        }
+    }
+    setLogClock(nullptr);
+    const std::string stamp = stampOf(fixedStartTime());
+    std::vector<std::string> names;
+    for (const fs::path &file : logFiles(soak)) names.push_back(file.filename().string());
+    const std::vector<std::string> expectedNames = {"jex-log-" + stamp + ".dat",
+                                                    "jex-log-" + stamp + "-2.dat"};
+    run.check(names == expectedNames,
+              "the two files are not named " + expectedNames[0] + " and " + expectedNames[1]);
+    Expected e{exactly({})};
+    e.files = 2;
+    return e;
+}
+
+// The log directory is a file: the START is refused with the file's name and the reason.
+Expected unusableDirectoryRun(Soak &soak, Run &run, int r) {
+    const fs::path notADirectory = soak.directory / "not-a-directory";
+    std::ofstream(notADirectory).put('x');
+    setLogClock(fixedStartTime);
+    if (useModule(run, soak.moduleName("M8") + ":pace=fast")) {
+        ui::setValue(panel(), LOGPATH, notADirectory.string());
+        logging(run, 1, r % 2);
+        start(run);
+        ui::setValue(panel(), LOGPATH, soak.directory.string());
+    }
+    setLogClock(nullptr);
+    std::error_code ignored;
+    fs::remove(notADirectory, ignored);
+    const std::string name =
+        notADirectory.string() + "/jex-log-" + stampOf(fixedStartTime()) + ".dat";
+    Expected e{
+        exactly({{log_path_error_title,
+                  "The log file could not be created:\n" + name + "\n" + std::strerror(ENOTDIR) +
+                      ".\nPlease choose another log directory and start again."}})};
+    e.files = 0;
+    e.opened = false;
+    return e;
+}
+
+// Not even the header fits (the file size limit): the START is refused, the file removed.
+Expected headerFailureRun(Soak &soak, Run &run, int r) {
+    rlimit saved{};
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+        run.fail("getrlimit failed");
+        return Expected{exactly({})};
+    }
+    rlimit tiny = saved;
+    tiny.rlim_cur = rlim_t(soak.uniform(0, 20));
+    setLogClock(fixedStartTime);
+    if (::setrlimit(RLIMIT_FSIZE, &tiny) != 0) {
+        run.fail("setrlimit failed");
+    } else if (useModule(run, soak.moduleName("M8") + ":pace=fast")) {
+        logging(run, 1, r % 2);
+        start(run);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    setLogClock(nullptr);
+    const std::string name =
+        soak.directory.string() + "/jex-log-" + stampOf(fixedStartTime()) + ".dat";
+    Expected e{exactly({{log_path_error_title,
+                         "The header could not be written to the log file:\n" + name + "\n" +
+                             std::strerror(EFBIG) +
+                             ".\nThe file has been removed. Please free space or choose another "
+                             "log directory and start again."}})};
+    e.files = 0;
+    e.opened = false;
+    return e;
+}
+
+// The disk fills up (the file size limit) while data flows: one notice naming the file, the
+// reason and the whole cycles kept; the display goes on; the file is cut to whole cycles.
+Expected writeFailureRun(Soak &soak, Run &run, int r) {
+    rlimit saved{};
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+        run.fail("getrlimit failed");
+        return Expected{exactly({})};
+    }
+    rlimit small = saved;
+    small.rlim_cur = rlim_t(soak.uniform(300'000, 2'500'000));
+    bool told = false;
+    bool displayGoesOn = false;
+    if (::setrlimit(RLIMIT_FSIZE, &small) != 0) {
+        run.fail("setrlimit failed");
+    } else if (useModule(run, soak.moduleName("FULL") + ":pace=fast")) {
+        logging(run, 1, r % 2);
+        if (start(run)) {
+            told = waitFor([] { return !headless()->messages().empty(); });
+            const uint64_t points = chartPoints();
+            displayGoesOn = waitFor([&] { return chartPoints() > points + 2; });
+            stopLikeTheOperator(run);
+        }
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    run.check(told, "no notice of the failed write");
+    run.check(displayGoesOn, "the display stopped with logging");
+    Expected e{[](const Messages &seen) {
+        const uint64_t cycles = loggedCycles();
+        const std::string text =
+            "Writing the log file failed:\n" + logFilePath() + "\n" + std::strerror(EFBIG) +
+            ".\nLogging has stopped for this measurement; the file holds its header and " +
+            std::to_string(cycles) + (cycles == 1 ? " whole cycle." : " whole cycles.");
+        return seen == Messages{{log_write_error_title, text}};
+    }};
+    return e;
+}
+
+void faultRuns(Soak &soak) {
+    const int repeats = soak.options.faultRepeats;
+    for (int r = 0; r < repeats; ++r) {
+        runCase(soak, "no sync", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("NOSYNC") + ":nosync"))
+                return Expected{exactly({})};
+            logging(run, 1, r % 2);
+            if (start(run)) waitForOwnEnd(run);
+            Expected e{exactly({kNotInSync})};
+            e.headerOnly = true;
+            e.scanBack = false;  // the scan comes back with the next normal stop
+            return e;
+        });
+
+        runCase(soak, "open failure", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("BAD") + ":openfail")) return Expected{exactly({})};
+            logging(run, 1, r % 2);
+            start(run);
+            Expected e{exactly({kCantOpen})};
+            e.headerOnly = true;
+            e.opened = false;
+            e.scanBack = false;
+            e.moduleOpens = false;
+            return e;
+        });
+
+        runCase(soak, "module unplugged before START", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("LEFT") + ":pace=fast"))
+                return Expected{exactly({})};
+            sim::bus().unplug(run.module->name);  // the ring still shows it
+            logging(run, 1, r % 2);
+            start(run);
+            Expected e{exactly({kCantOpen})};
+            e.headerOnly = true;
+            e.opened = false;
+            e.scanBack = false;
+            e.moduleOpens = false;
+            return e;
+        });
+
+        runCase(soak, "transfer buffers not allocated", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("NOMEM") + ":pace=fast")) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            measurement_testing::failNextBufferAllocation();
+            start(run);
+            Expected e{exactly({{"USB Error", "Not enough memory for the transfer buffers"}})};
+            e.headerOnly = true;
+            e.opened = false;
+            return e;
+        });
+
+        runCase(soak, "STOP of a real-time module", [&](Run &run) {
+            const int kbps = std::array{640, 2000, 4000, 16000}[std::size_t(soak.uniform(0, 3))];
+            if (!useModule(run, soak.moduleName("RT") + ":kbps=" + std::to_string(kbps))) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            if (start(run)) {
+                if (soak.chance(0.5)) {
+                    const uint64_t cycles = uint64_t(soak.uniform(1, 2));
+                    run.check(waitFor([&] { return loggedCycles() >= cycles; }),
+                              "no cycle logged within the limit");
+                } else {
+                    std::this_thread::sleep_for(soak.ms(0, 300));
+                }
+                auto input = std::make_shared<std::atomic<int>>(0);
+                tryInputDuringTheStop(input);  // the drain takes up to 16 block times
+                stopLikeTheOperator(run);
+                run.check(*input != 2, "operator input was taken while the STOP waited");
+            }
+            return Expected{exactly({})};
+        });
+
+        runCase(soak, "transfer error mid-run (failblock)", [&](Run &run) {
+            const int block = soak.uniform(2, 80);
+            if (!useModule(run, soak.moduleName("FAIL") +
+                                    ":pace=fast,failblock=" + std::to_string(block))) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            if (start(run)) waitForOwnEnd(run);
+            if (block <= 16)
+                run.check(loggedCycles() == 0, "a cycle with the failed block was logged");
+            return Expected{exactly({kTransferError})};
+        });
+
+        runCase(soak, "transfer error racing STOP", [&](Run &run) {
+            const bool hold = soak.chance(0.5);
+            if (hold) headless()->holdMessages();
+            if (!useModule(run, soak.moduleName("RACE") + ":pace=fast,failblock=" +
+                                    std::to_string(soak.uniform(1, 48)))) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            if (start(run)) {
+                if (soak.chance(0.5)) {
+                    waitFor([] { return data_received.load() == 1 || !measurementOpen(); });
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(soak.uniform(0, 4000)));
+                stopLikeTheOperator(run);
+            }
+            Expected e{[&run](const Messages &seen) {
+                return int(seen.size()) <= run.starts &&
+                       std::all_of(seen.begin(), seen.end(), [](const ui::RecordedMessage &m) {
+                           return m == kTransferError;
+                       });
+            }};
+            e.files = -1;
+            return e;
+        });
+
+        runCase(soak, "queuing failure (first read)", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("QF") + ":pace=fast,queuefail=1")) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            if (start(run)) waitForOwnEnd(run);
+            Expected e{exactly({kTransferError})};
+            e.headerOnly = true;
+            return e;
+        });
+
+        runCase(soak, "queuing failure (a later read)", [&](Run &run) {
+            const int n = soak.uniform(2, 90);
+            if (!useModule(run,
+                           soak.moduleName("QFL") + ":pace=fast,queuefail=" + std::to_string(n))) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            if (start(run)) waitForOwnEnd(run);
+            return Expected{exactly({kTransferError})};
+        });
+
+        runCase(soak, "unplug mid-run", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("GONE") + ":kbps=2000,unplug=" +
+                                    std::to_string(soak.uniform(500, 900)) + "ms")) {
+                return Expected{exactly({})};
+            }
+            logging(run, 1, r % 2);
+            if (start(run)) waitForOwnEnd(run);
+            run.check(waitFor([&] {
+                          const auto names = sim::bus().moduleNames();
+                          return std::find(names.begin(), names.end(), run.module->name) ==
+                                 names.end();
+                      }),
+                      "the unplugged module is still listed");
+            Expected e{exactly({kTransferError})};
+            e.moduleOpens = false;
+            return e;
+        });
+
+        if (r < std::max(1, repeats / 3)) {  // each waits the 2 s time-out
+            runCase(soak, "stall", [&](Run &run) {
+                if (!useModule(run, soak.moduleName("STALL") + ":pace=fast,stall=" +
+                                        std::to_string(soak.uniform(1, 60)))) {
+                    return Expected{exactly({})};
+                }
+                logging(run, 1, r % 2);
+                if (start(run)) waitForOwnEnd(run);
+                return Expected{exactly({kTransferError})};
+            });
+        }
+
+        runCase(soak, "receiver overrun", [&](Run &run) { return overrunRun(soak, run, r); });
+
+        closingRuns(soak, r);
+
+        runCase(soak, "missing directory", [&](Run &run) {
+            if (!useModule(run, soak.moduleName("M8") + ":pace=fast")) return Expected{exactly({})};
+            ui::setValue(panel(), LOGPATH, (soak.directory / "missing").string());
+            logging(run, 1, r % 2);
+            start(run);
+            ui::setValue(panel(), LOGPATH, soak.directory.string());
+            Expected e{exactly({kMissingDirectory})};
+            e.files = 0;
+            e.opened = false;
+            return e;
+        });
+
+        runCase(soak, "log directory is a file",
+                [&](Run &run) { return unusableDirectoryRun(soak, run, r); });
+
+        runCase(soak, "header write failure (file size limit)",
+                [&](Run &run) { return headerFailureRun(soak, run, r); });
+
+        runCase(soak, "two STARTs in one second",
+                [&](Run &run) { return twoStartsRun(soak, run, r); });
+
+        runCase(soak, "write failure (file size limit)",
+                [&](Run &run) { return writeFailureRun(soak, run, r); });
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The whole soak
+// ---------------------------------------------------------------------------------------
+
+void printTable(const Soak &soak, double seconds) {
+    std::printf("\n%-44s %5s %6s %10s %5s %8s  %s\n", "case", "runs", "files", "records", "fail",
+                "time s", "what the operator saw (runs)");
+    int runs = 0, files = 0, failures = 0;
+    uint64_t records = 0;
+    for (const CaseStats &c : soak.cases) {
+        bool first = true;
+        for (const auto &[seen, count] : c.seen) {
+            if (first) {
+                std::printf("%-44s %5d %6d %10llu %5d %8.1f  %s (%d)\n", c.name.c_str(), c.runs,
+                            c.files, static_cast<unsigned long long>(c.records), c.failures,
+                            c.seconds, seen.c_str(), count);
+            } else {
+                std::printf("%-44s %5s %6s %10s %5s %8s  %s (%d)\n", "", "", "", "", "", "",
+                            seen.c_str(), count);
+            }
+            first = false;
+        }
+        runs += c.runs;
+        files += c.files;
+        records += c.records;
+        failures += c.failures;
+    }
+    std::printf("%-44s %5d %6d %10llu %5d %8.1f\n", "all", runs, files,
+                static_cast<unsigned long long>(records), failures, seconds);
+    // The cycles' notes are summed over the ten types.
+    std::vector<std::pair<std::string, std::map<std::string, uint64_t>>> notes;
+    for (const CaseStats &c : soak.cases) {
+        const std::string group =
+            c.name.rfind("START/STOP", 0) == 0 ? "START/STOP, all types" : c.name;
+        if (notes.empty() || notes.back().first != group) notes.push_back({group, {}});
+        for (const auto &[note, count] : c.notes) notes.back().second[note] += uint64_t(count);
+        if (c.lostFrames > 0) notes.back().second["frames lost in all"] += c.lostFrames;
+    }
+    std::printf("\nhow the runs went (runs, or frames):\n");
+    for (const auto &[group, counts] : notes) {
+        for (const auto &[note, count] : counts) {
+            std::printf("  %-42s %s: %llu\n", group.c_str(), note.c_str(),
+                        static_cast<unsigned long long>(count));
+        }
+    }
+}
+
+// A first measurement outside the cases: the libraries' lazily created state exists after it,
+// so the idle baseline taken then is the one every run must come back to.
+bool warmUp(Soak &soak) {
+    const std::optional<sim::ModuleConfig> module = use("WARM-UP:pace=fast");
+    if (!module) return false;
+    ui::setValue(panel(), LOG_STATE, 1);
+    bool ok = press() && waitFor([] { return loggedCycles() >= 1; }) && press();
+    joinAcquisitionThread();
+    ok = ok && toggle() == 0 && headless()->messages().empty();
+    unplugAll();
+    removeLogFiles(soak);
+    headless()->reset();
+    return ok && waitFor([] { return timerAlive(timerID_Modules); });
+}
+
+int runSoak(const Options &options) {
+    Soak soak;
+    soak.options = options;
+    soak.rng.seed(options.seed);
+    std::string pattern = (fs::temp_directory_path() / "ostrel-soak-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("ostrel_soak: mkdtemp");
+        return 2;
+    }
+    soak.directory = pattern;
+    soak.watchdog = std::make_unique<Watchdog>(soak.directory);
+
+    headless()->reset();
+    panelHandle = ui::loadPanel(mainPanelDescription());
+    ui::installControlCallback(panel(), meas_start_stop, startstop, nullptr);
+    ui::installControlCallback(panel(), CH_SLIDE, channel_change, nullptr);
+    ui::installControlCallback(panel(), usbinterface, usb_interface, nullptr);
+    ui::setValue(panel(), LOGPATH, soak.directory.string());
+    unplugAll();
+    startModuleScan();
+
+    std::printf("ostrel_soak: %d START/STOP cycles, each fault case %d times, seed %llu, in %s\n",
+                options.cycles, options.faultRepeats, static_cast<unsigned long long>(options.seed),
+                soak.directory.c_str());
+    std::fflush(stdout);
+    soak.watchdog->arm("the warm-up");
+    measurement_testing::usePauses({2ms, 30ms, 2ms});
+    if (!warmUp(soak)) {
+        std::fprintf(stderr, "ostrel_soak: the warm-up measurement failed\n");
+        soak.failed = true;
+    }
+    soak.watchdog->disarm();
+    soak.idleThreads = threadCount();
+    soak.idleDescriptors = descriptorCount();
+    std::printf(
+        "idle: %d threads (the module scan's timer thread and the watchdog included), "
+        "%d file descriptors\n",
+        soak.idleThreads, soak.idleDescriptors);
+    std::fflush(stdout);
+
+    const auto began = SteadyClock::now();
+    for (int k = 0; k < options.cycles; ++k) {
+        cycleRun(soak, k);
+        if ((k + 1) % 100 == 0 || k + 1 == options.cycles) {
+            std::printf("  %d/%d cycles, %.1f s\n", k + 1, options.cycles,
+                        std::chrono::duration<double>(SteadyClock::now() - began).count());
+            std::fflush(stdout);
+        }
+    }
+    const auto faultsBegan = SteadyClock::now();
+    faultRuns(soak);
+    std::printf("  faults, %.1f s\n",
+                std::chrono::duration<double>(SteadyClock::now() - faultsBegan).count());
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
+
+    // Shutdown as the program's: nothing of ours may be left but the watchdog.
+    endMeasurement();
+    DiscardTimer(kAllTimers);
+    ui::discardPanel(panelHandle.exchange(0));
+    unplugAll();
+    if (!waitFor([&] { return threadCount() == soak.idleThreads - 1; }, kSettleLimit)) {
+        std::fprintf(stderr, "FAILED shutdown: %d threads left, expected %d\n", threadCount(),
+                     soak.idleThreads - 1);
+        soak.failed = true;
+    }
+    soak.watchdog.reset();
+    std::error_code ignored;
+    fs::remove_all(soak.directory, ignored);
+
+    printTable(soak, seconds);
+    std::printf("\n%s\n", soak.failed ? "ostrel_soak: FAILED" : "ostrel_soak: all checks passed");
+    return soak.failed ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace ostrel::soak
+
+int main(int argc, char **argv) {
+    using namespace ostrel::soak;
+    Options options;
+    if (!parseOptions(argc, argv, &options)) {
+        std::fprintf(stderr, "usage: %s [--cycles N] [--seed S] [--quick] [--faults N]\n", argv[0]);
+        return 2;
+    }
+    // Only the modules the soak plugs itself, never a module library.
+    ::setenv("OSTREL_SIM", "", 1);
+    ::unsetenv("OSTREL_MODULE_LIBRARY");
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur > kFileSizeCap) {
+        limit.rlim_cur = kFileSizeCap;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    return runSoak(options);
+}
