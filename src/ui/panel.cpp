@@ -231,16 +231,26 @@ int insertRingItem(int panel, int control, int position, std::string_view label,
     });
 }
 
+// The same items again are no change: the view is not told, so a periodic
+// refill with nothing new costs it nothing.
 int replaceRingItems(int panel, int control, std::vector<RingItem> items) {
-    return withControl(panel, control, true, [&](ControlState &c) {
-        if (!isRing(c)) return UI_WRONG_KIND;
-        const std::string selected = c.index >= 0 ? c.items[c.index].label : c.reselectLabel;
-        c.items = std::move(items);
-        c.index = c.itemIndexOf(selected);
-        c.reselectLabel = c.index < 0 ? selected : std::string();
-        if (c.index < 0 && !c.items.empty()) c.index = 0;
-        return UI_OK;
-    });
+    detail::Store &s = detail::store();
+    {
+        std::lock_guard lock(s.mutex);
+        int rc = UI_OK;
+        ControlState *c = detail::findControl(s, panel, control, &rc);
+        if (c == nullptr) return rc;
+        if (!isRing(*c)) return UI_WRONG_KIND;
+        if (c->items == items) return UI_OK;
+        const std::string selected = c->index >= 0 ? c->items[c->index].label : c->reselectLabel;
+        c->items = std::move(items);
+        c->index = c->itemIndexOf(selected);
+        c->reselectLabel = c->index < 0 ? selected : std::string();
+        if (c->index < 0 && !c->items.empty()) c->index = 0;
+        c->revision = ++s.revision;
+    }
+    detail::notifyChanged();
+    return UI_OK;
 }
 
 int getRingItemCount(int panel, int control, int *count) {

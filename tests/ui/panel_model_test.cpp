@@ -74,6 +74,8 @@ TEST_F(PanelModel, ReplacedRingItemsArriveInOneStepKeepingTheSelectedLabel) {
     ASSERT_EQ(replaceRingItems(panel, RING, {{"zero", 0}, {"three", 3}}), UI_OK);
     EXPECT_EQ(modelRevision(), before + 1) << "one change, never a half-filled ring";
     EXPECT_EQ(state(RING).selectedLabel(), "three");
+    ASSERT_EQ(replaceRingItems(panel, RING, {{"zero", 0}, {"three", 3}}), UI_OK);
+    EXPECT_EQ(modelRevision(), before + 1) << "the same items again are no change";
     ASSERT_EQ(replaceRingItems(panel, RING, {{"four", 4}}), UI_OK);
     EXPECT_EQ(state(RING).selectedLabel(), "four") << "gone: the first item";
     ASSERT_EQ(replaceRingItems(panel, RING, {}), UI_OK);
@@ -194,6 +196,17 @@ TEST(Lifetime, PanelOperationsDuringExitFindTheRuntimeAlive) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// CTest hands every case its environment: headless Qt and the sanitizers'
+// options (a list-valued environment once reached the tests only in part).
+TEST(TestEnvironment, ReachesEveryCase) {
+    for (const char *name :
+         {"QT_QPA_PLATFORM", "XDG_RUNTIME_DIR", "TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        EXPECT_NE(std::getenv(name), nullptr) << name;
+    }
+    ASSERT_NE(std::getenv("TSAN_OPTIONS"), nullptr);
+    EXPECT_NE(std::string(std::getenv("TSAN_OPTIONS")).find("halt_on_error=1"), std::string::npos);
 }
 
 TEST(Headless, EventLoopRunsPostedTasksUntilQuit) {

@@ -1,0 +1,698 @@
+// The program's real window, offscreen, driven end to end as an operator drives it: the
+// program runs as main runs it (QtFrontend, runMainPanel) with the five default simulated
+// modules, and every action goes through the widgets with QTest (mouse clicks on buttons
+// and switches, a ring's drop-down list opened with a click and its item taken with the
+// arrow keys and Return, the log directory typed into its field). Checks what the operator sees
+// (the texts of the channel displays, the strip charts) and what lands on disk (the log files),
+// then closes the window during a measurement and checks that the program ended cleanly.
+//
+// The steps run from a timer inside the program's event loop; every wait polls the event
+// loop until a deadline. A message box the program raises is recorded as a failure and
+// acknowledged, so no step can hang on it. A watchdog ends the process, after removing the
+// log directory, should the run overstay its bound.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QChart>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <QValueAxis>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../ui/qt/qt_test_support.h"
+#include "acquisition/measurement.h"
+#include "acquisition/measurement_testing.h"
+#include "acquisition/module_discovery.h"
+#include "app/startup.h"
+#include "logging/log_file.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/scaling.h"
+#include "timer/async_timer.h"
+#include "ui/frontend.h"
+#include "ui/panel.h"
+#include "ui/panel_state.h"
+#include "ui/qt/panel_window.h"
+#include "ui/qt/strip_chart.h"
+#include "ui/qt/switch_widget.h"
+
+#if defined(__SANITIZE_THREAD__)
+// The options CTest is meant to give every test (cmake/OstrelTest.cmake), built in so that
+// they hold however the test is started: Qt is not instrumented, and its own locking (the
+// posted-event queue, the image threads of its pool) is invisible to the sanitizer.
+extern "C" const char *__tsan_default_options() {
+    return "ignore_noninstrumented_modules=1 halt_on_error=1";
+}
+#endif
+
+namespace ostrel::ui::qt {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using ostrel::ui::qt::testing::frontend;
+using ostrel::ui::qt::testing::QtShutdown;
+
+const auto *const qtShutdown = ::testing::AddGlobalTestEnvironment(new QtShutdown);
+
+constexpr int kWaitMs = 20000;         // every single wait
+constexpr auto kWholeRunBound = 110s;  // the watchdog's bound, below CTest's 120 s
+constexpr int kPlainType = 1;          // CH_SLIDE index of " 8 Channel", the default
+constexpr int kSteeringType = 4;       // CH_SLIDE index of "Steering Personal Car 100 Nm"
+constexpr int kPlainChannels = 8;
+constexpr int kSteeringSlots = 10;
+
+const QString kDegree = QString::fromUtf8("\xC2\xB0");
+
+// ---------------------------------------------------------------------------------------
+// Watching from outside the event loop
+// ---------------------------------------------------------------------------------------
+
+// Ends the process if the test overstays its bound, after removing the log directory: a
+// stuck run must leave nothing behind.
+class Watchdog {
+  public:
+    explicit Watchdog(fs::path directory)
+        : directory_(std::move(directory)), thread_([this](std::stop_token stop) {
+              std::unique_lock lock(mutex_);
+              if (wake_.wait_for(lock, stop, kWholeRunBound, [] { return false; })) return;
+              if (stop.stop_requested()) return;
+              std::fprintf(stderr, "window e2e: no end after %llds; giving up\n",
+                           static_cast<long long>(kWholeRunBound.count()));
+              std::error_code ignored;
+              fs::remove_all(directory_, ignored);
+              std::_Exit(3);
+          }) {}
+
+  private:
+    const fs::path directory_;
+    std::mutex mutex_;  // guards nothing but the wait of wake_
+    std::condition_variable_any wake_;
+    std::jthread thread_;  // last: stopped and joined first
+};
+
+// Threads of this process by id, with their names.
+std::map<int, std::string> threadsNow() {
+    std::map<int, std::string> threads;
+    for (const auto &entry : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        threads[std::stoi(entry.path().filename().string())] = name;
+    }
+    return threads;
+}
+
+// Threads the program started and that still run: the program's threads (timers, the
+// acquisition) are std::threads and carry the name of the thread that made them, which is
+// this process's name; Qt names its own threads. Those present in `before` do not count.
+std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &before) {
+    const std::map<int, std::string> now = threadsNow();
+    const std::string processName = now.count(::getpid()) ? now.at(::getpid()) : "";
+    std::vector<std::string> left;
+    for (const auto &[tid, name] : now) {
+        if (tid == ::getpid() || before.count(tid) != 0 || name != processName) continue;
+        left.push_back(name + " (tid " + std::to_string(tid) + ")");
+    }
+    return left;
+}
+
+// Files under `directory` this process holds open.
+std::vector<std::string> openFilesUnder(const fs::path &directory) {
+    std::vector<std::string> open;
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator("/proc/self/fd", error)) {
+        std::error_code unreadable;
+        const fs::path target = fs::read_symlink(entry.path(), unreadable);
+        if (!unreadable && target.string().rfind(directory.string() + "/", 0) == 0)
+            open.push_back(target.string());
+    }
+    return open;
+}
+
+// ---------------------------------------------------------------------------------------
+// Log files
+// ---------------------------------------------------------------------------------------
+
+const std::regex kStampedName{R"(jex-log-\d{14}\.dat)"};
+const std::regex kAnyLogName{R"(jex-log-\d{14}(-\d+)?\.dat)"};
+
+std::set<std::string> logFilesIn(const fs::path &directory) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(directory, error)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// The lines of a file without their CR LF; `wellEnded` is false when any line lacks the
+// CR or the file does not end with a line end.
+struct FileLines {
+    std::vector<std::string> lines;
+    bool wellEnded = true;
+};
+
+FileLines readLines(const fs::path &file) {
+    FileLines result;
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string text = all.str();
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = text.find('\n', from);
+        if (end == std::string::npos) {
+            result.wellEnded = false;
+            result.lines.push_back(text.substr(from));
+            break;
+        }
+        if (end == from || text[end - 1] != '\r') result.wellEnded = false;
+        result.lines.push_back(text.substr(from, end == from ? 0 : end - from - 1));
+        from = end + 1;
+    }
+    return result;
+}
+
+uint64_t lineCount(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    uint64_t lines = 0;
+    for (std::string line; std::getline(in, line);) ++lines;
+    return lines;
+}
+
+// A record line: `fields` unsigned words (0 .. 65535) joined by commas.
+bool isRecord(const std::string &line, int fields) {
+    std::istringstream in(line);
+    std::string field;
+    int count = 0;
+    while (std::getline(in, field, ',')) {
+        if (field.empty() || field.size() > 5 ||
+            field.find_first_not_of("0123456789") != std::string::npos || std::stoul(field) > 65535)
+            return false;
+        ++count;
+    }
+    return count == fields;
+}
+
+// Checks a closed log file: the two header lines, then whole cycles of records only.
+// Returns the cycles it holds.
+uint64_t checkLogFile(const fs::path &file, int type, int columns,
+                      const std::vector<std::string> &columnNames) {
+    const FileLines read = readLines(file);
+    EXPECT_TRUE(read.wellEnded) << file << ": every line ends with CR LF, the last one too";
+    if (read.lines.size() < 2) {
+        ADD_FAILURE() << file << " lacks its header";
+        return 0;
+    }
+    const std::regex timeBase("Time-Base: \\d+\\.\\d\\dus" + std::string(columns - 1, ','));
+    EXPECT_TRUE(std::regex_match(read.lines[0], timeBase)) << read.lines[0];
+    std::string names;
+    for (std::size_t c = 0; c < columnNames.size(); ++c) names += (c ? "," : "") + columnNames[c];
+    EXPECT_EQ(read.lines[1], names);
+    const uint64_t records = read.lines.size() - 2;
+    const uint64_t perCycle = framesPerLoggedCycle(type);
+    EXPECT_GT(perCycle, 0u);
+    EXPECT_EQ(records % perCycle, 0u)
+        << file << ": " << records << " records are not whole cycles of " << perCycle;
+    std::size_t badRecords = 0;
+    for (std::size_t i = 2; i < read.lines.size(); ++i) {
+        if (!isRecord(read.lines[i], columns) && badRecords++ == 0)
+            ADD_FAILURE() << file << " line " << i + 1 << ": " << read.lines[i];
+    }
+    EXPECT_EQ(badRecords, 0u);
+    return perCycle > 0 ? records / perCycle : 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// The operator at the window
+// ---------------------------------------------------------------------------------------
+
+class Operator {
+  public:
+    explicit Operator(fs::path logDirectory) : logDirectory_(std::move(logDirectory)) {}
+
+    PanelWindow *window() const { return frontend()->windowOf(panelHandle); }
+
+    template <typename W>
+    W *body(int control) const {
+        PanelWindow *w = window();
+        return w ? dynamic_cast<W *>(w->bodyOf(control)) : nullptr;
+    }
+
+    std::optional<ControlState> model(int control) const {
+        return controlState(panelHandle, control);
+    }
+
+    // Waits until `widget` is shown and not dimmed. The model's changes reach the window
+    // through its event queue: right after STOP the rings are still dimmed on screen, and
+    // the operator waits for them as this does.
+    bool usable(QWidget *widget) {
+        const bool ready =
+            QTest::qWaitFor([&] { return widget->isVisible() && widget->isEnabled(); }, kWaitMs);
+        if (!ready) ADD_FAILURE() << "a control stays hidden or dimmed";
+        return ready;
+    }
+
+    // Opens the ring's drop-down list with a click, moves to `label` with the arrow keys
+    // and takes it with Return. True when the ring and the model then show it.
+    bool choose(int control, const QString &label) {
+        auto *ring = body<QComboBox>(control);
+        if (ring == nullptr) return false;
+        const int target = ring->findText(label);
+        if (target < 0) {
+            ADD_FAILURE() << "the ring does not list \"" << label.toStdString() << "\"";
+            return false;
+        }
+        if (!usable(ring)) return false;
+        QTest::mouseClick(ring, Qt::LeftButton);  // opens the list
+        QAbstractItemView *list = ring->view();
+        if (!QTest::qWaitFor([&] { return list->isVisible(); }, kWaitMs)) {
+            ADD_FAILURE() << "a click on the ring did not open its list";
+            return false;
+        }
+        int row = list->currentIndex().row();
+        for (; row < target; ++row) QTest::keyClick(list, Qt::Key_Down);
+        for (; row > target; --row) QTest::keyClick(list, Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_Return);
+        const bool chosen = QTest::qWaitFor(
+            [&] {
+                const auto state = model(control);
+                return !list->isVisible() && ring->currentText() == label && state &&
+                       state->selectedLabel() == label.toStdString();
+            },
+            kWaitMs);
+        if (!chosen) {
+            const auto state = model(control);
+            ADD_FAILURE() << "choosing \"" << label.toStdString() << "\": list shown "
+                          << list->isVisible() << ", ring shows \""
+                          << ring->currentText().toStdString() << "\", the model \""
+                          << (state ? state->selectedLabel() : "?") << "\"";
+        }
+        return chosen;
+    }
+
+    // Clicks an on/off switch into position `on`.
+    bool setSwitch(int control, bool on) {
+        auto *sw = body<SwitchWidget>(control);
+        if (sw == nullptr || !usable(sw)) return false;
+        if (sw->isChecked() != on) QTest::mouseClick(sw, Qt::LeftButton);
+        return QTest::qWaitFor(
+            [&] {
+                const auto state = model(control);
+                return sw->isChecked() == on && state && state->intValue() == (on ? 1 : 0);
+            },
+            kWaitMs);
+    }
+
+    // Clicks into the text field, selects what it holds, types `text` and presses Enter.
+    bool type(int control, const QString &text) {
+        auto *field = body<QLineEdit>(control);
+        if (field == nullptr || field->isReadOnly() || !usable(field)) return false;
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+        return QTest::qWaitFor(
+            [&] {
+                const auto state = model(control);
+                return field->text() == text && state && state->text() == text.toStdString();
+            },
+            kWaitMs);
+    }
+
+    QPushButton *startStopButton() const { return body<QPushButton>(meas_start_stop); }
+
+    // Clicks START (or STOP) and waits until the button shows the other word.
+    bool press(const QString &shownAfter) {
+        QPushButton *button = startStopButton();
+        if (button == nullptr || !usable(button)) return false;
+        QTest::mouseClick(button, Qt::LeftButton);
+        return QTest::qWaitFor([&] { return button->text() == shownAfter; }, kWaitMs);
+    }
+
+    QString displayText(int slot) const {
+        auto *display = body<QLineEdit>(panel_rings[std::size_t(slot)]);
+        return display ? display->text() : QString();
+    }
+    QStringList displayTexts(int count) const {
+        QStringList texts;
+        for (int k = 0; k < count; ++k) texts << displayText(k);
+        return texts;
+    }
+
+    // Waits until the first `patterns.size()` channel displays all match their pattern.
+    bool waitForDisplays(const std::vector<QRegularExpression> &patterns) {
+        return QTest::qWaitFor(
+            [&] {
+                for (std::size_t k = 0; k < patterns.size(); ++k) {
+                    if (!patterns[k].match(displayText(int(k))).hasMatch()) return false;
+                }
+                return true;
+            },
+            kWaitMs);
+    }
+
+    // Waits until a log file not in `known` appears; "" after the deadline.
+    std::string waitForNewLogFile(const std::set<std::string> &known) {
+        std::string found;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const std::string &name : logFilesIn(logDirectory_)) {
+                    if (known.count(name) == 0) found = name;
+                }
+                return !found.empty();
+            },
+            kWaitMs);
+        return found;
+    }
+
+    // Waits until `file` holds its header and at least one whole cycle of `type`.
+    bool waitForFirstCycle(const std::string &file, int type) {
+        const uint64_t wanted = 2 + framesPerLoggedCycle(type);
+        return QTest::qWaitFor([&] { return lineCount(logDirectory_ / file) >= wanted; }, kWaitMs);
+    }
+
+    const fs::path &logDirectory() const { return logDirectory_; }
+
+  private:
+    fs::path logDirectory_;
+};
+
+// The x-axis end of a strip chart: the count of points plotted since load, at least one
+// screen. What scrolls the chart.
+double chartEnd(StripChart *chart) {
+    const QList<QAbstractAxis *> axes = chart->chart()->axes(Qt::Horizontal);
+    auto *axis = axes.isEmpty() ? nullptr : qobject_cast<QValueAxis *>(axes.first());
+    return axis ? axis->max() : -1.0;
+}
+
+QRegularExpression numberWithUnit(const QString &unit, int decimals = 2) {
+    const QString number = decimals > 0 ? QString(R"(-?\d+\.\d{%1})").arg(decimals) : R"(-?\d+)";
+    return QRegularExpression("^ *" + number + QRegularExpression::escape(unit) + "$");
+}
+
+// ---------------------------------------------------------------------------------------
+// The test
+// ---------------------------------------------------------------------------------------
+
+class ProgramWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::unsetenv("OSTREL_SIM");  // the five default, real-time paced modules
+        ::unsetenv("OSTREL_MODULE_LIBRARY");
+        std::string pattern = (fs::temp_directory_path() / "ostrel-window-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        logDirectory = pattern;
+        watchdog = std::make_unique<Watchdog>(logDirectory);
+        measurement_testing::usePauses({50ms, 100ms, 50ms});
+        ASSERT_TRUE(frontend()) << "Qt did not start";
+        installFrontend(frontend());
+    }
+    void TearDown() override {
+        installFrontend(nullptr);
+        measurement_testing::usePauses({});
+        std::error_code ignored;
+        fs::remove_all(logDirectory, ignored);
+        watchdog.reset();
+    }
+
+    fs::path logDirectory;
+    std::unique_ptr<Watchdog> watchdog;
+};
+
+// What happened inside the run, for the checks after it.
+struct RunRecord {
+    std::map<int, std::string> threadsBefore;  // before the program started
+    bool scriptFinished = false;
+    int panel = 0;
+    int refreshTimer = 0;  // the display refresh timer of the measurement closed by the window
+    std::string lastLogFile;
+    std::vector<std::string> messages;  // message boxes the program raised
+};
+
+// The captions the operator goes by, beside the controls the steps use.
+void checkCaptions(Operator &op) {
+    const std::map<int, std::string> captions = {
+        {usbinterface, "USB Interface"}, {CH_SLIDE, "Telemtry Type"},
+        {SPEED_SLIDE, "Telemtry Speed"}, {LOG_STATE, "Log To File"},
+        {CHARTSSWITCH, "Show Charts"},   {LOGPATH, "Log-Output-Path"},
+        {meas_start_stop, "Measurement"}};
+    for (const auto &[control, caption] : captions) {
+        QLabel *label = op.window()->labelOf(control);
+        ASSERT_NE(label, nullptr) << caption;
+        EXPECT_EQ(label->text().toStdString(), caption);
+    }
+    EXPECT_EQ(op.startStopButton()->text(), "START");
+}
+
+// A plain measurement with logging: SIM-8CH, " 8 Channel", the log directory typed in.
+void recordPlain(Operator &op, RunRecord &run) {
+    SCOPED_TRACE("SIM-8CH with logging");
+    ASSERT_TRUE(op.choose(usbinterface, "SIM-8CH"));
+    ASSERT_EQ(op.body<QComboBox>(CH_SLIDE)->currentIndex(), kPlainType);
+    ASSERT_TRUE(op.setSwitch(LOG_STATE, true));
+    ASSERT_TRUE(op.type(LOGPATH, QString::fromStdString(op.logDirectory().string())));
+    ASSERT_TRUE(op.press("STOP")) << "START did not start";
+
+    const QRegularExpression percent = numberWithUnit(" %");
+    ASSERT_TRUE(op.waitForDisplays(std::vector(kPlainChannels, percent)))
+        << "channel displays: " << op.displayTexts(kPlainChannels).join(" | ").toStdString();
+    for (const QString &text : op.displayTexts(kPlainChannels)) {
+        EXPECT_GE(text.size(), 9) << "\"%7.2f %\": " << text.toStdString();
+    }
+    const QStringList first = op.displayTexts(kPlainChannels);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kPlainChannels) != first; }, kWaitMs))
+        << "the channel displays do not change: " << first.join(" | ").toStdString();
+
+    const std::string file = op.waitForNewLogFile({});
+    ASSERT_FALSE(file.empty()) << "no log file in " << op.logDirectory();
+    EXPECT_TRUE(std::regex_match(file, kStampedName)) << file;
+    EXPECT_TRUE(op.waitForFirstCycle(file, kPlainType)) << "no whole cycle reached " << file;
+
+    ASSERT_TRUE(op.press("START")) << "STOP did not stop";
+    ASSERT_TRUE(QTest::qWaitFor([] { return !measurementOpen() && log_file_open == 0; }, kWaitMs));
+    EXPECT_EQ(logFilePath(), (op.logDirectory() / file).string());
+    EXPECT_EQ(logFilesIn(op.logDirectory()).size(), 1u);
+    const uint64_t cycles = checkLogFile(op.logDirectory() / file, kPlainType, kPlainChannels,
+                                         {"Ch1", "Ch2", "Ch3", "Ch4", "Ch5", "Ch6", "Ch7", "Ch8"});
+    EXPECT_GE(cycles, 1u);
+    EXPECT_EQ(cycles, loggedCycles());
+    run.lastLogFile = file;
+}
+
+const std::vector<std::string> kSteeringColumns = {
+    "Torque low", "Torque high", "Angle low",  "Angle high",
+    "Speed low",  "Speed high",  "X-Accel",    "Y-Accel",
+    "Z-Accel",    "Ang-Accel",   "Torque low", "Torque high",
+    "Angle low",  "Angle high",  "Speed low",  "Speed high",
+    "X-Accel",    "Y-Accel",     "Z-Accel",    "Ang-Accel",
+    "Torque low", "Torque high", "Angle low",  "Angle high",
+    "Speed low",  "Speed high",  "X-Accel",    "Y-Accel",
+    "Z-Accel",    "Ang-Accel",   "-",          "-"};
+
+std::vector<QRegularExpression> steeringPatterns() {
+    return {numberWithUnit(" Nm"),
+            numberWithUnit(" Nm"),
+            numberWithUnit(" " + kDegree),
+            numberWithUnit(" " + kDegree),
+            numberWithUnit(" " + kDegree + "/s"),
+            numberWithUnit(" " + kDegree + "/s"),
+            numberWithUnit(" g"),
+            numberWithUnit(" g"),
+            numberWithUnit(" g"),
+            numberWithUnit(" " + kDegree + "/s^2", 0)};
+}
+
+// A steering measurement with the charts shown: SIM-STEER, the first steering type.
+void measureSteering(Operator &op, RunRecord &run) {
+    SCOPED_TRACE("SIM-STEER with charts");
+    ASSERT_TRUE(op.choose(CH_SLIDE, "Steering Personal Car 100 Nm"));
+    auto *speed = op.body<QComboBox>(SPEED_SLIDE);
+    ASSERT_NE(speed, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return speed->currentText() == "640 kbps" && !speed->isEnabled(); }, kWaitMs))
+        << "the speed ring shows \"" << speed->currentText().toStdString()
+        << "\"; a steering type locks it on 640 kbps";
+    ASSERT_TRUE(op.setSwitch(CHARTSSWITCH, true));
+    auto *chart1 = op.body<StripChart>(CHART);
+    auto *chart2 = op.body<StripChart>(CHART_2);
+    ASSERT_NE(chart1, nullptr);
+    ASSERT_NE(chart2, nullptr);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return chart1->isVisible() && chart2->isVisible(); }, kWaitMs))
+        << "Show Charts did not show both charts";
+    ASSERT_TRUE(op.choose(usbinterface, "SIM-STEER"));
+    const std::set<std::string> known = logFilesIn(op.logDirectory());
+    ASSERT_TRUE(op.press("STOP")) << "START did not start";
+
+    ASSERT_TRUE(op.waitForDisplays(steeringPatterns()))
+        << "steering displays: " << op.displayTexts(kSteeringSlots).join(" | ").toStdString();
+    const int points1 = chart1->pointCount();
+    const int points2 = chart2->pointCount();
+    const double end1 = chartEnd(chart1);
+    const double end2 = chartEnd(chart2);
+    const QStringList first = op.displayTexts(kSteeringSlots);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto grew = [](StripChart *chart, int points, double end) {
+                const bool screenFull = chart->pointCount() == int(CHART_POINTS_PER_SCREEN);
+                return (chart->pointCount() > points || screenFull) && chartEnd(chart) >= end + 5;
+            };
+            return grew(chart1, points1, end1) && grew(chart2, points2, end2);
+        },
+        kWaitMs))
+        << "the charts do not move: points " << points1 << " -> " << chart1->pointCount() << ", "
+        << points2 << " -> " << chart2->pointCount();
+    EXPECT_GT(chart1->pointCount(), 0);
+    EXPECT_GT(chart2->pointCount(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kSteeringSlots) != first; }, kWaitMs))
+        << "the steering displays do not change";
+    EXPECT_TRUE(op.waitForDisplays(steeringPatterns()))
+        << "steering displays: " << op.displayTexts(kSteeringSlots).join(" | ").toStdString();
+
+    ASSERT_TRUE(op.press("START")) << "STOP did not stop";
+    ASSERT_TRUE(QTest::qWaitFor([] { return !measurementOpen() && log_file_open == 0; }, kWaitMs));
+    const std::string file = op.waitForNewLogFile(known);
+    ASSERT_FALSE(file.empty()) << "the steering measurement wrote no log file";
+    EXPECT_TRUE(std::regex_match(file, kAnyLogName)) << file;
+    checkLogFile(op.logDirectory() / file, kSteeringType, 32, kSteeringColumns);
+    run.lastLogFile = file;
+}
+
+// START again, then the window's close button while the measurement runs and logs.
+void closeDuringMeasurement(Operator &op, RunRecord &run) {
+    SCOPED_TRACE("closing the window while measuring");
+    const std::set<std::string> known = logFilesIn(op.logDirectory());
+    ASSERT_TRUE(op.press("STOP")) << "START did not start";
+    ASSERT_TRUE(op.waitForDisplays(steeringPatterns()));
+    const std::string file = op.waitForNewLogFile(known);
+    ASSERT_FALSE(file.empty());
+    ASSERT_TRUE(op.waitForFirstCycle(file, kSteeringType));
+    run.refreshTimer = timerID.load();
+    run.lastLogFile = file;
+    EXPECT_GT(run.refreshTimer, 0) << "the display refresh runs while measuring";
+    EXPECT_TRUE(measurementOpen());
+    // What the checks after the close rely on: they see the program's threads and its file.
+    EXPECT_GE(programThreadsLeft(run.threadsBefore).size(), 2u)
+        << "the acquisition thread and the refresh timer's thread are seen";
+    EXPECT_EQ(openFilesUnder(op.logDirectory()).size(), 1u) << "the log file is seen open";
+    op.window()->close();  // the window's close button
+}
+
+// Acknowledges and records every message box the program raises.
+void watchMessages(QTimer &timer, RunRecord &run) {
+    QObject::connect(&timer, &QTimer::timeout, [&run] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        run.messages.push_back(box->windowTitle().toStdString() + ": " + box->text().toStdString());
+        box->done(QMessageBox::Ok);
+    });
+    timer.start(50);
+}
+
+TEST_F(ProgramWindow, OperatorRecordsPlainAndSteeringThenClosesTheWindowWhileMeasuring) {
+    Operator op(logDirectory);
+    RunRecord run;
+    run.threadsBefore = threadsNow();
+    QTimer messageWatch;
+    watchMessages(messageWatch, run);
+
+    QTimer::singleShot(0, [&] {
+        [&] {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return op.window() && op.window()->isVisible(); }, kWaitMs))
+                << "the window was not shown";
+            run.panel = panelHandle;
+            auto *modules = op.body<QComboBox>(usbinterface);
+            ASSERT_NE(modules, nullptr);
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return modules->findText("SIM-STEER") >= 0; }, kWaitMs))
+                << "the module scan did not list the simulated modules";
+            checkCaptions(op);
+            recordPlain(op, run);
+            if (::testing::Test::HasFatalFailure()) return;
+            measureSteering(op, run);
+            if (::testing::Test::HasFatalFailure()) return;
+            closeDuringMeasurement(op, run);
+            run.scriptFinished = !::testing::Test::HasFatalFailure();
+        }();
+        // A step that failed leaves the window up: close it as the operator would.
+        if (PanelWindow *window = op.window(); window != nullptr && panelHandle != 0) {
+            window->close();
+        }
+    });
+    // Last resort if the window refuses to close; the steps' own waits end far earlier.
+    QTimer::singleShot(kWholeRunBound - 15s, [] { QApplication::exit(1); });
+
+    runMainPanel();  // returns once the panel has closed
+    messageWatch.stop();
+
+    EXPECT_TRUE(run.scriptFinished);
+    EXPECT_TRUE(run.messages.empty())
+        << "the program raised: " << ::testing::PrintToString(run.messages);
+    // The program ended cleanly: nothing open, the panel gone, no timer left.
+    EXPECT_EQ(panelHandle, 0);
+    EXPECT_FALSE(panelState(run.panel).has_value());
+    EXPECT_FALSE(measurementOpen());
+    EXPECT_EQ(threadstopped.load(), 1);
+    EXPECT_EQ(log_file_open.load(), 0);
+    EXPECT_TRUE(openFilesUnder(logDirectory).empty())
+        << "still open: " << ::testing::PrintToString(openFilesUnder(logDirectory));
+    EXPECT_EQ(timerID.load(), 0);
+    double interval = 0.0;
+    EXPECT_EQ(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval),
+              kTimerErrNoSuchTimer)
+        << "the module scan outlived the window";
+    if (run.refreshTimer > 0) {
+        EXPECT_EQ(GetTimerAttribute(run.refreshTimer, kTimerAttrInterval, &interval),
+                  kTimerErrNoSuchTimer)
+            << "the display refresh outlived the window";
+    }
+    std::vector<std::string> left;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            left = programThreadsLeft(run.threadsBefore);
+            return left.empty();
+        },
+        kWaitMs))
+        << "threads left: " << ::testing::PrintToString(left);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return frontend()->windowOf(run.panel) == nullptr; }, kWaitMs));
+
+    // The file of the measurement the window's close ended: header and whole cycles only.
+    if (run.scriptFinished) {
+        SCOPED_TRACE("the log file closed by the window's close");
+        EXPECT_EQ(logFilePath(), (logDirectory / run.lastLogFile).string());
+        const uint64_t cycles =
+            checkLogFile(logDirectory / run.lastLogFile, kSteeringType, 32, kSteeringColumns);
+        EXPECT_GE(cycles, 1u);
+        EXPECT_EQ(cycles, loggedCycles());
+    }
+    EXPECT_EQ(logFilesIn(logDirectory).size(), 3u) << "one file per START";
+    for (const std::string &name : logFilesIn(logDirectory)) {
+        EXPECT_TRUE(std::regex_match(name, kAnyLogName)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace ostrel::ui::qt
