@@ -12,7 +12,7 @@ packages=(
   clang-format
 )
 # A virtual display for looking at the real window without a desktop.
-optional=(xvfb xauth)
+optional=(xvfb xauth x11-utils)
 if [ "${1:-}" = "fuzz" ]; then
   optional+=(clang-14 libclang-rt-14-dev)
 fi
