@@ -198,13 +198,7 @@ void PanelWindow::applyControl(const ControlState &state) {
     widgets.body->setVisible(state.visible);
     widgets.body->setEnabled(!state.dimmed);
     applyValue(widgets.body, state);
-    if (widgets.label != nullptr) {
-        widgets.label->setText(qs(state.label));
-        const int textWidth = widgets.label->fontMetrics().horizontalAdvance(qs(state.label));
-        widgets.label->setGeometry(labelGeometry(state.labelRect, state.body, textWidth + 2));
-        widgets.label->setVisible(state.visible);
-        widgets.label->setEnabled(!state.dimmed);
-    }
+    if (widgets.label != nullptr) applyLabel(*widgets.label, state);
     if (widgets.offText != nullptr) {
         const int top = state.body.top;
         widgets.offText->setGeometry(state.body.left - 20, top, 19, state.body.height);
@@ -213,6 +207,24 @@ void PanelWindow::applyControl(const ControlState &state) {
         widgets.offText->setVisible(state.visible);
         widgets.onText->setVisible(state.visible);
     }
+}
+
+// A value change (ten times a second for a channel display) leaves the label
+// alone: its text is measured again only when it or the control's place changed.
+void PanelWindow::applyLabel(QLabel &label, const ControlState &state) {
+    const QString text = qs(state.label);
+    const QRect body = toQRect(state.body);
+    const QRect design = toQRect(state.labelRect);
+    if (label.text() != text || label.property("bodyRect").toRect() != body ||
+        label.property("labelRect").toRect() != design) {
+        label.setText(text);
+        const int textWidth = label.fontMetrics().horizontalAdvance(text);
+        label.setGeometry(labelGeometry(state.labelRect, state.body, textWidth + 2));
+        label.setProperty("bodyRect", body);
+        label.setProperty("labelRect", design);
+    }
+    label.setVisible(state.visible);
+    label.setEnabled(!state.dimmed);
 }
 
 void PanelWindow::applyValue(QWidget *body, const ControlState &state) {

@@ -42,6 +42,7 @@ class PanelWindow : public QWidget {
     QWidget *createBody(const ControlState &state);
     void connectInput(QWidget *body, const ControlState &state);
     void applyValue(QWidget *body, const ControlState &state);
+    void applyLabel(QLabel &label, const ControlState &state);
     void resyncControl(int control);
 
     int panel_;
