@@ -1064,23 +1064,42 @@ Expected unusableDirectoryRun(Soak &soak, Run &run, int r) {
     return e;
 }
 
+// The process's file size limit lowered to `bytes` for its lifetime; the run fails when the
+// limit cannot be set (then nothing is started).
+class FileSizeLimit {
+  public:
+    FileSizeLimit(Run &run, rlim_t bytes) {
+        if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0) {
+            run.fail("getrlimit failed");
+            return;
+        }
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        set_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+        if (!set_) run.fail("setrlimit failed");
+    }
+    ~FileSizeLimit() {
+        if (set_) ::setrlimit(RLIMIT_FSIZE, &saved_);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool set() const { return set_; }
+
+  private:
+    rlimit saved_{};
+    bool set_ = false;
+};
+
 // Not even the header fits (the file size limit): the START is refused, the file removed.
 Expected headerFailureRun(Soak &soak, Run &run, int r) {
-    rlimit saved{};
-    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
-        run.fail("getrlimit failed");
-        return Expected{exactly({})};
-    }
-    rlimit tiny = saved;
-    tiny.rlim_cur = rlim_t(soak.uniform(0, 20));
     setLogClock(fixedStartTime);
-    if (::setrlimit(RLIMIT_FSIZE, &tiny) != 0) {
-        run.fail("setrlimit failed");
-    } else if (useModule(run, soak.moduleName("M8") + ":pace=fast")) {
-        logging(run, 1, r % 2);
-        start(run);
+    {
+        const FileSizeLimit limit(run, rlim_t(soak.uniform(0, 20)));
+        if (limit.set() && useModule(run, soak.moduleName("M8") + ":pace=fast")) {
+            logging(run, 1, r % 2);
+            start(run);
+        }
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
     setLogClock(nullptr);
     const std::string name =
         soak.directory.string() + "/jex-log-" + stampOf(fixedStartTime()) + ".dat";
@@ -1097,27 +1116,21 @@ Expected headerFailureRun(Soak &soak, Run &run, int r) {
 // The disk fills up (the file size limit) while data flows: one notice naming the file, the
 // reason and the whole cycles kept; the display goes on; the file is cut to whole cycles.
 Expected writeFailureRun(Soak &soak, Run &run, int r) {
-    rlimit saved{};
-    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
-        run.fail("getrlimit failed");
-        return Expected{exactly({})};
-    }
-    rlimit small = saved;
-    small.rlim_cur = rlim_t(soak.uniform(300'000, 2'500'000));
     bool told = false;
     bool displayGoesOn = false;
-    if (::setrlimit(RLIMIT_FSIZE, &small) != 0) {
-        run.fail("setrlimit failed");
-    } else if (useModule(run, soak.moduleName("FULL") + ":pace=fast")) {
-        logging(run, 1, r % 2);
-        if (start(run)) {
-            told = waitFor([] { return !headless()->messages().empty(); });
-            const uint64_t points = chartPoints();
-            displayGoesOn = waitFor([&] { return chartPoints() > points + 2; });
-            stopLikeTheOperator(run);
+    {
+        const FileSizeLimit limit(run, rlim_t(soak.uniform(300'000, 2'500'000)));
+        if (!limit.set()) return Expected{exactly({})};
+        if (useModule(run, soak.moduleName("FULL") + ":pace=fast")) {
+            logging(run, 1, r % 2);
+            if (start(run)) {
+                told = waitFor([] { return !headless()->messages().empty(); });
+                const uint64_t points = chartPoints();
+                displayGoesOn = waitFor([&] { return chartPoints() > points + 2; });
+                stopLikeTheOperator(run);
+            }
         }
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
     run.check(told, "no notice of the failed write");
     run.check(displayGoesOn, "the display stopped with logging");
     Expected e{[](const Messages &seen) {
