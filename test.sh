@@ -8,4 +8,5 @@ scripts/install-deps.sh
 scripts/build.sh "$preset"
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$PWD/build/$preset/xdg-runtime}"
-exec ctest --preset "$preset" -j "$(nproc)"
+# --progress: on a terminal one line follows the run; failures and the summary stay.
+exec ctest --preset "$preset" -j "$(nproc)" --progress

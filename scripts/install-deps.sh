@@ -1,34 +1,84 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Ostrel needs to build, test and run.
 # Idempotent and silent when everything is present; uses sudo when not root.
-# With the argument "fuzz" it also installs clang and its sanitizer runtime
-# (libFuzzer), which only the fuzzing build needs.
+# Says one line per group it installs (what and why); apt's own output is kept in a
+# log and shown only when the installation fails.
+#
+# Arguments add groups only some commands need:
+#   fuzz     clang and its sanitizer runtime (libFuzzer), for the fuzzing build
+#   package  dpkg-dev (dpkg-shlibdeps), for building the Debian package
+#   lintian  lintian, for checking the Debian package
 set -euo pipefail
 
-packages=(
-  g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format
+# One group a line: "why|packages". Every group is installed when missing.
+groups=(
+  "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev"
+  "to draw the icon in its PNG sizes|librsvg2-bin"
+  "for the test suite|libgtest-dev libgmock-dev"
+  "for the test suite's install checks|desktop-file-utils appstream man-db groff-base"
+  "for the benchmarks|libbenchmark-dev"
+  "to format the code|clang-format"
+  # A virtual display for looking at the real window without a desktop.
+  "to show the window without a desktop|xvfb xauth x11-utils"
 )
-# A virtual display for looking at the real window without a desktop.
-optional=(xvfb xauth x11-utils)
-if [ "${1:-}" = "fuzz" ]; then
-  optional+=(clang-14 libclang-rt-14-dev)
-fi
-
-missing=()
-for p in "${packages[@]}" "${optional[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for extra in "$@"; do
+  case $extra in
+  fuzz) groups+=("for fuzzing|clang-14 libclang-rt-14-dev") ;;
+  package) groups+=("to build the Debian package|dpkg-dev") ;;
+  lintian) groups+=("to check the Debian package|lintian") ;;
+  *) echo "install-deps: unknown group '$extra' (fuzz, package, lintian)" >&2; exit 2 ;;
+  esac
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# The groups with something missing, and what is missing in each.
+todo_why=()
+todo_packages=()
+for group in "${groups[@]}"; do
+  why=${group%%|*}
+  missing=()
+  for p in ${group#*|}; do
+    installed "$p" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    todo_why+=("$why")
+    todo_packages+=("${missing[*]}")
+  fi
+done
+[ ${#todo_why[@]} -eq 0 ] && exit 0
+
+sudo=()
 if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
-  sudo="sudo"
+  command -v sudo >/dev/null || {
+    echo "install-deps: need root or sudo to install: ${todo_packages[*]}" >&2
+    exit 1
+  }
+  sudo=(sudo)
 fi
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Through sudo too: no questions, no "delaying package configuration" notes.
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o Dpkg::Use-Pty=0)
+
+log=$(mktemp "${TMPDIR:-/tmp}/ostrel-install-deps.XXXXXX")
+trap 'rm -f "$log"' EXIT
+# quietly WHAT COMMAND...: says what it does, runs the command with its output in the log,
+# and on failure shows all of it.
+quietly() {
+  local what=$1
+  shift
+  echo "install-deps: $what"
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "install-deps: failed $what" >&2
+    exit 1
+  fi
+}
+
+quietly "updating Debian's package lists" "${apt[@]}" update
+for i in "${!todo_why[@]}"; do
+  read -r -a packages <<<"${todo_packages[$i]}"
+  quietly "installing ${packages[*]} (${todo_why[$i]})" \
+    "${apt[@]}" install -y --no-install-recommends "${packages[@]}"
+done

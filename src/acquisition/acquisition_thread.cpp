@@ -10,6 +10,7 @@
 
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_state.h"
+#include "logging/log_description.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
@@ -57,12 +58,17 @@ bool queueRead(Link &link, int position) {
                             &link.transaction[position]) != 0;
 }
 
-// A failed wait or queuing: the run flag goes, the remaining reads drain fast.
+// A failed wait or queuing: the run flag goes, the remaining reads drain fast. The end of a
+// recording played back by a simulated module is no error: the measurement ends like a STOP.
 void noteTransferFailure(Link &link) {
     uint32_t errorCode = 0;
     UsbGetLastError(&errorCode);
     threadrun = 0;
     UsbSetTimeout(link.USBHandle, kDrainTimeoutMs);
+    if (errorCode == kUsbErrorEndOfStream && usbModulesSimulated()) {
+        link.streamEnded = true;
+        return;
+    }
     error_occured = 1;
 }
 
@@ -111,12 +117,18 @@ void runRing(Link &link, int inFlight) {
     }
 }
 
-// The thread no longer touches the module; after a failure it tells the
-// operator and runs the complete stop itself.
-void endRing() {
+// The thread no longer touches the module; after a failure, or at the end of
+// a recording played back, it tells the operator and runs the complete stop
+// itself.
+void endRing(const Link &link) {
     threadstopped = 1;
     if (error_occured.load() == 1) {
+        noteMeasurementEnd(recording::MeasurementEnd::transferError);
         ui::showMessage("USB Error", "Data transfer error from USB module");
+        stopOpen();
+    } else if (link.streamEnded) {
+        noteMeasurementEnd(recording::MeasurementEnd::endOfPlayback);
+        ui::postMessage("Playback", "The recording has been played back to its end.");
         stopOpen();
     }
 }
@@ -129,6 +141,7 @@ int getUsbData(void *) {
     const int panel = panelHandle;
     ui::setDimmed(panel, meas_start_stop, true);
     if (!receiverInSync(link)) {
+        noteMeasurementEnd(recording::MeasurementEnd::notInSync);
         ui::showMessage("USB Error", "Telemetry not in sync");
         threadstopped = 1;
         stopOpenError();
@@ -143,7 +156,7 @@ int getUsbData(void *) {
     }
     UsbWritePort(link.USBHandle, kDataPort, &link.data_port, 2);
     runRing(link, fillRing(link));
-    endRing();
+    endRing(link);
     return error_occured.load() == 1 ? 1 : 0;
 }
 

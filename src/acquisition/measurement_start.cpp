@@ -7,6 +7,7 @@
 #include "acquisition/measurement_state.h"
 #include "acquisition/module_discovery.h"
 #include "display/display_refresh.h"
+#include "logging/log_description.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
@@ -52,18 +53,22 @@ bool allocateBuffers(Link &link) {
 
 // Opens the module; on failure tells the operator and closes the prepared log file.
 bool openModule(int panel, Link &link) {
-    const std::string name = selectedModuleName(panel);
-    if (UsbOpen(&link.USBHandle, name.c_str()) != 0) return true;
+    link.moduleName = selectedModuleName(panel);
+    link.lostAtOpen = usbSimulatedLostFrames(link.moduleName);
+    link.streamEnded = false;
+    if (UsbOpen(&link.USBHandle, link.moduleName.c_str()) != 0) return true;
     link.USBHandle = nullptr;
     uint32_t errorCode = 0;
     UsbGetLastError(&errorCode);
     ui::showMessage("USB Error", "Can't open USB module");
+    noteMeasurementEnd(recording::MeasurementEnd::notStarted);
     closeLogFile();
     ui::setValue(panel, meas_start_stop, 0);
     return false;
 }
 
 void refuseWithoutBuffers(int panel, Link &link) {
+    noteMeasurementEnd(recording::MeasurementEnd::notStarted);
     releaseModule(link);
     closeLogFile();
     restoreAfterFailedStart(panel);
@@ -114,6 +119,7 @@ void startStop() {
         findModules();
         startOpen();
     } else {
+        noteMeasurementEnd(recording::MeasurementEnd::stop);
         stopOpen();
     }
 }

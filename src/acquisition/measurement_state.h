@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "acquisition/measurement_testing.h"
@@ -32,6 +34,9 @@ struct Link {
     std::array<uint8_t *, 256> buffer{};  // entries 0 .. bufcnt-1 point into storage
     std::array<uint8_t, 256> transaction{};
     std::array<uint32_t, 256> bytesread{};
+    std::string moduleName;              // the module opened
+    std::optional<uint64_t> lostAtOpen;  // its lost-frame count then; none for hardware
+    bool streamEnded = false;            // a recording played back has ended (acquisition)
 };
 
 struct Measurement {

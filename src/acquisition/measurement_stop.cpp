@@ -1,9 +1,11 @@
 // The stops of a measurement and what they share with a failed start.
+#include <algorithm>
 #include <thread>
 
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_state.h"
 #include "acquisition/module_discovery.h"
+#include "logging/log_description.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/stream_buffers.h"
@@ -43,10 +45,14 @@ void pauseFor(std::chrono::milliseconds duration) {
     }
 }
 
+// The frames a simulated module lost while this measurement had it open go into the
+// recording's description.
 void releaseModule(Link &link) {
     if (link.USBHandle == nullptr) return;
     UsbClose(link.USBHandle);
     link.USBHandle = nullptr;
+    const std::optional<uint64_t> lost = usbSimulatedLostFrames(link.moduleName);
+    if (link.lostAtOpen && lost) noteLostFrames(*lost - std::min(*lost, *link.lostAtOpen));
 }
 
 // The identifier is taken with an exchange: a stale one could name a new timer,

@@ -1,22 +1,55 @@
-// Ostrel's entry: start Qt, run the main panel, end with status 0.
+// Ostrel's entry: answer --help and --version on the terminal, or start Qt, run the main
+// panel and end with status 0.
 //
 // main owns the QApplication and the front end. The front end is shut down on
 // this (the GUI) thread before the QApplication goes: messages still waiting
 // are acknowledged and the windows dropped, so a worker that still holds the
 // front end never reaches a Qt object.
 #include <QApplication>
+#include <iostream>
 #include <memory>
+#include <string_view>
+#include <vector>
 
+#include "app/command_line.h"
+#include "app/replay.h"
 #include "app/startup.h"
 #include "ui/frontend.h"
 #include "ui/qt/qt_frontend.h"
 
+namespace {
+
+// The replay asked for: its module plugged, or the problem to show (also on stderr).
+ostrel::StartupRequest startupRequest(const ostrel::CommandLine &line) {
+    ostrel::StartupRequest request;
+    if (!line.replayPath) return request;
+    ostrel::ReplayResult replay = ostrel::addReplayModule(*line.replayPath);
+    request.replay = replay.setup;
+    if (!replay.setup) {
+        std::cerr << "ostrel: " << replay.problem << '\n';
+        request.problem = replay.problem;
+    }
+    return request;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const ostrel::CommandLine line = ostrel::parseCommandLine(args);
+    if (!line.error.empty()) {
+        std::cerr << "ostrel: " << line.error << "\nTry 'ostrel --help'.\n";
+        return 2;
+    }
+    if (line.help || line.version) {
+        std::cout << (line.help ? ostrel::usageText() : ostrel::versionText());
+        return 0;
+    }
     std::unique_ptr<QApplication> app = ostrel::ui::qt::startApplication(argc, argv);
     if (!app) return 0;  // no display: nothing to show, nothing to report
     auto frontend = std::make_shared<ostrel::ui::qt::QtFrontend>();
     ostrel::ui::installFrontend(frontend);
-    ostrel::runMainPanel();
+    ostrel::runMainPanel(startupRequest(line));
     frontend->shutdown();
     ostrel::ui::installFrontend(nullptr);
     return 0;

@@ -7,6 +7,7 @@
 #include "acquisition/module_discovery.h"
 #include "display/channel_layout.h"
 #include "display/charts.h"
+#include "logging/log_description.h"
 #include "logging/log_directory.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
@@ -28,16 +29,18 @@ void attachCallbacks(int panel) {
     ui::installControlCallback(panel, usbinterface, usb_interface, nullptr);
 }
 
-void runMainPanel() {
+void runMainPanel(const StartupRequest &request) {
     const int panel = ui::loadPanel(mainPanelDescription());
     panelHandle = panel;
     if (panel > 0) {
         attachCallbacks(panel);
         startPanel();
+        if (request.replay) applyReplaySetup(panel, *request.replay);
         ui::setPanelTop(panel, ui::AUTO_CENTER);
         ui::setPanelLeft(panel, ui::AUTO_CENTER);
         if (ui::displayPanel(panel) == ui::UI_OK) {
             reportModuleLibraryProblem();
+            if (request.problem) ui::showMessage("Replay Error", *request.problem);
             ui::runEventLoop();
         }
     }
@@ -45,6 +48,7 @@ void runMainPanel() {
 }
 
 void discardMainPanel() {
+    noteMeasurementEnd(recording::MeasurementEnd::windowClosed);
     endMeasurement();  // nothing left open, no thread of ours left running
     const int panel = panelHandle.exchange(0);
     ui::discardPanel(panel);
@@ -91,6 +95,7 @@ int panelCB(int /*panel*/, int event, void * /*callbackData*/, int /*eventData1*
     if (event != ui::EVENT_CLOSE) return 0;
     // Running, draining or ended on its own: the measurement is closed
     // completely and its thread joined before the event loop ends.
+    noteMeasurementEnd(recording::MeasurementEnd::windowClosed);
     endMeasurement();
     ui::quitEventLoop(0);
     return 0;

@@ -2,11 +2,23 @@
 // default telemetry type, run the event loop until the panel closes.
 #pragma once
 
+#include <optional>
+#include <string>
+
+#include "app/replay.h"
+
 namespace ostrel {
+
+// What the command line asks of the start: a recording to play back, or a problem to tell
+// once the window shows.
+struct StartupRequest {
+    std::optional<ReplaySetup> replay;
+    std::optional<std::string> problem;
+};
 
 // Loads the main panel, prepares it, shows it centred and runs the event loop
 // until the panel's close event; then discards the panel. Main thread.
-void runMainPanel();
+void runMainPanel(const StartupRequest &request = {});
 
 // Discards the main panel, then every timer still scheduled. Main thread.
 void discardMainPanel();

@@ -20,50 +20,10 @@ constexpr NumberField standard_field{7, 2};
 constexpr NumberField wide_field{8, 2};
 constexpr NumberField whole_field{7, 0};
 
-// Scale factors that differ between layouts. The angle-low factor is a double
-// (1.2 for the commercial layouts): its product with the float percent is
-// taken in double and only then stored as float.
-struct LayoutFactors {
-    float torqueHigh;
-    double angleLow;
-    float angleHigh;
-};
-
-constexpr std::array<LayoutFactors, steering_layout_count> layout_factors{{
-    {1.0f, 1.0, 10.0f},  // Personal Car 100 Nm
-    {2.0f, 1.0, 10.0f},  // Personal Car 200 Nm
-    {1.0f, 1.2, 12.0f},  // Commercial 100 Nm
-    {2.0f, 1.2, 12.0f},  // Commercial 200 Nm
-    {1.0f, 1.0, 10.0f},  // Module 100 Nm
-    {2.0f, 1.0, 10.0f},  // Module 200 Nm
-}};
+static_assert(steering_layout_count == telemetry_type_count - first_steering_type);
 
 constexpr bool isSteeringLayout(int layout) {
     return layout >= 0 && layout < steering_layout_count;
-}
-
-// The value of `slot` from its word's percent `p`, in float arithmetic except
-// the angle-low product.
-float slotValue(int layout, int slot, float p) {
-    const LayoutFactors &f = layout_factors[layout];
-    switch (slot) {
-        case 0:  // Torque low
-            return p / 10.0f;
-        case 1:  // Torque high
-            return p * f.torqueHigh;
-        case 2:  // Angle low
-            return static_cast<float>(p * f.angleLow);
-        case 3:  // Angle high
-            return p * f.angleHigh;
-        case 4:  // Speed low
-            return p * 5.0f;
-        case 5:  // Speed high
-            return p * 10.0f;
-        case 9:  // Ang. Accel.
-            return p * 100.0f;
-        default:  // X, Y, Z Accel.
-            return p / 20.0f;
-    }
 }
 
 // Layout 0 shows the angle low one place wider and the angle high one
@@ -97,7 +57,7 @@ SteeringReadout steeringTexts(int layout, const FrameWords &frame) {
     if (!isSteeringLayout(layout)) return readout;
     for (int slot = 0; slot < steering_slot_count; ++slot) {
         const SteeringSlot &quantity = steering_slots[slot];
-        const float value = slotValue(layout, slot, percentOf(frame[quantity.frame_word]));
+        const float value = steeringValue(layout, slot, frame[quantity.frame_word]);
         readout.values[slot] = value;
         readout.texts[slot] = numberText(value, slotField(layout, slot), quantity.unit);
     }

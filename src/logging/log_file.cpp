@@ -12,6 +12,7 @@
 #include <memory>
 #include <string_view>
 
+#include "logging/log_description.h"
 #include "logging/log_header.h"
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
@@ -51,6 +52,7 @@ OpenLog &openLog() {
 }
 
 std::atomic<uint64_t> cyclesWritten{0};
+std::atomic<uint64_t> cycleLimit{0};  // 0: none
 
 std::time_t systemTime() {
     return std::time(nullptr);
@@ -237,8 +239,23 @@ int panelInt(int control) {
 void stopLogging(OpenLog &log, int error) {
     log.stopped = true;
     log_to_file = 0;
+    noteMeasurementEnd(recording::MeasurementEnd::writeError);
     const int truncateError = ::ftruncate(log.fd, log.committed) == 0 ? 0 : errno;
     reportWriteFailure(log, error, truncateError);
+}
+
+// What the description of a new log file says about it.
+log_description::StartFacts startFacts(int type, int speedIndex, double timeBase,
+                                       std::time_t startTime) {
+    log_description::StartFacts facts;
+    facts.logFilePath = openLog().name;
+    ui::getValue(panelHandle, usbinterface, &facts.module);
+    facts.type = type;
+    facts.speedKbps = isValidSpeed(speedIndex) ? telemetry_speeds[speedIndex].item_value : 0;
+    facts.timeBaseMicros = timeBase;
+    facts.separator = separatorOf(file_separator);
+    facts.startTime = startTime;
+    return facts;
 }
 
 }  // namespace
@@ -247,9 +264,11 @@ int log_data_info() {
     closeLogFile();
     openLog().name.clear();
     cyclesWritten = 0;
+    log_description::reset();
     const int type = channel_index;
     channel_blocks = framesPerLoggedCycle(type);
-    const std::string stamp = startStamp(logClock.load()());
+    const std::time_t startTime = logClock.load()();
+    const std::string stamp = startStamp(startTime);
     std::string directory;
     ui::getValue(panelHandle, LOGPATH, &directory);
     log_to_file = panelInt(LOG_STATE) == 1 ? 1 : 0;
@@ -263,12 +282,15 @@ int log_data_info() {
         return 1;
     }
     const std::string header = logHeader(type, timeBase, separatorOf(file_separator));
-    return openLogFile(directory, stamp, header) ? 0 : 1;
+    if (!openLogFile(directory, stamp, header)) return 1;
+    log_description::begin(startFacts(type, speedIndex, timeBase, startTime));
+    return 0;
 }
 
 void writeDataToFileRaw() {
     OpenLog &log = openLog();
     if (log.fd < 0 || log.stopped || !log.cycle) return;
+    if (const uint64_t limit = cycleLimit.load(); limit != 0 && cyclesWritten >= limit) return;
     const char separator = separatorOf(file_separator);
     const int type = channel_index;
     if (separator == '\0' || !isValidType(type)) return;
@@ -287,11 +309,13 @@ void writeDataToFileRaw() {
 
 void closeLogFile() {
     OpenLog &log = openLog();
-    if (log_file_open.exchange(0) == 1 && log.fd >= 0 && ::close(log.fd) != 0 && !log.stopped) {
+    const bool wasOpen = log_file_open.exchange(0) == 1;
+    if (wasOpen && log.fd >= 0 && ::close(log.fd) != 0 && !log.stopped) {
         reportCloseFailure(log.name, errno);
     }
     log.fd = -1;
     log.cycle.reset();
+    if (wasOpen) log_description::complete(cyclesWritten, logClock.load()());
 }
 
 std::string logFilePath() {
@@ -300,6 +324,10 @@ std::string logFilePath() {
 
 uint64_t loggedCycles() {
     return cyclesWritten;
+}
+
+void limitLoggedCycles(uint64_t cycles) {
+    cycleLimit = cycles;
 }
 
 void setLogClock(LogClock clock) {

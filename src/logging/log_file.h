@@ -49,6 +49,11 @@ std::string logFilePath();
 // Whole cycles written to that file.
 uint64_t loggedCycles();
 
+// At most this many cycles are written to each log file from now on (0: no limit): a
+// recording of N cycles stays N cycles although the stop's drain completes one more.
+// Main thread, while no measurement runs.
+void limitLoggedCycles(uint64_t cycles);
+
 // Source of the start time; nullptr restores the system clock. For tests.
 using LogClock = std::time_t (*)();
 void setLogClock(LogClock clock);

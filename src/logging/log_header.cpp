@@ -55,6 +55,12 @@ std::string timeBaseText(double micros) {
     return std::string(text.data(), result.ptr);
 }
 
+std::vector<std::string> logColumnNames(int type) {
+    std::vector<std::string> names;
+    for (int c = 0; c < columnCount(type); ++c) names.push_back(columnName(type, c));
+    return names;
+}
+
 std::string logHeader(int type, double timeBaseMicros, char separator) {
     const int columns = columnCount(type);
     std::string header = "Time-Base: " + timeBaseText(timeBaseMicros) + "us";

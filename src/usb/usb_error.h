@@ -24,6 +24,7 @@ enum UsbErrorCode : uint32_t {
     kUsbErrorPending = 14,            // checked without blocking: the read has not completed
     kUsbErrorNoLibrary = 15,          // the module library could not be loaded
     kUsbErrorOutOfMemory = 16,
+    kUsbErrorEndOfStream = 17,  // a recording played back has no more frames
 };
 
 // The last error code of the calling thread. Every operation of the simulator and of the

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "usb/module_library_selection.h"
+#include "usb/sim/simulated_bus.h"
 
 namespace ostrel {
 
@@ -69,6 +70,15 @@ int UsbGetLastError(uint32_t *code) {
 
 std::optional<std::string> usbLibraryLoadProblem() {
     return active().problem;
+}
+
+bool usbModulesSimulated() {
+    return dynamic_cast<const sim::SimulatedBus *>(active().library.get()) != nullptr;
+}
+
+std::optional<uint64_t> usbSimulatedLostFrames(const std::string &name) {
+    if (!usbModulesSimulated()) return std::nullopt;
+    return sim::bus().lostFrames(name);
 }
 
 }  // namespace ostrel

@@ -31,4 +31,12 @@ int UsbGetLastError(uint32_t *code);
 // same text is printed once on stderr when the source is selected.
 std::optional<std::string> usbLibraryLoadProblem();
 
+// True when the active source is the simulated modules (its error codes are those of
+// usb/usb_error.h), false for a loaded module library.
+bool usbModulesSimulated();
+
+// Frames the simulated module `name` has lost to receive buffer overruns since it was plugged;
+// nothing when the active source is a loaded module library (real hardware does not say).
+std::optional<uint64_t> usbSimulatedLostFrames(const std::string &name);
+
 }  // namespace ostrel

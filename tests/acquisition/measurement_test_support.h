@@ -104,9 +104,12 @@ class Measuring : public ::testing::Test {
         return done();
     }
 
-    std::vector<fs::path> logFiles() const {
+    // The files in the log directory with `extension`: the log files, or their descriptions.
+    std::vector<fs::path> logFiles(std::string_view extension = ".dat") const {
         std::vector<fs::path> files;
-        for (const auto &entry : fs::directory_iterator(directory)) files.push_back(entry.path());
+        for (const auto &entry : fs::directory_iterator(directory)) {
+            if (entry.path().extension() == extension) files.push_back(entry.path());
+        }
         std::sort(files.begin(), files.end());
         return files;
     }

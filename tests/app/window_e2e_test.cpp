@@ -160,6 +160,7 @@ std::set<std::string> logFilesIn(const fs::path &directory) {
     std::set<std::string> names;
     std::error_code error;
     for (const auto &entry : fs::directory_iterator(directory, error)) {
+        if (entry.path().extension() != ".dat") continue;  // a description beside a log file
         names.insert(entry.path().filename().string());
     }
     return names;

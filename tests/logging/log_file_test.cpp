@@ -16,9 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "logging/log_description.h"
 #include "logging/log_header.h"
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
+#include "recording/recording_description.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
@@ -307,7 +309,7 @@ TEST_F(LogFile, StartsInTheSameSecondGetFilesOfTheirOwn) {
         EXPECT_EQ(readFile(nameIn(temp, suffix)), first);
     }
     EXPECT_EQ(readFile(nameIn(temp)), first) << "the first file is neither overwritten nor grown";
-    EXPECT_EQ(filesInTemp().size(), 3u);
+    EXPECT_EQ(filesInTemp().size(), 6u) << "three log files, each with its description";
     EXPECT_TRUE(messages().empty());
 }
 
@@ -422,6 +424,104 @@ TEST_F(LogFile, CloseTwiceIsSafeAndAStartClosesALeftOpenFile) {
     EXPECT_EQ(readFile(nameIn(temp, "-2")), "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n");
     EXPECT_EQ(readFile(nameIn(temp)), readFile(nameIn(temp, "-2")));
     EXPECT_TRUE(messages().empty());
+}
+
+// The description beside the log file: written at START with the stop fields empty, completed
+// when the file closes with the cycles, the end and the lost frames.
+TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
+    using recording::MeasurementEnd;
+    configure(1, 1, 2, temp, true);
+    ui::replaceRingItems(panelHandle, usbinterface, {{"SIM-8CH", std::string("SIM-8CH")}});
+    dataout.fill(0x8000);
+    ASSERT_EQ(log_data_info(), 0);
+    const std::string jsonPath = temp + "/jex-log-" + kStamp + ".json";
+    auto parsed = recording::readDescription(jsonPath);
+    ASSERT_TRUE(parsed.description) << parsed.error;
+    recording::RecordingDescription d = *parsed.description;
+    EXPECT_EQ(d.logFile, "jex-log-"s + kStamp + ".dat");
+    EXPECT_EQ(d.module, "SIM-8CH");
+    EXPECT_EQ(d.typeIndex, 1);
+    EXPECT_EQ(d.typeText, " 8 Channel");
+    EXPECT_EQ(d.speedKbps, 160);
+    EXPECT_DOUBLE_EQ(d.timeBaseMicros, 637.5);
+    EXPECT_EQ(d.channelCount, 8);
+    EXPECT_EQ(d.separator, '\t');
+    EXPECT_EQ(d.columns, logColumnNames(1));
+    EXPECT_EQ(d.startTime, "2013-03-15T09:05:07+00:00");
+    EXPECT_EQ(d.stopTime, "");
+    EXPECT_EQ(d.ended, MeasurementEnd::running);
+    EXPECT_EQ(d.lostFrames, std::nullopt);
+
+    writeDataToFileRaw();
+    writeDataToFileRaw();
+    noteLostFrames(7);
+    noteMeasurementEnd(MeasurementEnd::stop);
+    noteMeasurementEnd(MeasurementEnd::windowClosed);  // the first note counts
+    closeLogFile();
+    parsed = recording::readDescription(jsonPath);
+    ASSERT_TRUE(parsed.description) << parsed.error;
+    d = *parsed.description;
+    EXPECT_EQ(d.cycles, 2u);
+    EXPECT_EQ(d.ended, MeasurementEnd::stop);
+    EXPECT_EQ(d.stopTime, "2013-03-15T09:05:07+00:00");
+    EXPECT_EQ(d.lostFrames, std::optional<uint64_t>(7));
+    EXPECT_EQ(filesInTemp(), (std::vector<std::string>{"jex-log-"s + kStamp + ".dat",
+                                                       "jex-log-"s + kStamp + ".json"}));
+
+    // The next start forgets the notes; a close without a note is a STOP.
+    ASSERT_EQ(log_data_info(), 0);
+    closeLogFile();
+    parsed = recording::readDescription(temp + "/jex-log-" + kStamp + "-2.json");
+    ASSERT_TRUE(parsed.description) << parsed.error;
+    EXPECT_EQ(parsed.description->ended, MeasurementEnd::stop);
+    EXPECT_EQ(parsed.description->lostFrames, std::nullopt);
+    EXPECT_EQ(parsed.description->cycles, 0u);
+    EXPECT_TRUE(messages().empty());
+}
+
+// A failed write ends the recording: a later STOP does not change what the description says.
+TEST_F(LogFile, AWriteErrorIsHowTheRecordingEnded) {
+    dataout.fill(1);
+    ASSERT_EQ(log_data_info(), 0);
+    ui::headlessFrontend()->holdMessages();
+    {
+        const FileSizeLimit limit(fs::file_size(logFilePath()) + 10);
+        std::thread acquisition([] { writeDataToFileRaw(); });
+        acquisition.join();
+    }
+    noteMeasurementEnd(recording::MeasurementEnd::stop);
+    closeLogFile();
+    const auto parsed = recording::readDescription(recording::descriptionPathFor(logFilePath()));
+    ASSERT_TRUE(parsed.description) << parsed.error;
+    EXPECT_EQ(parsed.description->ended, recording::MeasurementEnd::writeError);
+    EXPECT_EQ(parsed.description->cycles, 0u);
+}
+
+// A description that cannot be written is told once per write; the log file is not affected.
+TEST_F(LogFile, ADescriptionThatCannotBeWrittenLeavesTheLogFileAlone) {
+    fs::create_directory(temp + "/jex-log-" + kStamp + ".json");  // in the description's way
+    dataout.fill(3);
+    ASSERT_EQ(log_data_info(), 0);
+    EXPECT_EQ(log_file_open, 1);
+    writeDataToFileRaw();
+    closeLogFile();
+    EXPECT_EQ(loggedCycles(), 1u);
+    ASSERT_EQ(messages().size(), 2u);  // at START and at the close
+    EXPECT_EQ(messages()[0].title, "Log Error");
+    EXPECT_NE(messages()[0].text.find(".json"), std::string::npos) << messages()[0].text;
+    EXPECT_EQ(fs::file_size(logFilePath()),
+              std::string("Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n").size() +
+                  8192 * std::string("3,3,3,3\r\n").size());
+}
+
+// A cycle limit keeps a recording at its length whatever the drain completes after it.
+TEST_F(LogFile, TheCycleLimitStopsTheWriter) {
+    limitLoggedCycles(2);
+    ASSERT_EQ(log_data_info(), 0);
+    for (int k = 0; k < 4; ++k) writeDataToFileRaw();
+    limitLoggedCycles(0);
+    EXPECT_EQ(loggedCycles(), 2u);
+    closeLogFile();
 }
 
 }  // namespace

@@ -630,7 +630,7 @@ std::vector<fs::path> logFiles(const Soak &soak) {
     std::error_code error;
     for (fs::directory_iterator it(soak.directory, error), end; !error && it != end;
          it.increment(error)) {
-        files.push_back(it->path());
+        if (it->path().extension() == ".dat") files.push_back(it->path());  // not descriptions
     }
     std::sort(files.begin(), files.end(), [](const fs::path &a, const fs::path &b) {
         const std::string x = a.filename().string(), y = b.filename().string();

@@ -134,6 +134,32 @@ TEST(SteeringSlots, FrameWordsUtf8UnitsAndChart2Labels) {
     EXPECT_EQ(steering_slots[9].label, "Ang. Accel.");
 }
 
+// Full scale per layout and slot (the chart table gives the half-ranges), the float
+// arithmetic of every slot, and the neutral 0 outside the tables.
+TEST(SteeringValue, FullScaleOfEveryLayoutAndSlotAndZeroOutside) {
+    for (int layout = 0; layout < telemetry_type_count - first_steering_type; ++layout) {
+        const int type = layout + first_steering_type;
+        for (int slot = 0; slot < steering_slot_count; ++slot) {
+            const float full = float(fullScale(slot, type));
+            EXPECT_EQ(steeringValue(layout, slot, 0xFFF0), full) << layout << "," << slot;
+            EXPECT_EQ(steeringValue(layout, slot, 0x000F), -full) << layout << "," << slot;
+        }
+    }
+    const float p = percentOf(0x8000);
+    EXPECT_EQ(steeringValue(0, 0, 0x8000), p / 10.0f);
+    EXPECT_EQ(steeringValue(1, 1, 0x8000), p * 2.0f);
+    EXPECT_EQ(steeringValue(2, 3, 0x8000), p * 12.0f);
+    EXPECT_EQ(steeringValue(5, 6, 0x8000), p / 20.0f);
+    // The angle low of the commercial layouts: the product in double, stored once as float.
+    const uint16_t word = 1234 << 4;
+    EXPECT_EQ(steeringValue(3, 2, word), static_cast<float>(percentOf(word) * 1.2));
+    EXPECT_EQ(steeringValue(2, 2, 0x0000), -120.0f);  // the float product is -120.00001
+    for (const auto &[layout, slot] :
+         {std::pair{-1, 0}, {6, 0}, {INT_MIN, 1}, {0, -1}, {0, 10}, {4, INT_MAX}}) {
+        EXPECT_EQ(steeringValue(layout, slot, 0xFFFF), 0.0f) << layout << "," << slot;
+    }
+}
+
 // Leaves the idle block and `data` as the program starts with them.
 TEST(IdleBlock, ShowsMidScaleBeforeStartUpAndAfterFillIdleBlock) {
     EXPECT_EQ(data.load(), dummydata.data());

@@ -71,6 +71,29 @@ bool ModuleSession::stalled() const {
     return config_.faults.stallAfter && blocksStreamed_ >= *config_.faults.stallAfter;
 }
 
+// The frames a stream carries: all of a recording played back once, else no end.
+uint64_t ModuleSession::streamEnd() const {
+    const bool once = config_.playback && !config_.playback->loop;
+    return once ? signal_->frames() : UINT64_MAX;
+}
+
+// The link has carried the whole recording: no read that wants more will ever complete.
+bool ModuleSession::exhausted() const {
+    return streaming_ && linkFrames_ >= streamEnd();
+}
+
+// After the end of a recording the reads still pending fail with kUsbErrorEndOfStream at once
+// (the frames of a read left incomplete by the end are not handed over).
+void ModuleSession::failAfterEnd() {
+    for (const Transfer &transfer : pending_) {
+        finished_[transfer.id] = Outcome{kUsbErrorEndOfStream, 0};
+    }
+    pending_.clear();
+    wantedFrames_ = 0;
+    held_.clear();
+    heldFrames_ = 0;
+}
+
 // The most frames the receiver can hold: what the queued reads take plus a full fifo.
 uint64_t ModuleSession::heldLimit() const {
     return wantedFrames_ + fifoFrames_;
@@ -84,7 +107,7 @@ void ModuleSession::carryLink(Nanos until) {
         carryOnDemand();
         return;
     }
-    const uint64_t carried = framesCarriedBy(until);
+    const uint64_t carried = std::min(framesCarriedBy(until), streamEnd());
     if (carried <= linkFrames_) return;
     const uint64_t room = stalled() ? 0 : heldLimit() - std::min(heldFrames_, heldLimit());
     hold(linkFrames_, std::min(carried - linkFrames_, room));
@@ -94,7 +117,7 @@ void ModuleSession::carryLink(Nanos until) {
 // The fast pace: the link carries at once what the queued reads still want.
 void ModuleSession::carryOnDemand() {
     if (stalled() || heldFrames_ >= wantedFrames_) return;
-    const uint64_t wanted = wantedFrames_ - heldFrames_;
+    const uint64_t wanted = std::min(wantedFrames_ - heldFrames_, streamEnd() - linkFrames_);
     hold(linkFrames_, wanted);
     linkFrames_ += wanted;
 }
@@ -155,7 +178,7 @@ void ModuleSession::countGapBefore(uint64_t first) {
 // When the link will have carried the rest of the oldest queued read; nothing while it never
 // will. Valid after carryLink().
 std::optional<Nanos> ModuleSession::headDueTime() const {
-    if (!streaming_ || pending_.empty() || stalled()) return std::nullopt;
+    if (!streaming_ || pending_.empty() || stalled() || exhausted()) return std::nullopt;
     const uint64_t wanted = pending_.front().frames;
     if (config_.pace.fast || heldFrames_ >= wanted) return Nanos::min();
     return streamStart_ + linkTime(linkFrames_ + wanted - heldFrames_);
@@ -198,7 +221,7 @@ bool ModuleSession::completeThrough(uint8_t transaction, Nanos until) {
 void ModuleSession::startStream(Nanos now) {
     streaming_ = true;
     streamStart_ = now;
-    signalBase_ = signalFrame_;
+    signalBase_ = config_.playback ? 0 : signalFrame_;  // a recording plays from its start
     linkFrames_ = 0;
     nextHandedOver_ = 0;
 }
@@ -355,6 +378,10 @@ uint32_t ModuleSession::waitLocked(Lock &lock, uint8_t transaction, int flag,
         const Nanos now = clock_->now();
         const Nanos goneAt = module_->goneAt();
         if (completeThrough(transaction, std::min(now, goneAt))) changed_.notify_all();
+        if (isPending(transaction) && exhausted()) {
+            failAfterEnd();
+            changed_.notify_all();
+        }
         if (const std::optional<Outcome> outcome = finished_[transaction]) {
             release(transaction);
             if (bytesCount != nullptr) *bytesCount = outcome->bytes;

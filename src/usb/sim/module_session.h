@@ -82,6 +82,9 @@ class ModuleSession {
     Nanos linkTime(uint64_t frames) const;
     uint64_t framesCarriedBy(Nanos now) const;
     bool stalled() const;
+    uint64_t streamEnd() const;
+    bool exhausted() const;
+    void failAfterEnd();
     uint64_t heldLimit() const;
     void carryLink(Nanos until);
     void carryOnDemand();

@@ -89,9 +89,27 @@ uint16_t encodeSample(double value, double fullScale) {
     return sampleWord(std::lround(kHalfScale + value / fullScale * kHalfScale));
 }
 
+namespace {
+
+const PlaybackRecording *recordingOf(const ModuleConfig &config) {
+    return config.playback ? config.playback->recording.get() : nullptr;
+}
+
+uint64_t periodFrames(const ModuleConfig &config) {
+    const PlaybackRecording *recording = recordingOf(config);
+    if (recording == nullptr) return SignalTable::kFrames;
+    return recording->words.size() / static_cast<size_t>(recording->wordsPerFrame);
+}
+
+}  // namespace
+
 SignalTable::SignalTable(const ModuleConfig &config)
-    : wordsPerFrame_(config.wordsPerFrame), bytes_(kFrames * frameBytes()) {
-    if (config.signal == SignalKind::Steering) {
+    : wordsPerFrame_(config.wordsPerFrame),
+      frames_(periodFrames(config)),
+      bytes_(frames_ * frameBytes()) {
+    if (const PlaybackRecording *recording = recordingOf(config)) {
+        fillRecording(*recording);
+    } else if (config.signal == SignalKind::Steering) {
         fillSteering(config);
     } else {
         fillPlain(config);
@@ -105,7 +123,7 @@ void SignalTable::put(uint64_t frame, int word, uint16_t value) {
 }
 
 uint16_t SignalTable::word(uint64_t frame, int word) const {
-    const uint8_t *at = &bytes_[(frame % kFrames) * frameBytes() + static_cast<size_t>(word) * 2];
+    const uint8_t *at = &bytes_[(frame % frames_) * frameBytes() + static_cast<size_t>(word) * 2];
     return static_cast<uint16_t>(at[0] | (at[1] << 8));
 }
 
@@ -145,8 +163,17 @@ void SignalTable::fillSteering(const ModuleConfig &config) {
     }
 }
 
+// The recorded words as they came off the link.
+void SignalTable::fillRecording(const PlaybackRecording &recording) {
+    const size_t words = frames_ * static_cast<size_t>(wordsPerFrame_);
+    for (size_t k = 0; k < words; ++k) {
+        bytes_[2 * k] = static_cast<uint8_t>(recording.words[k] & 0xFF);
+        bytes_[2 * k + 1] = static_cast<uint8_t>(recording.words[k] >> 8);
+    }
+}
+
 void SignalTable::copy(uint64_t frame, uint8_t *destination, size_t bytes) const {
-    size_t offset = (frame % kFrames) * frameBytes();
+    size_t offset = (frame % frames_) * frameBytes();
     while (bytes > 0) {
         const size_t chunk = std::min(bytes, bytes_.size() - offset);
         std::memcpy(destination, bytes_.data() + offset, chunk);

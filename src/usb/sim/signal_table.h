@@ -9,16 +9,20 @@
 namespace ostrel::sim {
 
 // One period of a module's signal, precomputed as the bytes of whole frames: every word a 12-bit
-// sample in bits 15..4, stored little-endian. Streaming is then a copy out of this table.
+// sample in bits 15..4, stored little-endian. Streaming is then a copy out of this table. A
+// playback module's table is its recording: the period is the recording's length.
 // Immutable after construction, so sessions on any thread may share it.
 class SignalTable {
   public:
-    // Frames in one period; every waveform period divides it, so the table wraps seamlessly.
+    // Frames in one period of a generated signal; every waveform period divides it, so the
+    // table wraps seamlessly.
     static constexpr uint64_t kFrames = 15120;
 
     explicit SignalTable(const ModuleConfig &config);
 
     uint32_t frameBytes() const { return static_cast<uint32_t>(wordsPerFrame_) * 2; }
+    // Frames in one period: kFrames, or the frames of the recording played back.
+    uint64_t frames() const { return frames_; }
 
     // Copies `bytes` bytes of the signal starting at frame `frame`, wrapping round the period.
     void copy(uint64_t frame, uint8_t *destination, size_t bytes) const;
@@ -29,9 +33,11 @@ class SignalTable {
   private:
     void fillPlain(const ModuleConfig &config);
     void fillSteering(const ModuleConfig &config);
+    void fillRecording(const PlaybackRecording &recording);
     void put(uint64_t frame, int word, uint16_t value);
 
     int wordsPerFrame_;
+    uint64_t frames_;
     std::vector<uint8_t> bytes_;
 };
 

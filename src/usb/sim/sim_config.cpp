@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <set>
 
+#include "usb/sim/playback.h"
+
 namespace ostrel::sim {
 
 namespace {
@@ -91,13 +93,19 @@ struct ModuleDraft {
     ModuleConfig config;
     bool wordsGiven = false;
     bool kbpsGiven = false;
+    bool signalGiven = false;
 };
+
+Playback &playbackOf(ModuleDraft &draft) {
+    if (!draft.config.playback) draft.config.playback.emplace();
+    return *draft.config.playback;
+}
 
 // Applies one key; returns what is wrong with it, or nothing.
 std::optional<std::string> applyKey(std::string_view key, std::optional<std::string_view> value,
                                     ModuleDraft &draft) {
     Faults &faults = draft.config.faults;
-    const bool isFlag = key == "nosync" || key == "openfail" || key == "queuefail";
+    const bool isFlag = key == "nosync" || key == "openfail" || key == "queuefail" || key == "loop";
     if (!value && !isFlag) return quoted(key, " needs a value");
     if (value && (key == "nosync" || key == "openfail")) return quoted(key, " takes no value");
     if (key == "nosync") {
@@ -116,7 +124,14 @@ std::optional<std::string> applyKey(std::string_view key, std::optional<std::str
         if (!kbps || *kbps < 1 || *kbps > kMaxKbps) return "kbps must be 1 to 100000";
         draft.config.kbps = *kbps;
         draft.kbpsGiven = true;
+    } else if (key == "file") {
+        if (value->empty()) return std::string("file needs the path of a recording");
+        playbackOf(draft).file = std::string(*value);
+    } else if (key == "loop") {
+        if (value && *value != "0" && *value != "1") return std::string("loop must be 0 or 1");
+        playbackOf(draft).loop = !value || *value == "1";
     } else if (key == "signal") {
+        draft.signalGiven = true;
         if (*value == "plain") {
             draft.config.signal = SignalKind::Plain;
         } else if (*value == "steering") {
@@ -167,9 +182,21 @@ std::optional<std::string> applyKey(std::string_view key, std::optional<std::str
     return std::nullopt;
 }
 
+// A playback module takes its words and speed from the recording; loop needs a file.
+std::optional<std::string> checkPlayback(const ModuleDraft &draft) {
+    const std::optional<Playback> &playback = draft.config.playback;
+    if (!playback) return std::nullopt;
+    if (playback->file.empty()) return std::string("loop needs file=PATH");
+    if (draft.wordsGiven || draft.kbpsGiven || draft.signalGiven) {
+        return std::string("words, kbps and signal come from the recording played back");
+    }
+    return std::nullopt;
+}
+
 // Steering modules default to 32 words at 640 kbps and need 32 words. The receive buffer holds
 // at least one frame.
 std::optional<std::string> completeDraft(ModuleDraft &draft) {
+    if (auto problem = checkPlayback(draft)) return problem;
     ModuleConfig &config = draft.config;
     if (config.signal == SignalKind::Steering) {
         if (!draft.wordsGiven) config.wordsPerFrame = 32;
@@ -249,7 +276,16 @@ std::vector<ModuleConfig> modulesFromEnvironment(const char *value) {
         }
         std::fprintf(stderr, "%s\n", message.c_str());
     }
-    return std::move(config.modules);
+    std::vector<ModuleConfig> modules;
+    for (ModuleConfig &module : config.modules) {
+        if (const std::optional<std::string> problem = preparePlayback(module)) {
+            std::fprintf(stderr, "ostrel: OSTREL_SIM: module \"%s\" can't play back: %s\n",
+                         module.name.c_str(), problem->c_str());
+            continue;
+        }
+        modules.push_back(std::move(module));
+    }
+    return modules;
 }
 
 }  // namespace ostrel::sim

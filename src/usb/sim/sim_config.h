@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,24 @@ struct Faults {
     std::optional<uint64_t> stallAfter;  // blocks streamed before the stream stalls
 };
 
+// A recording a module plays back instead of a generated signal: its words, frame size and
+// link speed come from the log file and the description beside it.
+struct PlaybackRecording {
+    std::string path;
+    int wordsPerFrame = 8;
+    int kbps = 160;
+    std::optional<int> typeIndex;  // the telemetry type its description names
+    std::vector<uint16_t> words;   // whole frames in recorded order; never empty
+};
+
+// A module's playback: the file as configured, whether it repeats, and the recording once
+// loaded (preparePlayback in usb/sim/playback.h).
+struct Playback {
+    std::string file;
+    bool loop = false;
+    std::shared_ptr<const PlaybackRecording> recording;
+};
+
 // The receive buffer of a module paced in real time, in bytes (whole frames are kept).
 inline constexpr uint32_t kDefaultFifoBytes = 16384;
 
@@ -39,6 +58,7 @@ struct ModuleConfig {
     Pace pace;
     uint32_t fifoBytes = kDefaultFifoBytes;  // receive buffer; the fast pace needs none
     Faults faults;
+    std::optional<Playback> playback;  // set: the module streams this recording
 };
 
 // The modules listed when OSTREL_SIM is unset, in list order.
@@ -54,7 +74,8 @@ struct SimConfig {
 SimConfig parseSimConfig(std::string_view text);
 
 // The modules for a value of OSTREL_SIM (null: unset). Prints one message on stderr naming the
-// malformed parts, if any.
+// malformed parts, if any. Playback modules have their recording loaded; one that cannot be
+// played back is left out with a message naming the file and the line.
 std::vector<ModuleConfig> modulesFromEnvironment(const char *value);
 
 }  // namespace ostrel::sim

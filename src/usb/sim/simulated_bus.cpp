@@ -29,11 +29,17 @@ SimulatedBus::~SimulatedBus() {
     for (auto &[handle, session] : sessions_) session->close();
 }
 
-bool SimulatedBus::plug(const ModuleConfig &config) {
+bool SimulatedBus::plug(const ModuleConfig &config, Placement placement) {
+    if (config.playback && !config.playback->recording) return false;
     const Nanos now = clock_->now();
     std::lock_guard lock(mutex_);
     if (findModule(config.name, now)) return false;
-    modules_.push_back(std::make_shared<SimulatedModule>(config, now));
+    auto module = std::make_shared<SimulatedModule>(config, now);
+    if (placement == Placement::first) {
+        modules_.insert(modules_.begin(), std::move(module));
+    } else {
+        modules_.push_back(std::move(module));
+    }
     return true;
 }
 

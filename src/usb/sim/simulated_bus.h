@@ -29,8 +29,10 @@ class SimulatedBus final : public ModuleLibrary {
     SimulatedBus(const SimulatedBus &) = delete;
     SimulatedBus &operator=(const SimulatedBus &) = delete;
 
-    // Attaches a module at the end of the list; false when a module of that name is attached.
-    bool plug(const ModuleConfig &config);
+    enum class Placement { last, first };
+    // Attaches a module at the end (or the top) of the list; false when a module of that name
+    // is attached, or for a playback module whose recording is not loaded (preparePlayback).
+    bool plug(const ModuleConfig &config, Placement placement = Placement::last);
     // Detaches a module: it leaves the list, and the operations on it fail, its waits at once.
     // False when no module of that name is attached.
     bool unplug(const std::string &name);

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# convert_bench.sh: ostrel-convert --summary against pandas on the same 32-channel recording.
+#
+#   bench/convert_bench.sh [--build-dir DIR] [--megabytes N] [--no-build]
+#
+#   --build-dir DIR   Release build directory (default build/release), configured like
+#                     bench/run-all.sh does; only ostrel-convert and recording_gen are built
+#   --megabytes N     size of the recording (default 512, 1..20000)
+#   --no-build        use what DIR holds
+#
+# Writes a 32-channel recording of N MB (recording_gen, whole cycles as the logging writes
+# them) and a tenth of it to a scratch directory under /tmp, then measures, one after the
+# other on the warm page cache:
+#   ostrel-convert FILE --type 32ch --summary
+#   /usr/bin/python3 -c 'import pandas; pandas.read_csv(FILE, skiprows=1).describe()'
+# and prints MB/s of each, the ratio (goal >= 5) and the peak resident memory of each
+# (/usr/bin/time), plus ostrel-convert's peak on the tenth: its memory must not grow with
+# the file (goal: at most 4 MB more on the large file). Installs python3-pandas and time
+# with apt when missing (sudo when not root). The recordings are removed on exit, whatever
+# happens. Exit status 0 only when both goals are met.
+set -euo pipefail
+
+readonly RATIO_GOAL=5
+readonly RSS_GROWTH_GOAL_KB=4096
+
+usage() {
+    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+die() {
+    echo "convert_bench: $*" >&2
+    exit 2
+}
+
+build=build/release
+megabytes=512
+no_build=0
+while (($#)); do
+    case $1 in
+        --build-dir) build=${2:?}; shift 2 ;;
+        --megabytes) megabytes=${2:?}; shift 2 ;;
+        --no-build) no_build=1; shift ;;
+        -h | --help) usage ;;
+        *) echo "convert_bench: unknown option $1" >&2; usage ;;
+    esac
+done
+[[ $megabytes =~ ^[1-9][0-9]*$ ]] && ((megabytes <= 20000)) || die "--megabytes must be 1..20000"
+
+cd "$(dirname "$0")/.."
+
+# What the measurement needs beyond the build: pandas for the system's python3, GNU time.
+install_missing() {
+    local missing=()
+    /usr/bin/python3 -c 'import pandas' 2>/dev/null || missing+=(python3-pandas)
+    [ -x /usr/bin/time ] || missing+=(time)
+    ((${#missing[@]} == 0)) && return
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || die "need root or sudo to install: ${missing[*]}"
+        sudo=sudo
+    fi
+    echo "convert_bench: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+install_missing
+
+if ((!no_build)); then
+    log=$(mktemp)
+    if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=OFF \
+        >"$log" 2>&1 || ! cmake --build "$build" --target ostrel-convert recording_gen -j2 \
+        >>"$log" 2>&1; then
+        tail -n 40 "$log"
+        rm -f "$log"
+        die "building in $build failed"
+    fi
+    rm -f "$log"
+fi
+convert=$build/src/app/ostrel-convert
+generate=$build/bench/recording_gen
+[ -x "$convert" ] && [ -x "$generate" ] || die "no ostrel-convert or recording_gen in $build"
+
+SCRATCH=$(mktemp -d /tmp/ostrel-convert-bench.XXXXXX)
+trap 'rm -rf "$SCRATCH"' EXIT
+large=$SCRATCH/jex-log-large.dat
+small=$SCRATCH/jex-log-small.dat
+
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "writing $megabytes MB and $((megabytes / 10 + 1)) MB 32-channel recordings in $SCRATCH"
+"$generate" "$large" "$megabytes" 3 >/dev/null
+"$generate" "$small" $((megabytes / 10 + 1)) 3 >/dev/null
+bytes=$(stat -c %s "$large")
+
+now_ns() { date +%s%N; }
+
+# measure NAME COMMAND...: wall seconds and peak RSS (kB) into SECONDS_TAKEN and RSS_KB.
+measure() {
+    local name=$1 t0 t1 status=0
+    shift
+    t0=$(now_ns)
+    /usr/bin/time -f '%M' -o "$SCRATCH/rss" "$@" >"$SCRATCH/$name.out" 2>"$SCRATCH/$name.err" ||
+        status=$?
+    t1=$(now_ns)
+    if ((status != 0)); then
+        cat "$SCRATCH/$name.err" >&2
+        die "$name failed (status $status)"
+    fi
+    SECONDS_TAKEN=$(awk -v d=$((t1 - t0)) 'BEGIN { printf "%.3f", d / 1e9 }')
+    RSS_KB=$(tail -n 1 "$SCRATCH/rss")
+}
+
+mbs() { awk -v b="$bytes" -v s="$1" 'BEGIN { printf "%.1f", b / 1e6 / s }'; }
+mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+measure convert "$convert" "$large" --type 32ch --summary
+convert_s=$SECONDS_TAKEN
+convert_rss=$RSS_KB
+measure convert_small "$convert" "$small" --type 32ch --summary
+small_rss=$RSS_KB
+measure pandas /usr/bin/python3 -c \
+    'import sys, pandas; print(pandas.read_csv(sys.argv[1], skiprows=1).describe())' "$large"
+pandas_s=$SECONDS_TAKEN
+pandas_rss=$RSS_KB
+
+records=$(awk -F': ' '$1 == "records" { print $2 }' "$SCRATCH/convert.out")
+ratio=$(awk -v a="$pandas_s" -v b="$convert_s" 'BEGIN { printf "%.1f", a / b }')
+growth=$((convert_rss - small_rss))
+ratio_ok=$(awk -v r="$ratio" -v g="$RATIO_GOAL" 'BEGIN { print (r >= g) ? "PASS" : "FAIL" }')
+rss_ok=$( ((growth <= RSS_GROWTH_GOAL_KB)) && echo PASS || echo FAIL)
+
+echo
+printf 'recording: %s bytes, %s records of 32 words\n' "$bytes" "$records"
+printf '%-34s %10s %10s %14s\n' "" "seconds" "MB/s" "peak RSS MB"
+printf '%-34s %10s %10s %14s\n' "ostrel-convert --summary" "$convert_s" "$(mbs "$convert_s")" \
+    "$(mb "$convert_rss")"
+printf '%-34s %10s %10s %14s\n' "pandas read_csv().describe()" "$pandas_s" "$(mbs "$pandas_s")" \
+    "$(mb "$pandas_rss")"
+echo
+printf '%-46s %-12s %-14s %s\n' "speed-up of ostrel-convert over pandas" "${ratio}x" \
+    ">= ${RATIO_GOAL}x" "$ratio_ok"
+printf '%-46s %-12s %-14s %s\n' "ostrel-convert peak RSS, large - tenth" "$growth kB" \
+    "<= $RSS_GROWTH_GOAL_KB kB" "$rss_ok"
+[[ $ratio_ok == PASS && $rss_ok == PASS ]]

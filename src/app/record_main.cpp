@@ -1,0 +1,50 @@
+// ostrel-record: records the receiver's data without a display. Ctrl-C and SIGTERM end the
+// recording cleanly; a second one ends the program at once.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+#include "app/record_options.h"
+#include "app/recorder.h"
+
+namespace {
+
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void onInterrupt(int) {
+    interrupted.store(1);
+}
+
+void installInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;  // the second signal has its default effect
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    using namespace ostrel::record;
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const ParsedOptions parsed = parseRecordOptions(args);
+    if (!parsed.options) {
+        std::cerr << "ostrel-record: " << parsed.error << "\nTry 'ostrel-record --help'.\n";
+        return kStatusUsage;
+    }
+    RecorderIo io{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, &interrupted};
+    if (parsed.options->help) {
+        std::cout << recordUsage();
+        return kStatusOk;
+    }
+    if (parsed.options->list) return listModules(io);
+    installInterruptHandlers();
+    return runRecording(*parsed.options, io);
+}

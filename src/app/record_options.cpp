@@ -1,0 +1,183 @@
+#include "app/record_options.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "recording/type_names.h"
+#include "telemetry/tables.h"
+
+namespace ostrel::record {
+
+namespace {
+
+// Longest recording --seconds accepts: a year.
+constexpr double kMaxSeconds = 366.0 * 24 * 3600;
+
+std::optional<double> parseSeconds(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    if (!std::isfinite(value) || value <= 0 || value > kMaxSeconds) return std::nullopt;
+    return value;
+}
+
+std::optional<uint64_t> parseCount(std::string_view text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value == 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> speedIndexOf(std::string_view text) {
+    for (int s = 0; s < speed_count; ++s) {
+        const std::string kbps = std::to_string(telemetry_speeds[s].item_value);
+        if (text == kbps || text == kbps + "kbps") return s;
+    }
+    return std::nullopt;
+}
+
+// Options given as "--name value" or "--name=value".
+struct ArgumentWalk {
+    std::span<const std::string_view> args;
+    std::size_t next = 0;
+    std::string error;
+
+    // The value of option `name` at the current argument, or nullopt with error set.
+    std::optional<std::string_view> value(std::string_view name, std::string_view argument) {
+        if (const std::size_t equals = argument.find('='); equals != std::string_view::npos) {
+            return argument.substr(equals + 1);
+        }
+        if (next >= args.size()) {
+            error = std::string(name) + " needs a value";
+            return std::nullopt;
+        }
+        return args[next++];
+    }
+};
+
+std::string optionName(std::string_view argument) {
+    return std::string(argument.substr(0, argument.find('=')));
+}
+
+std::optional<std::string> applyOption(std::string_view name, std::string_view value,
+                                       RecordOptions &options) {
+    if (name == "--module") {
+        if (value.empty()) return "--module needs a module name (--list shows them)";
+        options.module = std::string(value);
+    } else if (name == "--type") {
+        const std::optional<int> type = recording::telemetryTypeFromName(value);
+        if (!type) return "unknown telemetry type \"" + std::string(value) + "\" (see --help)";
+        options.type = *type;
+    } else if (name == "--speed") {
+        const std::optional<int> speed = speedIndexOf(value);
+        if (!speed) return "--speed must be 40, 160, 320 or 640 (kbps)";
+        options.speedIndex = *speed;
+    } else if (name == "--separator") {
+        if (value != "comma" && value != "tab") return "--separator must be comma or tab";
+        options.separator = value == "comma" ? 1 : 2;
+    } else if (name == "--dir") {
+        if (value.empty()) return "--dir needs a directory";
+        options.directory = std::string(value);
+    } else if (name == "--seconds") {
+        options.seconds = parseSeconds(value);
+        if (!options.seconds) return "--seconds must be a number of seconds above 0";
+    } else if (name == "--cycles") {
+        options.cycles = parseCount(value);
+        if (!options.cycles) return "--cycles must be a whole number above 0";
+    } else {
+        return "unknown option " + std::string(name) + " (see --help)";
+    }
+    return std::nullopt;
+}
+
+// The choices that only make sense together.
+std::optional<std::string> checkComplete(RecordOptions &options) {
+    if (options.help || options.list) return std::nullopt;
+    if (options.module.empty()) return "--module is missing (--list shows the modules)";
+    if (options.type < 0) return "--type is missing";
+    if (options.seconds.has_value() == options.cycles.has_value()) {
+        return "give either --seconds or --cycles";
+    }
+    if (isSteeringType(options.type)) {
+        if (options.speedIndex >= 0 && options.speedIndex != steering_speed_index) {
+            return "steering types run at 640 kbps";
+        }
+        options.speedIndex = steering_speed_index;
+    } else if (options.speedIndex < 0) {
+        return "--speed is missing";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ParsedOptions parseRecordOptions(std::span<const std::string_view> args) {
+    RecordOptions options;
+    ArgumentWalk walk{args, 0, {}};
+    while (walk.next < args.size()) {
+        const std::string_view argument = args[walk.next++];
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (argument == "--list") {
+            options.list = true;
+            continue;
+        }
+        if (!argument.starts_with("--"))
+            return {std::nullopt, "unexpected argument \"" + std::string(argument) + "\""};
+        const std::string name = optionName(argument);
+        const std::optional<std::string_view> value = walk.value(name, argument);
+        if (!value) return {std::nullopt, walk.error};
+        if (auto problem = applyOption(name, *value, options)) return {std::nullopt, *problem};
+    }
+    if (auto problem = checkComplete(options)) return {std::nullopt, *problem};
+    return {options, ""};
+}
+
+std::string recordUsage() {
+    std::string types;
+    for (int t = 0; t < telemetry_type_count; ++t) {
+        types += "                     " + std::string(recording::shortTypeName(t)) + "  \"" +
+                 std::string(telemetry_types[t].label) + "\"\n";
+    }
+    return "Usage: ostrel-record --module NAME --type TYPE --speed KBPS [--separator comma|tab]\n"
+           "                     [--dir DIR] (--seconds S | --cycles N)\n"
+           "       ostrel-record --list\n"
+           "\n"
+           "Records the receiver's data without a display, through the same acquisition path\n"
+           "and log writer as the window: a new log file jex-log-<stamp>.dat and its\n"
+           "description jex-log-<stamp>.json in the log directory. The path of the log file\n"
+           "is printed on standard output when the recording ends.\n"
+           "\n"
+           "Options:\n"
+           "  --module NAME       the receiver module (as --list shows it)\n"
+           "  --type TYPE         the telemetry type, by its short name or the type ring's "
+           "text:\n" +
+           types +
+           "  --speed KBPS        link speed: 40, 160, 320 or 640 (steering types: 640, the\n"
+           "                      default for them)\n"
+           "  --separator SEP     comma (default) or tab between the words of a record\n"
+           "  --dir DIR           the log directory (default: the window's, else the home\n"
+           "                      directory)\n"
+           "  --seconds S         record S seconds from the start (whole cycles only)\n"
+           "  --cycles N          record N whole cycles\n"
+           "  --list              list the modules and exit\n"
+           "  --help              show this text and exit\n"
+           "\n"
+           "On a terminal a progress line shows elapsed time, cycles, bytes and rate once a\n"
+           "second. Ctrl-C or SIGTERM ends the recording cleanly: whole cycles, file and module\n"
+           "closed, the description completed (a second Ctrl-C ends the program at once).\n"
+           "\n"
+           "Environment: OSTREL_SIM (simulated modules), OSTREL_MODULE_LIBRARY (a module\n"
+           "library for real receivers).\n"
+           "\n"
+           "Exit status: 0 recorded (also after Ctrl-C), 2 bad options, 3 module problem\n"
+           "(no such module, \"Can't open USB module\", \"Telemetry not in sync\"), 4 \"Data\n"
+           "transfer error from USB module\", 5 log directory or log file (\"Path Error\"),\n"
+           "6 writing the log file failed (\"Log Error\").\n";
+}
+
+}  // namespace ostrel::record

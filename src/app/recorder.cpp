@@ -1,0 +1,218 @@
+#include "app/recorder.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "acquisition/measurement.h"
+#include "acquisition/module_discovery.h"
+#include "app/startup.h"
+#include "logging/log_description.h"
+#include "logging/log_file.h"
+#include "panel/ostrel_panel.h"
+#include "telemetry/tables.h"
+#include "ui/frontend.h"
+#include "ui/operator_input.h"
+#include "ui/panel.h"
+#include "usb/usb_module.h"
+
+namespace ostrel::record {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr auto kProgressInterval = std::chrono::seconds(1);
+constexpr const char *kProgram = "ostrel-record: ";
+constexpr const char *kClearLine = "\r\033[K";
+
+// The headless front end that also tells every message on stderr as it comes, from whichever
+// thread raises it. Messages are acknowledged at once: nobody is there to press OK.
+class RecorderFrontend final : public ui::HeadlessFrontend {
+  public:
+    RecorderFrontend(std::ostream &err, bool terminal) : err_(err), terminal_(terminal) {}
+
+    void showMessage(const std::string &title, const std::string &text) override {
+        tell(title, text);
+        HeadlessFrontend::showMessage(title, text);
+    }
+    void postMessage(const std::string &title, const std::string &text) override {
+        tell(title, text);
+        HeadlessFrontend::postMessage(title, text);
+    }
+    void printProgress(const std::string &line) {
+        std::lock_guard lock(errMutex_);
+        err_ << kClearLine << line << std::flush;
+        progressShown_ = true;
+    }
+    void endProgress() {
+        std::lock_guard lock(errMutex_);
+        if (progressShown_) err_ << '\n' << std::flush;
+        progressShown_ = false;
+    }
+    void tellLine(const std::string &line) {
+        std::lock_guard lock(errMutex_);
+        if (progressShown_ && terminal_) err_ << kClearLine;
+        progressShown_ = false;
+        err_ << kProgram << line << '\n' << std::flush;
+    }
+
+  private:
+    // "ostrel-record: USB Error: Can't open USB module", the text's lines joined.
+    void tell(const std::string &title, const std::string &text) {
+        std::string line = title + ": ";
+        for (const char c : text) line += c == '\n' ? ' ' : c;
+        tellLine(line);
+    }
+
+    std::ostream &err_;
+    const bool terminal_;
+    std::mutex errMutex_;         // guards err_ and progressShown_
+    bool progressShown_ = false;  // a progress line is on the screen without its line end
+};
+
+uint64_t fileBytes(const std::string &path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 ? uint64_t(info.st_size) : 0;
+}
+
+// The settings of the panel, chosen as the operator would choose them.
+void chooseSettings(int panel, const RecordOptions &options) {
+    ui::operatorSelectRingItem(panel, CH_SLIDE, options.type);
+    if (!isSteeringType(options.type)) {
+        ui::operatorSelectRingItem(panel, SPEED_SLIDE, options.speedIndex);
+    }
+    ui::operatorSelectRingItem(panel, FILE_SEP, options.separator - 1);
+    ui::setValue(panel, LOG_STATE, 1);
+    if (options.directory) ui::setValue(panel, LOGPATH, *options.directory);
+    limitLoggedCycles(options.cycles.value_or(0));
+}
+
+// Selects the module named in the module ring; false when it is not listed.
+bool chooseModule(int panel, const std::string &name) {
+    findModules();
+    int count = 0;
+    ui::getRingItemCount(panel, usbinterface, &count);
+    for (int index = 0; index < count; ++index) {
+        if (moduleNameAt(index) == name) {
+            return ui::operatorSelectRingItem(panel, usbinterface, index, name);
+        }
+    }
+    return false;
+}
+
+// Presses the START/STOP toggle: the same commit the window's button gives.
+void pressStartStop(int panel, int value) {
+    ui::setValue(panel, meas_start_stop, value);
+    startStop();
+}
+
+bool limitReached(const RecordOptions &options, Clock::time_point started) {
+    if (options.cycles) return loggedCycles() >= *options.cycles;
+    const std::chrono::duration<double> elapsed = Clock::now() - started;
+    return elapsed.count() >= *options.seconds;
+}
+
+// Serves messages until the limit, an interruption, a failed write or the measurement's own
+// end.
+void waitWhileRecording(const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend) {
+    const Clock::time_point started = Clock::now();
+    Clock::time_point nextProgress = started + kProgressInterval;
+    while (measurementOpen()) {
+        ui::serveMessages();
+        if (io.interrupt != nullptr && io.interrupt->load() != 0) {
+            noteMeasurementEnd(recording::MeasurementEnd::interrupted);
+            break;
+        }
+        if (limitReached(options, started)) break;
+        if (log_to_file.load() == 0) break;  // a write failed: this recording is over
+        const Clock::time_point now = Clock::now();
+        if (io.progress && now >= nextProgress) {
+            const std::chrono::duration<double> elapsed = now - started;
+            frontend.printProgress(
+                progressLine(elapsed.count(), loggedCycles(), fileBytes(logFilePath())));
+            nextProgress += kProgressInterval;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    frontend.endProgress();
+}
+
+int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend) {
+    if (std::optional<std::string> problem = usbLibraryLoadProblem()) {
+        frontend.tellLine("USB Error: " + *problem);
+        return kStatusModule;
+    }
+    chooseSettings(panel, options);
+    if (!chooseModule(panel, options.module)) {
+        frontend.tellLine("USB Error: Can't open USB module");
+        frontend.tellLine("no module \"" + options.module +
+                          "\" is listed (ostrel-record --list shows the modules)");
+        return kStatusModule;
+    }
+    pressStartStop(panel, 1);
+    waitWhileRecording(options, io, frontend);
+    if (measurementOpen()) pressStartStop(panel, 0);
+    joinAcquisitionThread();
+    ui::serveMessages();
+    if (!logFilePath().empty()) io.out << logFilePath() << '\n' << std::flush;
+    return statusOf(frontend.messages());
+}
+
+}  // namespace
+
+std::string progressLine(double elapsedSeconds, uint64_t cycles, uint64_t bytes) {
+    const auto whole = uint64_t(elapsedSeconds < 0 ? 0 : elapsedSeconds);
+    const double megabytes = double(bytes) / 1e6;
+    const double rate = elapsedSeconds > 0 ? megabytes / elapsedSeconds : 0.0;
+    char line[128];
+    std::snprintf(line, sizeof line, "%02llu:%02llu:%02llu  %llu %s  %.1f MB  %.2f MB/s",
+                  static_cast<unsigned long long>(whole / 3600),
+                  static_cast<unsigned long long>(whole / 60 % 60),
+                  static_cast<unsigned long long>(whole % 60),
+                  static_cast<unsigned long long>(cycles), cycles == 1 ? "cycle" : "cycles",
+                  megabytes, rate);
+    return line;
+}
+
+Status statusOf(const std::vector<ui::RecordedMessage> &messages) {
+    for (const ui::RecordedMessage &message : messages) {
+        if (message.title == "USB Error") {
+            return message.text == "Data transfer error from USB module" ? kStatusTransfer
+                                                                         : kStatusModule;
+        }
+        if (message.title == log_path_error_title) return kStatusLogPath;
+        if (message.title == log_write_error_title) return kStatusWriteError;
+    }
+    return kStatusOk;
+}
+
+int listModules(RecorderIo &io) {
+    if (std::optional<std::string> problem = usbLibraryLoadProblem()) {
+        io.err << kProgram << "USB Error: " << *problem << '\n';
+        return kStatusModule;
+    }
+    char list[NAME_LIST_SIZE] = {};
+    if (UsbFindModules(list, sizeof list) == 0) return kStatusOk;
+    for (const std::string &name : namesInList(list, sizeof list)) io.out << name << '\n';
+    return kStatusOk;
+}
+
+int runRecording(const RecordOptions &options, RecorderIo &io) {
+    auto frontend = std::make_shared<RecorderFrontend>(io.err, io.progress);
+    ui::installFrontend(frontend);
+    const int panel = ui::loadPanel(mainPanelDescription());
+    panelHandle = panel;
+    attachCallbacks(panel);
+    startPanel();
+    const int status = record(panel, options, io, *frontend);
+    discardMainPanel();
+    frontend->shutdown();
+    ui::installFrontend(nullptr);
+    return status;
+}
+
+}  // namespace ostrel::record

@@ -1,0 +1,43 @@
+// A file replaced atomically: the content goes to a temporary file beside the target
+// (same directory, so the rename stays on one file system), which is flushed to disk and
+// renamed over the target only when the writer commits. Until then the target keeps what
+// it held; a writer dropped without committing removes its temporary file. Readers see
+// the old or the new file, never a mix. One writer per thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ostrel::recording {
+
+class AtomicFile {
+  public:
+    // Creates the temporary file for `path`. On failure error() says why and every
+    // later call fails.
+    explicit AtomicFile(std::string path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+
+    // Appends `bytes` (continuing after partial writes and EINTR). False on failure.
+    bool write(std::string_view bytes);
+
+    // fsync, close, rename over the target, then fsync of the directory. False on
+    // failure; the temporary file is then removed and the target untouched.
+    bool commit();
+
+    // "<what failed>: <the system's reason>", empty while all went well.
+    const std::string &error() const { return error_; }
+    const std::string &path() const { return path_; }
+
+  private:
+    bool failWith(const char *what, int errorNumber);
+    void discard();
+
+    std::string path_;
+    std::string tempPath_;
+    int fd_ = -1;
+    std::string error_;
+};
+
+}  // namespace ostrel::recording

@@ -1,0 +1,295 @@
+#include "recording/conversion.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "recording/type_names.h"
+#include "telemetry/scaling.h"
+#include "telemetry/tables.h"
+
+namespace ostrel::recording {
+namespace {
+
+constexpr std::string_view kTimeColumn = "Time [s]";
+constexpr int kTimeDecimals = 9;  // nanoseconds
+constexpr double kMicrosPerSecond = 1e6;
+constexpr int kSteeringGroupWords = 10;  // a frame carries three groups of the ten words
+constexpr std::size_t kSteeringGroupedWords = 30;
+constexpr int kFirstAccelerationWord = 6;
+// The 12-bit sample of a word is its bits 15..4; the full-scale ends of the sample.
+constexpr int kSampleShift = 4;
+constexpr double kLargestSample = 4095;
+constexpr uint16_t kLowestWord = 0x0000;
+constexpr uint16_t kHighestWord = 0xFFF0;
+
+// Longest texts formatRow writes: the time in fixed point with nine decimals for any
+// double (sign, 309 digits, point, decimals), and one value (shortest float in fixed
+// point: sign, 39 digits, point, up to 45 decimals below 1).
+constexpr std::size_t kMaxTimeBytes = 1 + 309 + 1 + kTimeDecimals;
+constexpr std::size_t kMaxValueBytes = 1 + 39 + 1 + 50;
+
+struct UnitsName {
+    Units units;
+    std::string_view name;
+};
+constexpr std::array<UnitsName, 3> kUnitsNames{{
+    {Units::raw, "raw"},
+    {Units::percent, "percent"},
+    {Units::physical, "physical"},
+}};
+
+// The slot whose quantity the frame carries in word `frameWord` (0..9).
+int slotOfFrameWord(int frameWord) {
+    for (int slot = 0; slot < steering_slot_count; ++slot) {
+        if (steering_slots[slot].frame_word == frameWord) return slot;
+    }
+    return -1;
+}
+
+std::string_view unitOfSlot(int slot) {
+    std::string_view unit = steering_slots[slot].unit;
+    while (unit.starts_with(' ')) unit.remove_prefix(1);
+    return unit;
+}
+
+// A CSV field: quoted (quotes doubled) when it holds a comma, a quote or a line break.
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+char *putFloat(char *out, float value) {
+    return std::to_chars(out, out + kMaxValueBytes, value, std::chars_format::fixed).ptr;
+}
+
+char *putDouble(char *out, double value) {
+    return std::to_chars(out, out + kMaxTimeBytes, value, std::chars_format::fixed).ptr;
+}
+
+// Fixed point with `decimals` decimals, trailing zeros (and a bare point) dropped.
+char *putTrimmed(char *out, double value, int decimals) {
+    char *end =
+        std::to_chars(out, out + kMaxTimeBytes, value, std::chars_format::fixed, decimals).ptr;
+    const char *point = static_cast<const char *>(std::memchr(out, '.', std::size_t(end - out)));
+    if (point == nullptr) return end;
+    while (end[-1] == '0') --end;
+    if (end[-1] == '.') --end;
+    return end;
+}
+
+char *putWord(char *out, uint16_t word) {
+    return std::to_chars(out, out + 5, word).ptr;
+}
+
+std::string floatText(float value) {
+    char text[kMaxValueBytes];
+    return std::string(text, putFloat(text, value));
+}
+
+std::string doubleText(double value) {
+    char text[kMaxTimeBytes];
+    return std::string(text, putDouble(text, value));
+}
+
+}  // namespace
+
+std::optional<Units> unitsFromName(std::string_view name) {
+    for (const UnitsName &u : kUnitsNames) {
+        if (u.name == name) return u.units;
+    }
+    return std::nullopt;
+}
+
+std::string_view unitsName(Units units) {
+    for (const UnitsName &u : kUnitsNames) {
+        if (u.units == units) return u.name;
+    }
+    return {};
+}
+
+std::optional<Conversion> Conversion::create(int type, Units units, const RecordingHeader &header,
+                                             std::string &error) {
+    if (!isValidType(type)) {
+        error = "unknown telemetry type " + std::to_string(type);
+        return std::nullopt;
+    }
+    const std::size_t words = std::size_t(number_of_channels[type]);
+    if (header.columns.size() != words) {
+        error = "the recording has " + std::to_string(header.columns.size()) +
+                (header.columns.size() == 1 ? " column" : " columns") + ", but type \"" +
+                std::string(typeLabel(type)) + "\" (" + std::string(shortTypeName(type)) +
+                ") has " + std::to_string(words) + " words per record";
+        return std::nullopt;
+    }
+    Conversion c;
+    c.type_ = type;
+    c.layout_ = steeringLayout(type);
+    c.units_ = units;
+    c.timeBaseMicros_ = header.timeBaseMicros;
+    c.wordsPerRecord_ = words;
+    const std::string_view plainUnit = units == Units::raw ? "" : " [%]";
+    for (std::size_t w = 0; w < words; ++w) {
+        OutputColumn column;
+        column.word = w;
+        if (c.layout_ < 0) {
+            column.name = header.columns[w] + std::string(plainUnit);
+            c.columns_.push_back(std::move(column));
+            continue;
+        }
+        const int inGroup = int(w % kSteeringGroupWords);
+        const bool placeholder = w >= kSteeringGroupedWords ||
+                                 (inGroup >= kFirstAccelerationWord && !hasAccelerations(type));
+        if (placeholder) continue;
+        column.slot = slotOfFrameWord(inGroup);
+        column.name = std::string(steering_slots[column.slot].label);
+        if (const std::size_t group = w / kSteeringGroupWords; group > 0) {
+            column.name += " #" + std::to_string(group + 1);
+        }
+        if (units == Units::percent) {
+            column.name += " [%]";
+        } else if (units == Units::physical) {
+            column.name += " [" + std::string(unitOfSlot(column.slot)) + "]";
+        }
+        c.columns_.push_back(std::move(column));
+    }
+    return c;
+}
+
+float Conversion::value(const OutputColumn &column, uint16_t word) const {
+    switch (units_) {
+        case Units::raw:
+            return float(word);
+        case Units::percent:
+            return percentOf(word);
+        case Units::physical:
+            return column.slot < 0 ? percentOf(word) : steeringValue(layout_, column.slot, word);
+    }
+    return 0;
+}
+
+double Conversion::secondsAt(uint64_t index) const {
+    return double(index) * timeBaseMicros_ / kMicrosPerSecond;
+}
+
+std::string Conversion::csvHeader() const {
+    std::string header(kTimeColumn);
+    for (const OutputColumn &column : columns_) {
+        header += ',';
+        header += csvField(column.name);
+    }
+    header += '\n';
+    return header;
+}
+
+std::size_t Conversion::maxRowBytes() const {
+    return kMaxTimeBytes + columns_.size() * (1 + kMaxValueBytes) + 1;
+}
+
+char *Conversion::formatRow(char *out, uint64_t index, const uint16_t *record) const {
+    out = putTrimmed(out, secondsAt(index), kTimeDecimals);
+    for (const OutputColumn &column : columns_) {
+        *out++ = ',';
+        const uint16_t word = record[column.word];
+        out = units_ == Units::raw ? putWord(out, word) : putFloat(out, value(column, word));
+    }
+    *out++ = '\n';
+    return out;
+}
+
+RecordingSummary::RecordingSummary(const Conversion &conversion)
+    : conversion_(conversion), words_(conversion.wordsPerRecord()) {}
+
+void RecordingSummary::add(const uint16_t *records, std::size_t count) {
+    const std::size_t words = words_.size();
+    WordStats *const stats = words_.data();
+    for (std::size_t r = 0; r < count; ++r, records += words) {
+        for (std::size_t w = 0; w < words; ++w) {
+            const uint32_t word = records[w];
+            WordStats &s = stats[w];
+            s.min = word < s.min ? word : s.min;
+            s.max = word > s.max ? word : s.max;
+            s.sum += word;
+            s.sampleSum += word >> kSampleShift;
+        }
+    }
+    records_ += count;
+}
+
+std::vector<RecordingSummary::Column> RecordingSummary::columns() const {
+    std::vector<Column> out;
+    constexpr float none = std::numeric_limits<float>::quiet_NaN();
+    for (const OutputColumn &column : conversion_.columns()) {
+        Column c;
+        c.name = column.name;
+        c.count = records_;
+        if (records_ == 0) {
+            c.min = c.max = none;
+            c.mean = double(none);
+            out.push_back(std::move(c));
+            continue;
+        }
+        const WordStats &s = words_[column.word];
+        // Every unit's value rises (never falls) with the word, so the extremes are the
+        // values of the extreme words: exactly values the conversion writes.
+        c.min = conversion_.value(column, uint16_t(s.min));
+        c.max = conversion_.value(column, uint16_t(s.max));
+        const double n = double(records_);
+        if (conversion_.units() == Units::raw) {
+            c.mean = double(s.sum) / n;
+        } else {
+            // Percent and the steering quantities are affine in the 12-bit sample (each
+            // value rounded to float on the way), so the mean value is the value of the
+            // mean sample: interpolated between the values at the two full-scale ends.
+            const double low = conversion_.value(column, kLowestWord);
+            const double high = conversion_.value(column, kHighestWord);
+            c.mean = low + (high - low) * (double(s.sampleSum) / n) / kLargestSample;
+        }
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+double RecordingSummary::durationSeconds() const {
+    return conversion_.secondsAt(records_);
+}
+
+double RecordingSummary::cycles() const {
+    const double recordsPerCycle = double(LOGCOUNT) / double(conversion_.wordsPerRecord());
+    return double(records_) / recordsPerCycle;
+}
+
+std::string RecordingSummary::text(std::string_view recordingName) const {
+    const int type = conversion_.type();
+    std::string out;
+    out += "recording: " + std::string(recordingName) + "\n";
+    out +=
+        "type: " + std::string(typeLabel(type)) + " (" + std::string(shortTypeName(type)) + ")\n";
+    out += "units: " + std::string(unitsName(conversion_.units())) + "\n";
+    out += "time base: " + doubleText(conversion_.timeBaseMicros()) + " us\n";
+    out += "records: " + std::to_string(records_) + "\n";
+    char seconds[kMaxTimeBytes];
+    out +=
+        "duration: " + std::string(seconds, putTrimmed(seconds, durationSeconds(), kTimeDecimals)) +
+        " s\n";
+    out += "cycles: " + doubleText(cycles()) + "\n";
+    out += "column,count,min,max,mean\n";
+    for (const Column &c : columns()) {
+        out += csvField(c.name) + "," + std::to_string(c.count) + ",";
+        if (c.count > 0)
+            out += floatText(c.min) + "," + floatText(c.max) + "," + doubleText(c.mean);
+        else
+            out += ",,";
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace ostrel::recording

@@ -1,0 +1,125 @@
+// A recording's raw words as a table of values: the columns a telemetry type gives, the
+// value of a word in raw, percent or physical units (the same float the window shows),
+// CSV rows, and a one-pass summary per column. Pure computations on records the reader
+// returns; one object per thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recording/recording_reader.h"
+
+namespace ostrel::recording {
+
+enum class Units {
+    raw,       // the word as logged, 0..65535
+    percent,   // percentOf(word), -100..+100
+    physical,  // steering types: the slot's quantity (Nm, °, °/s, g, °/s^2); plain: percent
+};
+
+// "raw", "percent", "physical"; nullopt for any other text.
+std::optional<Units> unitsFromName(std::string_view name);
+std::string_view unitsName(Units units);
+
+// One column of the table: the word of the record it comes from and its name.
+struct OutputColumn {
+    std::size_t word = 0;  // index of the word in a record
+    int slot = -1;         // the word's steering slot (steering_slots order); -1 when plain
+    std::string name;      // "Ch3 [%]", "Torque high [Nm]", "Angle low #2 [°]"
+};
+
+class Conversion {
+  public:
+    // The conversion of `type` (0..9) in `units` for a recording with `header`. Plain
+    // types keep every column under the file's names; steering types name the words by
+    // their slot and leave out the placeholder words ("-" in the log file: 30 and 31, and
+    // the accelerations 6..9 of each group of ten in the module layouts). nullopt, with
+    // `error` saying why, for an unknown type or one whose words per record differ from
+    // the header's columns.
+    static std::optional<Conversion> create(int type, Units units, const RecordingHeader &header,
+                                            std::string &error);
+
+    int type() const { return type_; }
+    Units units() const { return units_; }
+    double timeBaseMicros() const { return timeBaseMicros_; }
+    std::size_t wordsPerRecord() const { return wordsPerRecord_; }
+    const std::vector<OutputColumn> &columns() const { return columns_; }
+
+    // The value of `word` in `column`, in this conversion's units.
+    float value(const OutputColumn &column, uint16_t word) const;
+
+    // Seconds from the first record to record `index`: index x time base.
+    double secondsAt(uint64_t index) const;
+
+    // The CSV header line: "Time [s]" and every column's name, comma separated, LF.
+    std::string csvHeader() const;
+
+    // Most bytes one row takes (formatRow's buffer).
+    std::size_t maxRowBytes() const;
+    // Writes the CSV row of record `index` (its wordsPerRecord() words at `record`) to
+    // `out`, which holds maxRowBytes(); returns the end of the row (after its LF). Numbers
+    // with '.' as the decimal point whatever the locale: the time in seconds to the
+    // nanosecond, raw words as integers, other values as the shortest decimal that reads
+    // back as the same float.
+    char *formatRow(char *out, uint64_t index, const uint16_t *record) const;
+
+  private:
+    Conversion() = default;
+
+    int type_ = -1;
+    int layout_ = -1;  // steering layout, -1 for a plain type
+    Units units_ = Units::raw;
+    double timeBaseMicros_ = 0;
+    std::size_t wordsPerRecord_ = 0;
+    std::vector<OutputColumn> columns_;
+};
+
+// Minimum, maximum and mean of every column of a conversion, and the duration and cycles
+// of the records, in one streaming pass: memory does not depend on the record count.
+class RecordingSummary {
+  public:
+    explicit RecordingSummary(const Conversion &conversion);
+
+    // Takes `count` records, one after the other at `records`.
+    void add(const uint16_t *records, std::size_t count);
+
+    struct Column {
+        std::string name;
+        uint64_t count = 0;
+        // Of the values as the conversion writes them; NaN when there are no records.
+        float min = 0;
+        float max = 0;
+        double mean = 0;
+    };
+    std::vector<Column> columns() const;
+
+    uint64_t records() const { return records_; }
+    // records x time base, in seconds.
+    double durationSeconds() const;
+    // Logged cycles the records make: records / (LOGCOUNT / words per record).
+    double cycles() const;
+
+    // The report: "key: value" lines, then the column table as CSV.
+    std::string text(std::string_view recordingName) const;
+
+  private:
+    // Per word of the record: the extremes and the sums of the word and of its 12-bit
+    // sample, exact in integers.
+    struct WordStats {
+        uint32_t min = UINT32_MAX;
+        uint32_t max = 0;
+        uint64_t sum = 0;
+        uint64_t sampleSum = 0;
+    };
+
+    const Conversion &conversion_;
+    std::vector<WordStats> words_;
+    uint64_t records_ = 0;
+};
+
+}  // namespace ostrel::recording

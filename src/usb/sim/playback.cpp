@@ -1,0 +1,145 @@
+#include "usb/sim/playback.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "recording/recording_description.h"
+#include "recording/recording_reader.h"
+#include "telemetry/link_timing.h"
+#include "telemetry/tables.h"
+
+namespace ostrel::sim {
+
+namespace {
+
+constexpr std::size_t kMaxNameLength = 64;
+constexpr int kMaxKbps = 100000;
+constexpr std::size_t kChunkWords = 1 << 16;
+
+bool isFrameSize(std::size_t words) {
+    return words == 4 || words == 8 || words == 16 || words == 32;
+}
+
+bool fileExists(const std::string &path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// The description's speed and type when it exists, agrees with the log file and can be read.
+struct DescribedLink {
+    int kbps = 0;
+    std::optional<int> typeIndex;
+};
+
+std::optional<DescribedLink> describedLink(const std::string &path, std::size_t words,
+                                           std::string &warning) {
+    const std::string descriptionPath = recording::descriptionPathFor(path);
+    if (!fileExists(descriptionPath)) return std::nullopt;
+    const recording::ParsedDescription parsed = recording::readDescription(descriptionPath);
+    if (!parsed.description) {
+        warning = parsed.error + "; the speed is taken from the time base";
+        return std::nullopt;
+    }
+    const recording::RecordingDescription &d = *parsed.description;
+    if (std::size_t(d.channelCount) != words || d.speedKbps < 1 || d.speedKbps > kMaxKbps) {
+        warning = descriptionPath +
+                  ": does not match the log file's columns or names no speed; the speed is "
+                  "taken from the time base";
+        return std::nullopt;
+    }
+    DescribedLink link{d.speedKbps, std::nullopt};
+    if (isValidType(d.typeIndex) && std::size_t(number_of_channels[d.typeIndex]) == words) {
+        link.typeIndex = d.typeIndex;
+    }
+    return link;
+}
+
+// Every record of the file, or the reader's error.
+std::string readWords(recording::RecordingReader &reader, std::vector<uint16_t> &words) {
+    std::vector<uint16_t> chunk(kChunkWords / reader.wordsPerRecord() * reader.wordsPerRecord());
+    while (const std::size_t records = reader.nextRecords(chunk)) {
+        words.insert(words.end(), chunk.begin(),
+                     chunk.begin() + std::ptrdiff_t(records * reader.wordsPerRecord()));
+    }
+    return reader.error() ? reader.error()->message() : std::string();
+}
+
+}  // namespace
+
+int kbpsFromTimeBase(int words, double timeBaseMicros) {
+    if (!(timeBaseMicros > 0) || !std::isfinite(timeBaseMicros)) return 0;
+    const double kbps =
+        double(words) * double(link_word_nanos_times_kbps) / 1000.0 / timeBaseMicros;
+    if (!(kbps >= 0.5) || kbps > kMaxKbps) return 0;
+    return int(std::lround(kbps));
+}
+
+LoadedPlayback loadPlayback(const std::string &path) {
+    LoadedPlayback result;
+    recording::RecordingReader reader(path);
+    if (reader.error()) {
+        result.error = reader.error()->message();
+        return result;
+    }
+    const std::size_t words = reader.wordsPerRecord();
+    if (!isFrameSize(words)) {
+        result.error =
+            path + ": line 2: expected 4, 8, 16 or 32 columns, found " + std::to_string(words);
+        return result;
+    }
+    auto recording = std::make_shared<PlaybackRecording>();
+    recording->path = path;
+    recording->wordsPerFrame = int(words);
+    if (std::string error = readWords(reader, recording->words); !error.empty()) {
+        result.error = std::move(error);
+        return result;
+    }
+    if (recording->words.empty()) {
+        result.error = path + ": holds no records to play back";
+        return result;
+    }
+    if (const auto link = describedLink(path, words, result.warning)) {
+        recording->kbps = link->kbps;
+        recording->typeIndex = link->typeIndex;
+    } else {
+        recording->kbps = kbpsFromTimeBase(int(words), reader.header().timeBaseMicros);
+        if (recording->kbps == 0) {
+            result.error = path + ": line 1: expected a time base that gives a link speed";
+            return result;
+        }
+    }
+    result.recording = std::move(recording);
+    return result;
+}
+
+std::optional<std::string> preparePlayback(ModuleConfig &config) {
+    if (!config.playback || config.playback->recording) return std::nullopt;
+    LoadedPlayback loaded = loadPlayback(config.playback->file);
+    if (!loaded.warning.empty()) std::fprintf(stderr, "ostrel: %s\n", loaded.warning.c_str());
+    if (!loaded.recording) return loaded.error;
+    config.wordsPerFrame = loaded.recording->wordsPerFrame;
+    config.kbps = loaded.recording->kbps;
+    config.signal = SignalKind::Plain;
+    config.playback->recording = std::move(loaded.recording);
+    if (config.fifoBytes < uint32_t(config.wordsPerFrame) * 2) {
+        config.fifoBytes = uint32_t(config.wordsPerFrame) * 2;
+    }
+    return std::nullopt;
+}
+
+std::string playbackModuleName(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::string name;
+    for (const char c : file) {
+        const bool allowed = c >= ' ' && c <= '~' && c != ',' && c != '=' && c != ':' && c != ';';
+        name += allowed ? c : '_';
+        if (name.size() == kMaxNameLength) break;
+    }
+    return name.empty() ? std::string("PLAYBACK") : name;
+}
+
+}  // namespace ostrel::sim

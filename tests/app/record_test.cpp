@@ -1,0 +1,398 @@
+// ostrel-record: its options, recordings made through the acquisition path without a display,
+// Ctrl-C, and the message and status of every failure.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "acquisition/measurement.h"
+#include "acquisition/measurement_testing.h"
+#include "acquisition/module_discovery.h"
+#include "app/record_options.h"
+#include "app/recorder.h"
+#include "app/replay.h"
+#include "app/startup.h"
+#include "logging/log_file.h"
+#include "panel/ostrel_panel.h"
+#include "recording/recording_description.h"
+#include "ui/headless.h"
+#include "ui/operator_input.h"
+#include "ui/panel.h"
+#include "usb/sim/sim_config.h"
+#include "usb/sim/simulated_bus.h"
+
+extern char **environ;
+
+namespace ostrel::record {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+ParsedOptions parse(std::vector<std::string_view> args) {
+    return parseRecordOptions(args);
+}
+
+TEST(RecordOptions, WhatIsAcceptedAndWhatIsRefused) {
+    ParsedOptions p = parse({"--module", "SIM-8CH", "--type", "8ch", "--speed", "160", "--cycles",
+                             "3", "--separator=tab", "--dir", "/tmp"});
+    ASSERT_TRUE(p.options) << p.error;
+    EXPECT_EQ(p.options->module, "SIM-8CH");
+    EXPECT_EQ(p.options->type, 1);
+    EXPECT_EQ(p.options->speedIndex, 1);
+    EXPECT_EQ(p.options->separator, 2);
+    EXPECT_EQ(p.options->cycles, std::optional<uint64_t>(3));
+    EXPECT_EQ(p.options->directory, std::optional<std::string>("/tmp"));
+
+    p = parse({"--module=S", "--type", "Steering Commercial 200 Nm", "--seconds", "2.5"});
+    ASSERT_TRUE(p.options) << p.error;
+    EXPECT_EQ(p.options->type, 7);
+    EXPECT_EQ(p.options->speedIndex, 3) << "steering runs at 640 kbps";
+    EXPECT_TRUE(parse({"--list"}).options);
+    EXPECT_TRUE(parse({"--help"}).options->help);
+
+    const struct {
+        std::vector<std::string_view> args;
+        const char *mentions;
+    } refused[] = {
+        {{"--type", "8ch", "--speed", "160", "--cycles", "1"}, "--module"},
+        {{"--module", "M", "--speed", "160", "--cycles", "1"}, "--type"},
+        {{"--module", "M", "--type", "8ch", "--cycles", "1"}, "--speed"},
+        {{"--module", "M", "--type", "8ch", "--speed", "160"}, "--seconds or --cycles"},
+        {{"--module", "M", "--type", "8ch", "--speed", "160", "--seconds", "1", "--cycles", "1"},
+         "--seconds or --cycles"},
+        {{"--module", "M", "--type", "9ch", "--speed", "160", "--cycles", "1"}, "9ch"},
+        {{"--module", "M", "--type", "8ch", "--speed", "100", "--cycles", "1"}, "--speed"},
+        {{"--module", "M", "--type", "steer-mod-100", "--speed", "160", "--cycles", "1"}, "640"},
+        {{"--module", "M", "--type", "8ch", "--speed", "160", "--cycles", "0"}, "--cycles"},
+        {{"--module", "M", "--type", "8ch", "--speed", "160", "--seconds", "-1"}, "--seconds"},
+        {{"--module", "M", "--type", "8ch", "--speed", "160", "--seconds", "nan"}, "--seconds"},
+        {{"--module", "M", "--type", "8ch", "--speed", "160", "--cycles", "1", "--separator",
+          "semicolon"},
+         "--separator"},
+        {{"--module"}, "needs a value"},
+        {{"--frobnicate", "1"}, "--frobnicate"},
+        {{"stray"}, "stray"},
+    };
+    for (const auto &row : refused) {
+        const ParsedOptions r = parse(row.args);
+        EXPECT_FALSE(r.options) << row.mentions;
+        EXPECT_NE(r.error.find(row.mentions), std::string::npos) << r.error;
+    }
+    const std::string usage = recordUsage();
+    for (const char *option : {"--module", "--type", "--speed", "--separator", "--dir", "--seconds",
+                               "--cycles", "--list", "--help", "steer-com-200", "Exit status"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(RecordProgress, OneLineOfTimeCyclesBytesAndRate) {
+    EXPECT_EQ(progressLine(65.2, 12, 3'100'000), "00:01:05  12 cycles  3.1 MB  0.05 MB/s");
+    EXPECT_EQ(progressLine(3725, 1, 0), "01:02:05  1 cycle  0.0 MB  0.00 MB/s");
+    EXPECT_EQ(progressLine(0, 0, 0), "00:00:00  0 cycles  0.0 MB  0.00 MB/s");
+}
+
+std::string readFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::size_t recordLines(const std::string &text) {
+    return std::size_t(std::count(text.begin(), text.end(), '\n')) - 2;
+}
+
+// Recordings on simulated modules plugged into the process's bus, into a temporary directory.
+class Recorder : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { setenv("OSTREL_SIM", "", 1); }
+    void SetUp() override {
+        measurement_testing::usePauses({10ms, 30ms, 10ms});
+        std::string pattern = (fs::temp_directory_path() / "ostrel-record-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        directory = pattern;
+    }
+    void TearDown() override {
+        for (const std::string &name : sim::bus().moduleNames()) sim::bus().unplug(name);
+        ui::headlessFrontend()->reset();
+        limitLoggedCycles(0);
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+    void plug(std::string_view config) {
+        ASSERT_TRUE(sim::bus().plug(sim::parseSimConfig(config).modules.at(0)));
+    }
+    RecordOptions options(std::string module, uint64_t cycles) const {
+        RecordOptions o;
+        o.module = std::move(module);
+        o.type = 1;
+        o.speedIndex = 1;
+        o.cycles = cycles;
+        o.directory = directory.string();
+        return o;
+    }
+    int run(const RecordOptions &o, const std::atomic<int> *interrupt = nullptr) {
+        out.str("");
+        err.str("");
+        RecorderIo io{out, err, false, interrupt};
+        return runRecording(o, io);
+    }
+    std::vector<fs::path> files(std::string_view extension) const {
+        std::vector<fs::path> found;
+        for (const auto &entry : fs::directory_iterator(directory)) {
+            if (entry.path().extension() == extension) found.push_back(entry.path());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    recording::RecordingDescription description(const fs::path &log) const {
+        const auto parsed = recording::readDescription(recording::descriptionPathFor(log));
+        EXPECT_TRUE(parsed.description) << parsed.error;
+        return parsed.description.value_or(recording::RecordingDescription{});
+    }
+
+    fs::path directory;
+    std::ostringstream out, err;
+};
+
+// The window's way: the panel operated by hand, START, STOP after `cycles` cycles.
+fs::path recordThroughTheWindow(const std::string &module, const fs::path &directory,
+                                uint64_t cycles) {
+    ui::headlessFrontend()->reset();
+    panelHandle = ui::loadPanel(mainPanelDescription());
+    const int panel = panelHandle;
+    attachCallbacks(panel);
+    startPanel();
+    EXPECT_TRUE(ui::operatorSelectRingItem(panel, CH_SLIDE, 1));
+    EXPECT_TRUE(ui::operatorSetSwitch(panel, LOG_STATE, 1));
+    ui::setValue(panel, LOGPATH, directory.string());
+    findModules();
+    ui::setValue(panel, usbinterface, module);
+    limitLoggedCycles(cycles);
+    EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (loggedCycles() < cycles && std::chrono::steady_clock::now() < deadline) {
+        ui::serveMessages();
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
+    const std::string path = logFilePath();
+    discardMainPanel();
+    limitLoggedCycles(0);
+    return path;
+}
+
+TEST_F(Recorder, ARecordingIsTheWindowsRecordingByteForByte) {
+    plug("FAST:words=8,pace=fast,seed=3");
+    ASSERT_EQ(run(options("FAST", 2)), kStatusOk) << err.str();
+    const std::vector<fs::path> recorded = files(".dat");
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(out.str(), recorded[0].string() + "\n") << "the path on standard output";
+    const std::string text = readFile(recorded[0]);
+    EXPECT_EQ(recordLines(text), 2u * 4096);
+
+    const fs::path window = recordThroughTheWindow("FAST", directory, 2);
+    ASSERT_NE(window, recorded[0]);
+    EXPECT_TRUE(readFile(window) == text) << "same header and records";
+
+    const recording::RecordingDescription d = description(recorded[0]);
+    EXPECT_EQ(d.module, "FAST");
+    EXPECT_EQ(d.cycles, 2u);
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::stop);
+    EXPECT_EQ(d.separator, ',');
+    EXPECT_EQ(description(window).cycles, 2u);
+}
+
+TEST_F(Recorder, AnInterruptionEndsWithWholeCyclesAndACompletedDescription) {
+    plug("FAST:words=16,pace=fast");
+    RecordOptions o = options("FAST", 1000000);
+    o.type = 2;
+    o.separator = 2;
+    std::atomic<int> interrupt{0};
+    std::thread operatorPressesCtrlC([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (loggedCycles() < 3 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        interrupt = 1;
+    });
+    const int status = run(o, &interrupt);
+    operatorPressesCtrlC.join();
+    EXPECT_EQ(status, kStatusOk) << err.str();
+    const std::vector<fs::path> recorded = files(".dat");
+    ASSERT_EQ(recorded.size(), 1u);
+    const recording::RecordingDescription d = description(recorded[0]);
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
+    EXPECT_GE(d.cycles, 3u);
+    EXPECT_EQ(recordLines(readFile(recorded[0])), d.cycles * 2048) << "whole cycles only";
+    EXPECT_EQ(d.separator, '\t');
+    EXPECT_EQ(d.channelCount, 16);
+}
+
+TEST_F(Recorder, SecondsBoundTheRecording) {
+    plug("PACED:words=8,kbps=640,pace=20");
+    RecordOptions o = options("PACED", 0);
+    o.cycles.reset();
+    o.seconds = 0.5;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(o), kStatusOk) << err.str();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+    ASSERT_EQ(files(".dat").size(), 1u);
+    EXPECT_EQ(description(files(".dat")[0]).ended, recording::MeasurementEnd::stop);
+}
+
+// Each failure: the window's message on stderr and its own status; nothing left open.
+TEST_F(Recorder, EveryFailureHasItsMessageAndStatus) {
+    plug("DEAF:words=8,nosync");
+    plug("BROKEN:words=8,pace=fast,failblock=20");
+    plug("SHUT:openfail");
+    plug("FAST:words=8,pace=fast");
+    const struct {
+        const char *module;
+        bool missingDirectory;
+        int status;
+        const char *message;
+    } rows[] = {
+        {"ABSENT", false, kStatusModule, "USB Error: Can't open USB module"},
+        {"SHUT", false, kStatusModule, "USB Error: Can't open USB module"},
+        {"DEAF", false, kStatusModule, "USB Error: Telemetry not in sync"},
+        {"BROKEN", false, kStatusTransfer, "USB Error: Data transfer error from USB module"},
+        {"FAST", true, kStatusLogPath, "Path Error: Directory Does Not Exist"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.module);
+        RecordOptions o = options(row.module, 5);
+        if (row.missingDirectory) o.directory = (directory / "gone").string();
+        EXPECT_EQ(run(o), row.status);
+        EXPECT_NE(err.str().find(std::string("ostrel-record: ") + row.message), std::string::npos)
+            << err.str();
+        EXPECT_FALSE(measurementOpen());
+        EXPECT_EQ(log_file_open, 0);
+        ui::headlessFrontend()->reset();
+    }
+}
+
+TEST_F(Recorder, AWriteErrorEndsWithItsStatusAndTheWholeCyclesWritten) {
+    plug("FAST:words=8,pace=fast");
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 400'000;  // two cycles of 8 words and a part of the third
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    const int status = run(options("FAST", 5));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(status, kStatusWriteError) << err.str();
+    EXPECT_NE(err.str().find("ostrel-record: Log Error: Writing the log file failed"),
+              std::string::npos)
+        << err.str();
+    const recording::RecordingDescription d = description(files(".dat").at(0));
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
+    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+}
+
+TEST_F(Recorder, ListShowsTheModulesInOrder) {
+    plug("ONE");
+    plug("TWO:words=4");
+    RecorderIo io{out, err, false, nullptr};
+    EXPECT_EQ(listModules(io), kStatusOk);
+    EXPECT_EQ(out.str(), "ONE\nTWO\n");
+}
+
+// The program itself: a real SIGINT ends a real-time recording cleanly, with status 0.
+TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
+    const std::string dir = directory.string();
+    std::vector<std::string> args = {
+        OSTREL_RECORD_PROGRAM, "--module", "RT",    "--type", "32ch", "--speed", "640",
+        "--seconds",           "60",       "--dir", dir};
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"OSTREL_SIM=RT:words=32,kbps=640,pace=4"};
+    for (char **e = environ; *e != nullptr; ++e) {
+        if (std::string_view(*e).starts_with("OSTREL_SIM=")) continue;
+        env.emplace_back(*e);
+    }
+    std::vector<char *> envp;
+    for (std::string &e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    bool cycleWritten = false;
+    while (!cycleWritten && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        for (const fs::path &log : files(".dat")) {
+            std::error_code error;
+            cycleWritten = fs::file_size(log, error) > 4096 * 80 && !error;
+        }
+    }
+    ::kill(child, SIGINT);
+    int status = -1;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline + 30s) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            FAIL() << "ostrel-record did not end after SIGINT";
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(cycleWritten);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const recording::RecordingDescription d = description(files(".dat").at(0));
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
+    EXPECT_GE(d.cycles, 1u);
+    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 1024);
+}
+
+// ostrel --replay: the recording's module at the top of the ring, its type and speed chosen.
+TEST_F(Recorder, ReplayPlugsTheRecordingAtTheTopWithItsTypeAndSpeed) {
+    plug("STEER:signal=steering,pace=fast");
+    RecordOptions o = options("STEER", 1);
+    o.type = 5;
+    o.speedIndex = 3;
+    ASSERT_EQ(run(o), kStatusOk) << err.str();
+    const fs::path recorded = files(".dat").at(0);
+
+    const ReplayResult replay = addReplayModule(recorded.string());
+    ASSERT_TRUE(replay.setup) << replay.problem;
+    EXPECT_EQ(replay.setup->moduleName, recorded.filename().string());
+    EXPECT_EQ(replay.setup->type, 5);
+    EXPECT_EQ(replay.setup->speedIndex, std::optional<int>(3));
+    EXPECT_EQ(sim::bus().moduleNames().front(), recorded.filename().string());
+
+    ui::headlessFrontend()->reset();
+    panelHandle = ui::loadPanel(mainPanelDescription());
+    attachCallbacks(panelHandle);
+    startPanel();
+    applyReplaySetup(panelHandle, *replay.setup);
+    int type = -1;
+    std::string module;
+    ui::getRingIndex(panelHandle, CH_SLIDE, &type);
+    ui::getValue(panelHandle, usbinterface, &module);
+    EXPECT_EQ(type, 5);
+    EXPECT_EQ(module, recorded.filename().string());
+    discardMainPanel();
+
+    const fs::path foreign = directory / "photo.dat";
+    std::ofstream(foreign, std::ios::binary) << "\x89PNG\r\n\x1a\n";
+    const ReplayResult refused = addReplayModule(foreign.string());
+    EXPECT_FALSE(refused.setup);
+    EXPECT_NE(refused.problem.find(foreign.string() + ": line 1"), std::string::npos)
+        << refused.problem;
+    EXPECT_EQ(sim::bus().moduleNames().size(), 2u) << "nothing plugged for it";
+}
+
+}  // namespace
+}  // namespace ostrel::record

@@ -1,0 +1,102 @@
+// Fuzz target: the input as a recording (parseRecording) and as a recording description
+// (parseDescription). Checks:
+// - a recording read without an error has a positive finite time base, ',' or '\t' as its
+//   separator, at least one column and whole records only; written back as records (the
+//   same two header lines, each record's words joined by the separator, CR LF) it reads
+//   back as the same words without an error;
+// - an error names the input, has a line (1 or 2 for the header, after the records read
+//   for a record) and a text; only a record error can be a truncation;
+// - the input cut in half gives a prefix of the records of the whole input;
+// - a description that parses is written by describeAsJson into JSON that parses back to
+//   the same description; a refused one says why with the line, or names a missing key.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "recording/recording_description.h"
+#include "recording/recording_reader.h"
+
+namespace {
+
+using ostrel::recording::ParsedRecording;
+
+constexpr std::string_view kName = "input.dat";
+
+bool isPrefix(const std::vector<uint16_t> &shorter, const std::vector<uint16_t> &longer) {
+    return shorter.size() <= longer.size() &&
+           std::equal(shorter.begin(), shorter.end(), longer.begin());
+}
+
+// The two header lines of `content` as they were, each ending in one '\n'.
+std::string headerLines(std::string_view content) {
+    const std::size_t first = content.find('\n');
+    const std::size_t second = content.find('\n', first + 1);
+    return std::string(content.substr(0, second + 1));
+}
+
+void checkRecording(std::string_view content) {
+    const ParsedRecording parsed = ostrel::recording::parseRecording(content, kName);
+    const std::size_t words = parsed.header.columns.size();
+    if (parsed.error) {
+        const ostrel::recording::ReadError &error = *parsed.error;
+        FUZZ_CHECK(error.file == kName);
+        FUZZ_CHECK(!error.what.empty());
+        FUZZ_CHECK(error.line >= 1);
+        if (words == 0) {
+            FUZZ_CHECK(error.line <= 2 && !error.truncated && parsed.words.empty());
+        } else {
+            FUZZ_CHECK(error.line == 3 + parsed.words.size() / words);
+        }
+        FUZZ_CHECK(error.message().starts_with(std::string(kName) + ": line "));
+    } else {
+        FUZZ_CHECK(words >= 1);
+        FUZZ_CHECK(std::isfinite(parsed.header.timeBaseMicros) && parsed.header.timeBaseMicros > 0);
+    }
+    if (words == 0) return;
+    const char separator = parsed.header.separator;
+    FUZZ_CHECK(separator == ',' || separator == '\t');
+    FUZZ_CHECK(parsed.words.size() % words == 0);
+
+    // The records written back read back the same.
+    std::string rewritten = headerLines(content);
+    for (std::size_t i = 0; i < parsed.words.size(); ++i) {
+        rewritten += std::to_string(parsed.words[i]);
+        rewritten += (i + 1) % words == 0 ? std::string("\r\n") : std::string(1, separator);
+    }
+    const ParsedRecording again = ostrel::recording::parseRecording(rewritten, kName);
+    FUZZ_CHECK(!again.error);
+    FUZZ_CHECK(again.header.columns == parsed.header.columns);
+    FUZZ_CHECK(again.words == parsed.words);
+
+    // Less of the input never gives other records.
+    const ParsedRecording half =
+        ostrel::recording::parseRecording(content.substr(0, content.size() / 2), kName);
+    FUZZ_CHECK(isPrefix(half.words, parsed.words));
+}
+
+void checkDescription(std::string_view content) {
+    const ostrel::recording::ParsedDescription parsed =
+        ostrel::recording::parseDescription(content);
+    if (!parsed.description) {
+        FUZZ_CHECK(parsed.error.starts_with("line ") || parsed.error.ends_with("\" is missing"));
+        return;
+    }
+    FUZZ_CHECK(parsed.error.empty());
+    const std::string json = ostrel::recording::describeAsJson(*parsed.description);
+    const ostrel::recording::ParsedDescription again = ostrel::recording::parseDescription(json);
+    FUZZ_CHECK(again.description);
+    FUZZ_CHECK(*again.description == *parsed.description);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    const std::string_view content(reinterpret_cast<const char *>(data), size);
+    checkRecording(content);
+    checkDescription(content);
+    return 0;
+}

@@ -1,0 +1,287 @@
+// Words to values as the window shows them, the columns each type gives, CSV rows, the
+// one-pass summary, and the type and unit names the command line takes.
+#include "recording/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "recording/type_names.h"
+#include "telemetry/scaling.h"
+#include "telemetry/tables.h"
+
+namespace ostrel::recording {
+namespace {
+
+RecordingHeader headerOf(std::size_t columns, double timeBase = 159.38) {
+    RecordingHeader header;
+    header.timeBaseMicros = timeBase;
+    for (std::size_t c = 0; c < columns; ++c)
+        header.columns.push_back("Ch" + std::to_string(c + 1));
+    return header;
+}
+
+Conversion conversionOf(int type, Units units, double timeBase = 159.38) {
+    std::string error;
+    std::optional<Conversion> c = Conversion::create(
+        type, units, headerOf(std::size_t(number_of_channels[type]), timeBase), error);
+    EXPECT_TRUE(c) << error;
+    return *c;
+}
+
+std::vector<std::string> namesOf(const Conversion &c) {
+    std::vector<std::string> names;
+    for (const OutputColumn &column : c.columns()) names.push_back(column.name);
+    return names;
+}
+
+// The value as the window's display prints it: two decimals (none for the angular
+// acceleration).
+std::string shown(float value, int decimals = 2) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, double(value));
+    return text;
+}
+
+std::string row(const Conversion &c, uint64_t index, const std::vector<uint16_t> &record) {
+    std::vector<char> buffer(c.maxRowBytes());
+    return std::string(buffer.data(), c.formatRow(buffer.data(), index, record.data()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------------------
+
+TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
+    const struct {
+        std::string_view name;
+        int type;
+    } cases[] = {
+        {" 8 Channel", 1},
+        {"8 Channel", 1},
+        {"  8 CHANNEL\t", 1},
+        {"4ch", 0},
+        {"16CH", 2},
+        {"32 channel", 3},
+        {"steer-car-100", 4},
+        {"Steering Personal Car 200 Nm", 5},
+        {"steer-com-100", 6},
+        {"STEER-COM-200", 7},
+        {"steering module 100 nm", 8},
+        {" steer-mod-200 ", 9},
+    };
+    for (const auto &c : cases) EXPECT_EQ(telemetryTypeFromName(c.name), c.type) << c.name;
+    for (const std::string_view bad :
+         {"", " ", "8", "8 Channels", "8-ch", "steer-car", "Steering Module", "ch8", "4ch4ch"}) {
+        EXPECT_FALSE(telemetryTypeFromName(bad)) << bad;
+    }
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        EXPECT_EQ(telemetryTypeFromName(shortTypeName(type)), type);
+        EXPECT_EQ(telemetryTypeFromName(typeLabel(type)), type);
+        EXPECT_EQ(telemetryTypeFromName(telemetry_types[type].label), type);
+    }
+    EXPECT_EQ(shortTypeName(-1), "");
+    EXPECT_EQ(shortTypeName(10), "");
+    EXPECT_EQ(typeLabel(1), "8 Channel");
+}
+
+// ---------------------------------------------------------------------------------------
+// Columns and values
+// ---------------------------------------------------------------------------------------
+
+TEST(PlainConversion, PercentIsWhatTheWindowShowsAndPhysicalIsPercent) {
+    const Conversion raw = conversionOf(1, Units::raw);
+    const Conversion percent = conversionOf(1, Units::percent);
+    const Conversion physical = conversionOf(1, Units::physical);
+    EXPECT_EQ(namesOf(raw)[7], "Ch8");
+    EXPECT_EQ(namesOf(percent)[0], "Ch1 [%]");
+    EXPECT_EQ(namesOf(physical), namesOf(percent));
+    const struct {
+        uint16_t word;
+        const char *shown;  // the channel display without its unit
+    } cases[] = {{0x0000, "-100.00"}, {0x7FF0, "-0.02"},  {0x8000, "0.02"},
+                 {0x800F, "0.02"},    {0xFFFF, "100.00"}, {36 << 4, "-98.24"}};
+    const OutputColumn &column = percent.columns()[3];
+    for (const auto &c : cases) {
+        EXPECT_EQ(percent.value(column, c.word), percentOf(c.word));
+        EXPECT_EQ(physical.value(column, c.word), percentOf(c.word));
+        EXPECT_EQ(shown(percent.value(column, c.word)), c.shown) << c.word;
+        EXPECT_EQ(raw.value(column, c.word), float(c.word));
+    }
+}
+
+TEST(SteeringConversion, ColumnsInWordOrderNamedByTheirSlotWithoutPlaceholders) {
+    const Conversion car = conversionOf(4, Units::physical);
+    const std::vector<std::string> names = namesOf(car);
+    ASSERT_EQ(names.size(), 30u);  // words 30 and 31 are placeholders
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 10),
+              (std::vector<std::string>{
+                  "Torque high [Nm]", "Torque low [Nm]", "Angle high [\xC2\xB0]",
+                  "Angle low [\xC2\xB0]", "Speed high [\xC2\xB0/s]", "Speed low [\xC2\xB0/s]",
+                  "X Accel. [g]", "Y Accel. [g]", "Z Accel. [g]", "Ang. Accel. [\xC2\xB0/s^2]"}));
+    EXPECT_EQ(names[10], "Torque high #2 [Nm]");
+    EXPECT_EQ(names[29], "Ang. Accel. #3 [\xC2\xB0/s^2]");
+    for (std::size_t i = 0; i < 30; ++i) EXPECT_EQ(car.columns()[i].word, i);
+
+    // The module layouts carry no accelerations: six words of each group.
+    const Conversion module = conversionOf(9, Units::percent);
+    ASSERT_EQ(module.columns().size(), 18u);
+    EXPECT_EQ(module.columns()[6].word, 10u);
+    EXPECT_EQ(module.columns()[17].word, 25u);
+    EXPECT_EQ(module.columns()[1].name, "Torque low [%]");
+    EXPECT_EQ(conversionOf(7, Units::raw).columns()[0].name, "Torque high");
+}
+
+// Layout 0 at full scale, then the commercial 200 Nm layout at minus full scale and at
+// the first sample above mid-scale: the display texts of the window, digit for digit.
+TEST(SteeringConversion, PhysicalValuesAreTheWindowsForTwoLayouts) {
+    const struct {
+        int type;
+        uint16_t word;
+        std::size_t recordWord;
+        const char *shown;
+        int decimals;
+    } cases[] = {
+        {4, 0xFFFF, 0, "100.00", 2},   {4, 0xFFFF, 1, "10.00", 2},   {4, 0xFFFF, 2, "1000.00", 2},
+        {4, 0xFFFF, 3, "100.00", 2},   {4, 0xFFFF, 4, "1000.00", 2}, {4, 0xFFFF, 5, "500.00", 2},
+        {4, 0xFFFF, 8, "5.00", 2},     {4, 0xFFFF, 9, "10000", 0},   {4, 0x8000, 2, "0.24", 2},
+        {4, 0x8000, 9, "2", 0},        {7, 0x0000, 0, "-200.00", 2}, {7, 0x0000, 3, "-120.00", 2},
+        {7, 0x0000, 2, "-1200.00", 2}, {7, 0x8000, 2, "0.29", 2},    {7, 0x8000, 13, "0.03", 2},
+        {7, 0x8000, 10, "0.05", 2},
+    };
+    for (const auto &c : cases) {
+        const Conversion conversion = conversionOf(c.type, Units::physical);
+        const OutputColumn &column = conversion.columns()[c.recordWord];
+        ASSERT_EQ(column.word, c.recordWord);
+        EXPECT_EQ(shown(conversion.value(column, c.word), c.decimals), c.shown)
+            << "type " << c.type << " word " << c.recordWord;
+    }
+    // The angle low of the commercial layouts is the double product, stored once as float.
+    const Conversion commercial = conversionOf(7, Units::physical);
+    EXPECT_EQ(commercial.value(commercial.columns()[3], 0x0000), -120.0f);
+    const uint16_t word = 1234 << 4;
+    EXPECT_EQ(commercial.value(commercial.columns()[13], word),
+              static_cast<float>(percentOf(word) * 1.2));
+    EXPECT_EQ(conversionOf(7, Units::percent).value(commercial.columns()[3], word),
+              percentOf(word));
+}
+
+TEST(Conversion, ATypeWithOtherWordsThanTheFileIsRefused) {
+    std::string error;
+    EXPECT_FALSE(Conversion::create(3, Units::raw, headerOf(8), error));
+    EXPECT_EQ(error,
+              "the recording has 8 columns, but type \"32 Channel\" (32ch) has 32 words "
+              "per record");
+    EXPECT_FALSE(Conversion::create(5, Units::raw, headerOf(1), error));
+    EXPECT_EQ(error,
+              "the recording has 1 column, but type \"Steering Personal Car 200 Nm\" "
+              "(steer-car-200) has 32 words per record");
+    EXPECT_FALSE(Conversion::create(10, Units::raw, headerOf(8), error));
+    EXPECT_EQ(error, "unknown telemetry type 10");
+}
+
+// ---------------------------------------------------------------------------------------
+// CSV
+// ---------------------------------------------------------------------------------------
+
+TEST(CsvRows, TimeToTheNanosecondAndValuesThatReadBackExactly) {
+    const Conversion percent = conversionOf(0, Units::percent);
+    EXPECT_EQ(percent.csvHeader(), "Time [s],Ch1 [%],Ch2 [%],Ch3 [%],Ch4 [%]\n");
+    EXPECT_EQ(row(percent, 0, {0x0000, 0xFFF0, 0x8000, 0x7FF0}),
+              "0,-100,100,0.024420025,-0.024420025\n");
+    const Conversion raw = conversionOf(0, Units::raw);
+    EXPECT_EQ(row(raw, 3, {0, 65535, 7, 10000}), "0.00047814,0,65535,7,10000\n");
+    EXPECT_EQ(row(raw, 1'000'000, {1, 2, 3, 4}), "159.38,1,2,3,4\n");
+    EXPECT_EQ(row(conversionOf(0, Units::raw, 0.5), 3, {1, 2, 3, 4}), "0.0000015,1,2,3,4\n");
+
+    // Every word of every steering column reads back as the very float.
+    const Conversion steering = conversionOf(6, Units::physical);
+    std::vector<uint16_t> record(32);
+    for (uint32_t w = 0; w <= 0xFFFF; w += 0x10) {
+        std::fill(record.begin(), record.end(), uint16_t(w));
+        const std::string text = row(steering, 0, record);
+        const char *p = text.data() + 2;  // after "0,"
+        for (const OutputColumn &column : steering.columns()) {
+            float back = 0;
+            const auto [end, ec] = std::from_chars(p, text.data() + text.size(), back);
+            ASSERT_EQ(ec, std::errc{}) << text;
+            ASSERT_EQ(back, steering.value(column, uint16_t(w))) << column.name << " " << w;
+            p = end + 1;
+        }
+    }
+}
+
+TEST(CsvRows, NamesWithCommasOrQuotesAreQuoted) {
+    RecordingHeader header = headerOf(4);
+    header.columns[1] = "a,b";
+    header.columns[2] = "say \"x\"";
+    std::string error;
+    const std::optional<Conversion> c = Conversion::create(0, Units::raw, header, error);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->csvHeader(), "Time [s],Ch1,\"a,b\",\"say \"\"x\"\"\",Ch4\n");
+}
+
+// ---------------------------------------------------------------------------------------
+// Summary
+// ---------------------------------------------------------------------------------------
+
+TEST(Summary, ExtremesAreWrittenValuesMeansDurationAndCycles) {
+    const Conversion conversion = conversionOf(8, Units::physical);  // steer-mod-100
+    RecordingSummary summary(conversion);
+    std::vector<uint16_t> records;
+    const uint16_t torqueHigh[] = {0x0000, 0x8000, 0xFFF0, 0x4000};
+    for (const uint16_t w : torqueHigh) {
+        std::vector<uint16_t> record(32, 0x8000);
+        record[0] = w;
+        record[1] = uint16_t(0xFFFF - w);
+        records.insert(records.end(), record.begin(), record.end());
+    }
+    summary.add(records.data(), 1);
+    summary.add(records.data() + 32, 3);
+    EXPECT_EQ(summary.records(), 4u);
+    EXPECT_DOUBLE_EQ(summary.durationSeconds(), 4 * 159.38e-6);
+    EXPECT_DOUBLE_EQ(summary.cycles(), 4.0 / 1024);
+
+    const std::vector<RecordingSummary::Column> columns = summary.columns();
+    ASSERT_EQ(columns.size(), 18u);
+    const OutputColumn &high = conversion.columns()[0];
+    EXPECT_EQ(columns[0].name, "Torque high [Nm]");
+    EXPECT_EQ(columns[0].count, 4u);
+    EXPECT_EQ(columns[0].min, -100.0f);
+    EXPECT_EQ(columns[0].max, 100.0f);
+    double sum = 0;
+    for (const uint16_t w : torqueHigh) sum += conversion.value(high, w);
+    EXPECT_NEAR(columns[0].mean, sum / 4, 1e-5);
+    EXPECT_EQ(columns[1].min, -10.0f);
+    EXPECT_EQ(columns[1].max, 10.0f);
+    EXPECT_EQ(columns[2].min, conversion.value(conversion.columns()[2], 0x8000));
+    EXPECT_EQ(columns[2].max, columns[2].min);
+    EXPECT_NEAR(columns[2].mean, double(columns[2].min), 1e-6);
+
+    const std::string text = summary.text("r.dat");
+    EXPECT_NE(text.find("type: Steering Module 100 Nm (steer-mod-100)\n"), std::string::npos);
+    EXPECT_NE(text.find("records: 4\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nTorque high [Nm],4,-100,100,"), std::string::npos) << text;
+}
+
+TEST(Summary, RawMeansAreExactAndNoRecordsLeaveTheFieldsEmpty) {
+    const Conversion raw = conversionOf(0, Units::raw);
+    RecordingSummary summary(raw);
+    EXPECT_NE(summary.text("e.dat").find("\nCh1,0,,,\n"), std::string::npos);
+    EXPECT_TRUE(std::isnan(summary.columns()[0].mean));
+    const std::vector<uint16_t> records = {65535, 0, 1, 2, 65534, 0, 3, 2, 65535, 0, 5, 2};
+    summary.add(records.data(), 3);
+    const auto columns = summary.columns();
+    EXPECT_EQ(columns[0].mean, (65535.0 * 2 + 65534) / 3);
+    EXPECT_EQ(columns[0].min, 65534.0f);
+    EXPECT_EQ(columns[2].mean, 3.0);
+    EXPECT_EQ(columns[3].min, 2.0f);
+    EXPECT_EQ(columns[3].max, 2.0f);
+}
+
+}  // namespace
+}  // namespace ostrel::recording

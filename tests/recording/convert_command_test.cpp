@@ -1,0 +1,240 @@
+// ostrel-convert as the operator runs it: options, where the type comes from, output to
+// stdout or a file, and the exit status of every kind of problem.
+#include "recording/convert_command.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "recording/recording_description.h"
+#include "recording_test_support.h"
+
+namespace ostrel::recording {
+namespace {
+
+using test::ScratchDirectory;
+
+constexpr std::string_view kRecording =
+    "Time-Base: 79.69us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n0,65535,32768,1\r\n65520,0,32752,2\r\n";
+constexpr std::string_view kTable =
+    "Time [s],Ch1 [%],Ch2 [%],Ch3 [%],Ch4 [%]\n"
+    "0,-100,100,0.024420025,-100\n"
+    "0.00007969,100,-100,-0.024420025,-100\n";
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ConvertCommand : public ::testing::Test {
+  protected:
+    ConvertCommand() {
+        recording_ = dir_.file("jex-log-07122026093000.dat");
+        test::writeFile(recording_, kRecording);
+    }
+
+    static Outcome run(std::initializer_list<std::string> args) {
+        const std::vector<std::string> owned(args);
+        const std::vector<std::string_view> views(owned.begin(), owned.end());
+        std::ostringstream out;
+        std::ostringstream err;
+        Outcome result;
+        result.status = runConvert(views, out, err);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    void describe(int typeIndex) const {
+        RecordingDescription d;
+        d.programVersion = "1.3.1";
+        d.typeIndex = typeIndex;
+        d.channelCount = 4;
+        ASSERT_EQ(writeFileAtomically(descriptionPathFor(recording_), describeAsJson(d)), "");
+    }
+
+    ScratchDirectory dir_;
+    std::string recording_;
+};
+
+TEST_F(ConvertCommand, HelpDocumentsEveryOptionAndStatus) {
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, kConvertOk);
+    for (const char *text :
+         {"--type", "--units", "--out", "--summary", "--help", "--version", "steer-mod-200", "raw",
+          "percent", "physical", "Exit status", "  0 ", "  2 ", "  3 ", "  4 "}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(run({recording_, "-h"}).status, kConvertOk);
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.out, "ostrel-convert " OSTREL_VERSION "\n");
+}
+
+TEST_F(ConvertCommand, BadOptionsAreUsageErrors) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "no recording given"},
+        {{"--bogus", "x.dat"}, "unknown option '--bogus'"},
+        {{"x.dat", "--type"}, "option '--type' needs a value"},
+        {{"x.dat", "--units", "metric"}, "unknown units 'metric' (raw, percent or physical)"},
+        {{"x.dat", "--type=9ch"}, "unknown type '9ch'"},
+        {{"x.dat", "y.dat"}, "one recording at a time; 'y.dat' is one too many"},
+        {{"x.dat", "--type", "4ch", "--type", "8ch"}, "--type given twice"},
+        {{"x.dat", "--out="}, "--out needs a file name"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string_view> views(c.args.begin(), c.args.end());
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(runConvert(views, out, err), kConvertUsage) << c.message;
+        EXPECT_NE(err.str().find("ostrel-convert: " + c.message), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("--help"), std::string::npos);
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST_F(ConvertCommand, TypeFromTheOptionOrTheDescriptionOptionWinning) {
+    const Outcome none = run({recording_});
+    EXPECT_EQ(none.status, kConvertUsage);
+    EXPECT_NE(none.err.find("no telemetry type: " + descriptionPathFor(recording_) +
+                            " does not exist; give --type TYPE"),
+              std::string::npos)
+        << none.err;
+
+    const Outcome given = run({recording_, "--type", " 4 channel "});
+    EXPECT_EQ(given.status, kConvertOk) << given.err;
+    EXPECT_EQ(given.out, kTable);
+    EXPECT_EQ(given.err, "");
+
+    describe(0);
+    const Outcome described = run({recording_});
+    EXPECT_EQ(described.status, kConvertOk) << described.err;
+    EXPECT_EQ(described.out, kTable);
+
+    describe(1);
+    const Outcome overridden = run({"--type=4ch", recording_});
+    EXPECT_EQ(overridden.status, kConvertOk);
+    EXPECT_EQ(overridden.out, kTable);
+    EXPECT_NE(overridden.err.find("note: --type 4ch overrides the type of"), std::string::npos);
+    // The description's own type does not fit the file.
+    const Outcome mismatch = run({recording_});
+    EXPECT_EQ(mismatch.status, kConvertMalformed);
+    EXPECT_NE(mismatch.err.find("the recording has 4 columns, but type \"8 Channel\" (8ch) "
+                                "has 8 words per record"),
+              std::string::npos)
+        << mismatch.err;
+    EXPECT_EQ(mismatch.out, "");
+}
+
+TEST_F(ConvertCommand, ATypeThatDoesNotFitIsAUsageErrorWhenGiven) {
+    const Outcome r = run({recording_, "--type", "steer-car-100"});
+    EXPECT_EQ(r.status, kConvertUsage);
+    EXPECT_NE(r.err.find("has 32 words per record"), std::string::npos);
+}
+
+TEST_F(ConvertCommand, BrokenDescriptionsAreMalformedUnlessOverridden) {
+    test::writeFile(descriptionPathFor(recording_), "{\n  \"version\": \n");
+    const Outcome broken = run({recording_});
+    EXPECT_EQ(broken.status, kConvertMalformed);
+    EXPECT_NE(broken.err.find(descriptionPathFor(recording_) + ": line 3: "), std::string::npos)
+        << broken.err;
+    EXPECT_EQ(run({recording_, "--type", "4ch"}).status, kConvertOk);
+
+    describe(12);
+    const Outcome unknown = run({recording_});
+    EXPECT_EQ(unknown.status, kConvertMalformed);
+    EXPECT_NE(unknown.err.find("telemetry type index 12 is not a known type"), std::string::npos);
+}
+
+TEST_F(ConvertCommand, UnitsAndSummary) {
+    const Outcome raw = run({recording_, "--type", "4ch", "--units", "raw"});
+    EXPECT_EQ(raw.out, "Time [s],Ch1,Ch2,Ch3,Ch4\n0,0,65535,32768,1\n0.00007969,65520,0,32752,2\n");
+    const Outcome summary = run({recording_, "--type", "4ch", "--summary", "--units=raw"});
+    EXPECT_EQ(summary.status, kConvertOk);
+    EXPECT_EQ(summary.out, "recording: " + recording_ +
+                               "\n"
+                               "type: 4 Channel (4ch)\n"
+                               "units: raw\n"
+                               "time base: 79.69 us\n"
+                               "records: 2\n"
+                               "duration: 0.00015938 s\n"
+                               "cycles: 0.000244140625\n"
+                               "column,count,min,max,mean\n"
+                               "Ch1,2,0,65520,32760\n"
+                               "Ch2,2,0,65535,32767.5\n"
+                               "Ch3,2,32752,32768,32760\n"
+                               "Ch4,2,1,2,1.5\n");
+}
+
+TEST_F(ConvertCommand, MalformedAndUnreadableRecordingsHaveTheirOwnStatus) {
+    const Outcome missing = run({dir_.file("absent.dat"), "--type", "4ch"});
+    EXPECT_EQ(missing.status, kConvertFileError);
+    EXPECT_EQ(missing.err,
+              "ostrel-convert: " + dir_.file("absent.dat") + ": No such file or directory\n");
+
+    const std::string text = dir_.file("notes.txt");
+    test::writeFile(text, "shopping list\n");
+    const Outcome foreign = run({text, "--type", "4ch"});
+    EXPECT_EQ(foreign.status, kConvertMalformed);
+    EXPECT_NE(foreign.err.find(text + ": line 1: expected \"Time-Base"), std::string::npos);
+    EXPECT_EQ(foreign.out, "");
+}
+
+TEST_F(ConvertCommand, ATruncatedRecordingGivesEveryWholeRecordBeforeIt) {
+    test::writeFile(recording_, std::string(kRecording) + "65535,65535,6");
+    const Outcome r = run({recording_, "--type", "4ch"});
+    EXPECT_EQ(r.status, kConvertMalformed);
+    EXPECT_EQ(r.out, kTable);
+    EXPECT_EQ(r.err, "ostrel-convert: " + recording_ +
+                         ": line 5: the file ends inside this record (3 of 4 words, no line "
+                         "end)\nostrel-convert: the output holds the 2 whole records before it\n");
+
+    const std::string out = dir_.file("out.csv");
+    EXPECT_EQ(run({recording_, "--type", "4ch", "--out", out}).status, kConvertMalformed);
+    EXPECT_EQ(test::readFile(out), kTable);
+}
+
+TEST_F(ConvertCommand, OutputFileIsWrittenWholeAndNeverTheInput) {
+    const std::string out = dir_.file("table.csv");
+    const Outcome written = run({recording_, "--type", "4ch", "--out", out});
+    EXPECT_EQ(written.status, kConvertOk) << written.err;
+    EXPECT_EQ(written.out, "");
+    EXPECT_EQ(test::readFile(out), kTable);
+
+    for (const std::string &input : {recording_, descriptionPathFor(recording_)}) {
+        describe(0);
+        const std::string before = test::readFile(input);
+        const Outcome refused = run({recording_, "--out", input});
+        EXPECT_EQ(refused.status, kConvertUsage) << input;
+        EXPECT_NE(refused.err.find("would overwrite the input"), std::string::npos);
+        EXPECT_EQ(test::readFile(input), before);
+    }
+    // The same file by another name.
+    const Outcome aliased = run(
+        {recording_, "--type", "4ch", "--out", dir_.path() + "/./" + "jex-log-07122026093000.dat"});
+    EXPECT_EQ(aliased.status, kConvertUsage);
+
+    const Outcome nowhere = run({recording_, "--type", "4ch", "--out", dir_.file("no/such.csv")});
+    EXPECT_EQ(nowhere.status, kConvertFileError);
+    EXPECT_NE(nowhere.err.find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(dir_.entries(),
+              (std::vector<std::string>{"jex-log-07122026093000.dat", "jex-log-07122026093000.json",
+                                        "table.csv"}));
+}
+
+TEST_F(ConvertCommand, AFailingStandardOutputIsAFileError) {
+    const std::vector<std::string_view> args = {recording_, "--type", "4ch"};
+    std::ostream broken(nullptr);  // every write fails
+    std::ostringstream err;
+    EXPECT_EQ(runConvert(args, broken, err), kConvertFileError);
+    EXPECT_NE(err.str().find("standard output"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ostrel::recording

@@ -1,0 +1,289 @@
+// The description beside a recording: JSON written and read back, hostile JSON refused
+// with its line, the description's path, the atomic replacement and the local time text.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "recording/json.h"
+#include "recording/recording_description.h"
+#include "recording_test_support.h"
+
+namespace ostrel::recording {
+namespace {
+
+using test::ScratchDirectory;
+
+RecordingDescription finished() {
+    RecordingDescription d;
+    d.programVersion = "1.3.1";
+    d.logFile = "jex-log-07122026093000.dat";
+    d.module = "SIM-STEER";
+    d.typeIndex = 7;
+    d.typeText = "Steering Commercial 200 Nm";
+    d.speedKbps = 640;
+    d.timeBaseMicros = 159.375;
+    d.channelCount = 3;
+    d.separator = '\t';
+    d.columns = {"Torque low", "Torque high", "-"};
+    d.startTime = "2026-12-07T09:30:00+01:00";
+    d.stopTime = "2026-12-07T09:31:12+01:00";
+    d.cycles = 18446744073709551615u;  // exact beyond a double's 53 bits
+    d.ended = MeasurementEnd::transferError;
+    d.lostFrames = 12;
+    return d;
+}
+
+RecordingDescription parsedOrFail(std::string_view json) {
+    const ParsedDescription parsed = parseDescription(json);
+    EXPECT_TRUE(parsed.description) << parsed.error << "\n" << json;
+    return parsed.description.value_or(RecordingDescription{});
+}
+
+std::string errorOf(std::string_view json) {
+    const ParsedDescription parsed = parseDescription(json);
+    EXPECT_FALSE(parsed.description) << json;
+    return parsed.error;
+}
+
+// ---------------------------------------------------------------------------------------
+// Round trip
+// ---------------------------------------------------------------------------------------
+
+TEST(DescriptionJson, FinishedAndRunningDescriptionsReadBackEqual) {
+    const RecordingDescription done = finished();
+    EXPECT_EQ(parsedOrFail(describeAsJson(done)), done);
+
+    RecordingDescription running = finished();
+    running.stopTime.clear();
+    running.ended = MeasurementEnd::running;
+    running.lostFrames.reset();
+    running.separator = ',';
+    const std::string json = describeAsJson(running);
+    EXPECT_NE(json.find("\"stop\": null"), std::string::npos) << json;
+    EXPECT_EQ(json.find("lost_frames"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"separator\": \"comma\""), std::string::npos) << json;
+    EXPECT_EQ(parsedOrFail(json), running);
+}
+
+// Line 16 of 17 is the last key: one key a line, none missing, LF only.
+TEST(DescriptionJson, OneKeyALine) {
+    const std::string json = describeAsJson(finished());
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 17) << json;
+    EXPECT_NE(json.find("\n  \"lost_frames\": 12\n}\n"), std::string::npos) << json;
+    EXPECT_EQ(json.find('\r'), std::string::npos);
+}
+
+TEST(DescriptionJson, AwkwardTextsSurviveEscaping) {
+    RecordingDescription d = finished();
+    d.module = std::string("quote\" back\\slash\ttab\nline\x01\x1f del\x7f") +
+               std::string(1, '\0') + "after-nul";
+    d.logFile = "jex-log-\xC3\xA4\xE2\x82\xAC.dat";  // UTF-8 passes as it is
+    d.columns = {"", ",", "\"\""};
+    const std::string json = describeAsJson(d);
+    EXPECT_EQ(parsedOrFail(json), d) << json;
+    EXPECT_NE(json.find("\\u0001"), std::string::npos) << json;
+    EXPECT_NE(json.find("\\u0000"), std::string::npos) << json;
+}
+
+TEST(DescriptionJson, AnyKeyOrderWhitespaceEscapesAndUnknownKeys) {
+    const std::string json = R"(  {"ended":"STOP","cycles":4,"stop":"b","start":"a",
+        "columns":["Ch\u0031","\u00e4\u20ac\ud83d\ude00"],"separator":"tab",
+        "channel_count":2,"time_base_us":1.595e2,"speed_kbps":160,
+        "telemetry_type":{"text":"x","index":1, "extra": [1, {"deep": null}]},
+        "module":"m\/n","log_file":"f","version":"v","future":{"a":[true,false]}}
+)";
+    const RecordingDescription d = parsedOrFail(json);
+    EXPECT_EQ(d.columns, (std::vector<std::string>{"Ch1", "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(d.timeBaseMicros, 159.5);
+    EXPECT_EQ(d.module, "m/n");
+    EXPECT_EQ(d.separator, '\t');
+    EXPECT_EQ(d.ended, MeasurementEnd::stop);
+    EXPECT_FALSE(d.lostFrames);
+}
+
+// ---------------------------------------------------------------------------------------
+// Refused descriptions
+// ---------------------------------------------------------------------------------------
+
+// A description with one member replaced by `replacement` ("" removes it).
+std::string withMember(std::string_view key, std::string_view replacement) {
+    std::string json = describeAsJson(finished());
+    const std::size_t start = json.find("  \"" + std::string(key) + "\": ");
+    const std::size_t end = json.find('\n', start);
+    json.replace(start, end - start,
+                 replacement.empty()
+                     ? "  \"ignored\": 0,"
+                     : "  \"" + std::string(key) + "\": " + std::string(replacement) + ",");
+    return json;
+}
+
+TEST(DescriptionJson, MissingOrMistypedMembersAreNamed) {
+    EXPECT_EQ(errorOf(withMember("speed_kbps", "")), "\"speed_kbps\" is missing");
+    EXPECT_EQ(errorOf(withMember("speed_kbps", "\"640\"")),
+              "line 7: \"speed_kbps\" must be a whole number");
+    EXPECT_EQ(errorOf(withMember("speed_kbps", "4294967296")),
+              "line 7: \"speed_kbps\" must be a whole number");
+    EXPECT_EQ(errorOf(withMember("cycles", "-1")),
+              "line 14: \"cycles\" must be a whole number from 0");
+    EXPECT_EQ(errorOf(withMember("time_base_us", "1e999")),
+              "line 8: \"time_base_us\" must be a finite number");
+    EXPECT_EQ(errorOf(withMember("separator", "\";\"")),
+              "line 10: \"separator\" must be \"comma\" or \"tab\"");
+    EXPECT_EQ(errorOf(withMember("columns", "[\"a\", 1]")),
+              "line 11: \"columns\" must be an array of strings");
+    EXPECT_EQ(errorOf(withMember("telemetry_type", "{\"index\": 1}")),
+              "\"telemetry_type.text\" is missing");
+    EXPECT_NE(errorOf(withMember("ended", "\"finished\"")).find("\"ended\" must be one of"),
+              std::string::npos);
+    EXPECT_EQ(errorOf(withMember("stop", "")), "\"stop\" is missing");
+    EXPECT_EQ(errorOf("[1, 2]"), "line 1: a description is a JSON object ({...})");
+}
+
+TEST(DescriptionJson, MalformedJsonIsRefusedWithItsLine) {
+    const struct {
+        std::string_view json;
+        std::string_view error;
+    } cases[] = {
+        {"", "line 1: unexpected end of the text, expected a value"},
+        {"{\n\"a\" 1}", "line 2: expected ':' after a key"},
+        {"{\"a\": 1,\n\n}", "line 3: expected a key in quotes, found '}'"},
+        {"{\"a\": [1 2]}", "line 1: expected ',' or ']' in an array, found '2'"},
+        {"{\"a\": \"open", "line 1: the text ends inside a string"},
+        {"{\"a\": \"tab\there\"}",
+         "line 1: a string holds a control character (byte \\x09); "
+         "write it as an escape"},
+        {"{\"a\": \"\\x\"}", "line 1: unknown escape \\x in a string"},
+        {"{\"a\": \"\\u12g4\"}", "line 1: \\u needs four hex digits, found 'g'"},
+        {"{\"a\": \"\\ud800\"}", "line 1: \\u escape: a high surrogate alone"},
+        {"{\"a\": \"\\udc00\"}", "line 1: \\u escape: a low surrogate alone"},
+        {"{\"a\": \"\\ud800\\u0041\"}",
+         "line 1: \\u escape: a high surrogate not followed by a low one"},
+        {"{\"a\": 01}", "line 1: a number must not start with '0' followed by digits"},
+        {"{\"a\": -}", "line 1: a number needs a digit after '-'"},
+        {"{\"a\": 1.}", "line 1: a number needs a digit after '.'"},
+        {"{\"a\": 1e+}", "line 1: a number needs a digit in its exponent"},
+        {"{\"a\": tru}", "line 1: unexpected 't', expected a value"},
+        {"{} {}", "line 1: unexpected '{' after the JSON value"},
+        {"\x89PNG\r\n", "line 1: unexpected byte \\x89, expected a value"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(errorOf(c.json), c.error) << c.json;
+}
+
+TEST(DescriptionJson, DeepNestingIsRefusedNotFollowed) {
+    // Far deeper than any stack would take if the parser followed it.
+    const std::string deep(1'000'000, '[');
+    EXPECT_EQ(errorOf(deep), "line 1: nested deeper than 64 levels");
+    const std::string objects = [] {
+        std::string text;
+        for (int i = 0; i < 100'000; ++i) text += "{\"a\":";
+        return text;
+    }();
+    EXPECT_EQ(errorOf(objects), "line 1: nested deeper than 64 levels");
+    // The deepest accepted nesting, inside an ignored key.
+    std::string deepest =
+        std::string(json::kMaxDepth - 1, '[') + std::string(json::kMaxDepth - 1, ']');
+    std::string json = describeAsJson(finished());
+    json.insert(2, "\"nested\": " + deepest + ",\n");
+    EXPECT_EQ(parsedOrFail(json), finished());
+}
+
+// ---------------------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------------------
+
+TEST(DescriptionPath, DatBecomesJsonOtherNamesGetJsonAppended) {
+    EXPECT_EQ(descriptionPathFor("/logs/jex-log-07122026093000.dat"),
+              "/logs/jex-log-07122026093000.json");
+    EXPECT_EQ(descriptionPathFor("jex-log-1-2.dat"), "jex-log-1-2.json");
+    EXPECT_EQ(descriptionPathFor("/logs/run.csv"), "/logs/run.csv.json");
+    EXPECT_EQ(descriptionPathFor("/logs.dat/run"), "/logs.dat/run.json");
+    EXPECT_EQ(descriptionPathFor("/logs/.dat"), "/logs/.dat.json");
+    EXPECT_EQ(descriptionPathFor("run.DAT"), "run.DAT.json");
+}
+
+TEST(AtomicWrite, ReplacesWholeLeavesNoTemporaryAndReadsBack) {
+    ScratchDirectory dir;
+    const std::string path = dir.file("jex-log-1.json");
+    ASSERT_EQ(writeFileAtomically(path, "old"), "");
+    ::chmod(path.c_str(), 0640);
+    const std::string json = describeAsJson(finished());
+    ASSERT_EQ(writeFileAtomically(path, json), "");
+    EXPECT_EQ(test::readFile(path), json);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"jex-log-1.json"});
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);  // a replaced file keeps its permissions
+
+    const ParsedDescription read = readDescription(path);
+    EXPECT_EQ(read.description, finished()) << read.error;
+}
+
+TEST(AtomicWrite, FailureGivesTheReasonAndLeavesNothing) {
+    ScratchDirectory dir;
+    EXPECT_NE(writeFileAtomically(dir.file("missing/x.json"), "{}").find("No such file"),
+              std::string::npos);
+    // The target is a directory: the rename fails, the temporary file goes.
+    const std::string target = dir.file("taken");
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    test::writeFile(target + "/inside", "kept");
+    EXPECT_NE(writeFileAtomically(target, "{}").find("cannot rename"), std::string::npos);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken"});
+    EXPECT_EQ(test::readFile(target + "/inside"), "kept");
+}
+
+TEST(ReadDescription, ErrorsNameTheFile) {
+    ScratchDirectory dir;
+    const std::string path = dir.file("d.json");
+    EXPECT_EQ(readDescription(path).error, path + ": No such file or directory");
+    test::writeFile(path, "{\n  \"version\": 1\n}\n");
+    EXPECT_EQ(readDescription(path).error, path + ": line 2: \"version\" must be a string");
+    test::writeFile(path, std::string((1 << 20) + 1, ' '));
+    EXPECT_EQ(readDescription(path).error,
+              path + ": larger than 1048576 bytes: not a recording description");
+    EXPECT_EQ(readDescription(dir.path()).error, dir.path() + ": not a regular file");
+}
+
+// ---------------------------------------------------------------------------------------
+// Local time
+// ---------------------------------------------------------------------------------------
+
+class LocalTime : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char *tz = std::getenv("TZ")) saved_ = tz;
+    }
+    void TearDown() override {
+        if (saved_) {
+            ::setenv("TZ", saved_->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+    }
+    static void zone(const char *tz) {
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    std::optional<std::string> saved_;
+};
+
+TEST_F(LocalTime, OffsetsEastWestAndHalfHours) {
+    constexpr int64_t kMoment = 1796632200;  // 2026-12-07 08:30:00 UTC
+    zone("UTC0");
+    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T08:30:00+00:00");
+    zone("CET-1");
+    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T09:30:00+01:00");
+    zone("EST5");
+    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T03:30:00-05:00");
+    zone("NST3:30");
+    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T05:00:00-03:30");
+    zone("IST-5:30");
+    EXPECT_EQ(isoLocalTime(0), "1970-01-01T05:30:00+05:30");
+}
+
+}  // namespace
+}  // namespace ostrel::recording

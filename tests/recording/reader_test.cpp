@@ -1,0 +1,312 @@
+// Reading a log file back: header and separator detection, line ends, records split
+// between reads, and every malformed input refused with its line and nothing lost.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recording/recording_reader.h"
+#include "recording/recording_reader_testing.h"
+#include "recording_test_support.h"
+
+namespace ostrel::recording {
+namespace {
+
+using test::ScratchDirectory;
+
+// What reading a whole file gave.
+struct Outcome {
+    RecordingHeader header;
+    std::vector<uint16_t> words;
+    std::optional<ReadError> error;
+    uint64_t records = 0;
+};
+
+class ReaderTest : public ::testing::Test {
+  protected:
+    void TearDown() override { testing::setReaderChunkBytes(0); }
+
+    // Reads `content` from a file with the reader (`chunk` bytes a read, 0: the default)
+    // in batches of `batch` records, and checks that parseRecording of the same bytes
+    // agrees.
+    Outcome read(std::string_view content, std::size_t chunk = 0, std::size_t batch = 64) {
+        const std::string path = dir_.file("r.dat");
+        test::writeFile(path, content);
+        testing::setReaderChunkBytes(chunk);
+        RecordingReader reader(path);
+        Outcome outcome;
+        outcome.header = reader.header();
+        const std::size_t words = reader.wordsPerRecord();
+        std::vector<uint16_t> buffer(batch * std::max<std::size_t>(words, 1));
+        while (const std::size_t count = reader.nextRecords(buffer)) {
+            outcome.words.insert(outcome.words.end(), buffer.begin(),
+                                 buffer.begin() + std::ptrdiff_t(count * words));
+        }
+        EXPECT_EQ(reader.nextRecords(buffer), 0u);  // the end (or the error) stays
+        outcome.error = reader.error();
+        outcome.records = reader.recordsRead();
+        EXPECT_EQ(reader.line(), words == 0 ? 0 : 2 + reader.recordsRead());
+        EXPECT_EQ(outcome.words.size(), outcome.records * words);
+
+        ParsedRecording parsed = parseRecording(content, path);
+        EXPECT_EQ(parsed.words, outcome.words);
+        EXPECT_EQ(parsed.header.columns, outcome.header.columns);
+        EXPECT_EQ(parsed.error.has_value(), outcome.error.has_value());
+        if (parsed.error && outcome.error) {
+            EXPECT_EQ(parsed.error->message(), outcome.error->message());
+            EXPECT_EQ(parsed.error->truncated, outcome.error->truncated);
+        }
+        return outcome;
+    }
+
+    std::string path() const { return dir_.file("r.dat"); }
+    // "<file>: line <n>: <what>" for this test's file.
+    std::string at(uint64_t line, std::string_view what) const {
+        return path() + ": line " + std::to_string(line) + ": " + std::string(what);
+    }
+
+    ScratchDirectory dir_;
+};
+
+constexpr std::string_view kEightColumns =
+    "Time-Base: 159.38us,,,,,,,\r\nCh1,Ch2,Ch3,Ch4,Ch5,Ch6,Ch7,Ch8\r\n";
+
+std::string eightChannel(std::string_view records) {
+    return std::string(kEightColumns) + std::string(records);
+}
+
+// ---------------------------------------------------------------------------------------
+// Header and records as written
+// ---------------------------------------------------------------------------------------
+
+TEST_F(ReaderTest, CrLfAndLfCommaAndTabGiveTheSameWords) {
+    const std::vector<uint16_t> expected = {0, 65535, 7, 12345, 1, 2, 3, 4};
+    for (const std::string_view end : {"\r\n", "\n"}) {
+        for (const char sep : {',', '\t'}) {
+            std::string text = "Time-Base: 19.92us" + std::string(3, sep) + std::string(end);
+            text += "Ch1" + std::string(1, sep) + "Ch2" + std::string(1, sep) + "Ch 3" +
+                    std::string(1, sep) + "-" + std::string(end);
+            text += "0" + std::string(1, sep) + "065535" + std::string(1, sep) + "7" +
+                    std::string(1, sep) + "12345" + std::string(end);
+            text += "1" + std::string(1, sep) + "2" + std::string(1, sep) + "3" +
+                    std::string(1, sep) + "4" + std::string(end);
+            const Outcome o = read(text);
+            EXPECT_FALSE(o.error) << o.error->message();
+            EXPECT_EQ(o.header.separator, sep);
+            EXPECT_EQ(o.header.timeBaseMicros, 19.92);
+            EXPECT_EQ(o.header.columns, (std::vector<std::string>{"Ch1", "Ch2", "Ch 3", "-"}));
+            EXPECT_EQ(o.words, expected);
+        }
+    }
+}
+
+TEST_F(ReaderTest, SingleColumnTakesItsSeparatorFromLineOneOrComma) {
+    Outcome o = read("Time-Base: 5us\r\nCh1\r\n1\r\n2\r\n");
+    EXPECT_FALSE(o.error);
+    EXPECT_EQ(o.header.separator, ',');
+    EXPECT_EQ(o.words, (std::vector<uint16_t>{1, 2}));
+    o = read("Time-Base: 5us\t\r\nonly\r\n3\r\n");
+    EXPECT_EQ(o.header.separator, '\t');
+    EXPECT_EQ(o.header.columns, std::vector<std::string>{"only"});
+}
+
+TEST_F(ReaderTest, HeaderOnlyIsAnEmptyRecording) {
+    const Outcome o = read(kEightColumns);
+    EXPECT_FALSE(o.error);
+    EXPECT_EQ(o.header.columns.size(), 8u);
+    EXPECT_EQ(o.records, 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Reads of any size
+// ---------------------------------------------------------------------------------------
+
+std::string manyRecords(int records, std::vector<uint16_t> &words) {
+    std::string text(kEightColumns);
+    uint32_t value = 1;
+    for (int r = 0; r < records; ++r) {
+        for (int k = 0; k < 8; ++k) {
+            value = value * 1103515245u + 12345u;
+            const uint16_t word = uint16_t(value >> 16);
+            words.push_back(word);
+            text += std::to_string(word);
+            text += k < 7 ? "," : (r % 3 == 0 ? "\n" : "\r\n");
+        }
+    }
+    return text;
+}
+
+TEST_F(ReaderTest, RecordsSplitAtEveryByteBetweenReads) {
+    std::vector<uint16_t> expected;
+    const std::string text = manyRecords(40, expected);
+    for (std::size_t chunk = 1; chunk <= 64; ++chunk) {
+        const Outcome o = read(text, chunk, 1 + chunk % 5);
+        EXPECT_FALSE(o.error) << chunk << ": " << o.error->message();
+        ASSERT_EQ(o.words, expected) << "chunk " << chunk;
+    }
+}
+
+TEST_F(ReaderTest, AFileOfSeveralDefaultChunks) {
+    std::vector<uint16_t> expected;
+    const std::string text = manyRecords(60'000, expected);  // about 2.7 MB
+    ASSERT_GT(text.size(), 2u << 20);
+    const Outcome o = read(text, 0, 4096);
+    EXPECT_FALSE(o.error);
+    EXPECT_EQ(o.records, 60'000u);
+    EXPECT_EQ(o.words, expected);
+}
+
+TEST_F(ReaderTest, ErrorsAreFoundWhereverTheReadsSplitTheFile) {
+    std::vector<uint16_t> ignored;
+    std::string text = manyRecords(5, ignored) + "1,2,3,4,5,6,7,x8\r\n1,2,3,4,5,6,7,8\r\n";
+    for (std::size_t chunk = 1; chunk <= 48; ++chunk) {
+        const Outcome o = read(text, chunk, 2);
+        ASSERT_TRUE(o.error) << chunk;
+        EXPECT_EQ(o.error->message(), at(8, "column 8 (Ch8): expected a number, found \"x8\""))
+            << chunk;
+        EXPECT_EQ(o.records, 5u);
+    }
+}
+
+TEST_F(ReaderTest, ASpanSmallerThanARecordReadsNothing) {
+    test::writeFile(path(), eightChannel("1,2,3,4,5,6,7,8\r\n"));
+    RecordingReader reader(path());
+    std::vector<uint16_t> small(7);
+    EXPECT_EQ(reader.nextRecords(small), 0u);
+    std::vector<uint16_t> oneAndAHalf(12);
+    EXPECT_EQ(reader.nextRecords(oneAndAHalf), 1u);
+    EXPECT_EQ(oneAndAHalf[7], 8);
+    EXPECT_FALSE(reader.error());
+}
+
+// ---------------------------------------------------------------------------------------
+// Malformed records
+// ---------------------------------------------------------------------------------------
+
+TEST_F(ReaderTest, TruncatedLastRecordIsReportedNeverUsed) {
+    const std::string whole = eightChannel("1,2,3,4,5,6,7,8\r\n");
+    const struct {
+        std::string_view tail;
+        std::string_view what;
+    } cases[] = {
+        {"9", "the file ends inside this record (1 of 8 words, no line end)"},
+        {"9,10,1", "the file ends inside this record (3 of 8 words, no line end)"},
+        {"9,10,", "the file ends inside this record (3 of 8 words, no line end)"},
+        {"9,10,11,12,13,14,15,16", "the file ends inside this record (no line end)"},
+        {"9,10,11,12,13,14,15,16\r", "the file ends inside this record (no line end)"},
+        {"9,10,11,12,13,14,15,6553", "the file ends inside this record (no line end)"},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = read(whole + std::string(c.tail), 7);
+        ASSERT_TRUE(o.error) << c.tail;
+        EXPECT_TRUE(o.error->truncated) << c.tail;
+        EXPECT_EQ(o.error->message(), at(4, c.what));
+        EXPECT_EQ(o.words, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+    }
+    // What no further byte could mend is an error of its own, not a truncation.
+    const Outcome over = read(whole + "9,10,70000");
+    EXPECT_FALSE(over.error->truncated);
+    EXPECT_EQ(over.error->message(), at(4, "column 3 (Ch3): word 70000 is over 65535"));
+    const Outcome tooMany = read(whole + "1,2,3,4,5,6,7,8,9");
+    EXPECT_FALSE(tooMany.error->truncated);
+    EXPECT_EQ(tooMany.error->message(), at(4, "expected 8 words, found 9"));
+}
+
+TEST_F(ReaderTest, BadRecordsNameLineColumnAndWhatWasFound) {
+    const struct {
+        std::string_view record;
+        std::string_view what;
+    } cases[] = {
+        {"1,2,3,4,5,6,7\r\n", "expected 8 words, found 7"},
+        {"1,2,3,4,5,6,7,8,9\r\n", "expected 8 words, found 9"},
+        {"1,2,70000,4,5,6,7,8\r\n", "column 3 (Ch3): word 70000 is over 65535"},
+        {"1,2,3,4,5,6,7,65536\r\n", "column 8 (Ch8): word 65536 is over 65535"},
+        {"1,2,3,4,5,6,7,99999999999999999999\r\n",
+         "column 8 (Ch8): word 99999999999999999999 is over 65535"},
+        {"1,-2,3,4,5,6,7,8\r\n", "column 2 (Ch2): expected a number, found \"-2\""},
+        {"1, 2,3,4,5,6,7,8\r\n", "column 2 (Ch2): expected a number, found \" 2\""},
+        {"1,,3,4,5,6,7,8\r\n", "column 2 (Ch2): expected a number, found nothing"},
+        {"1\t2\t3\t4\t5\t6\t7\t8\r\n",
+         "column 1 (Ch1): expected a number, found "
+         "\"1\\x092\\x093\\x094\\x095\\x096\\x097\\x098\""},
+        {"1,2,3,4,5,6,7,8\r\r\n", "column 8 (Ch8): expected a number, found \"8\\x0d\""},
+        {"\r\n", "empty line, expected 8 words"},
+        {"\n", "empty line, expected 8 words"},
+        {"1,2,3,4,5,6,7,8,\r\n", "column 9: expected a number, found nothing"},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = read(
+            eightChannel("0,0,0,0,0,0,0,0\r\n" + std::string(c.record) + "1,2,3,4,5,6,7,8\r\n"));
+        ASSERT_TRUE(o.error) << c.record;
+        EXPECT_FALSE(o.error->truncated);
+        EXPECT_EQ(o.error->message(), at(4, c.what));
+        EXPECT_EQ(o.records, 1u) << c.record;  // the record before is kept
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Files that are not recordings
+// ---------------------------------------------------------------------------------------
+
+TEST_F(ReaderTest, ForeignAndBrokenHeadersAreNamed) {
+    const struct {
+        std::string content;
+        std::string what;  // of line 1 unless it starts with "2:"
+    } cases[] = {
+        {"", "1:the file is empty"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+         "1:expected \"Time-Base: <\xC2\xB5s>us\", found \"\\x89PNG\": not a recording"},
+        {"hello, world\nsecond line\n",
+         "1:expected \"Time-Base: <\xC2\xB5s>us\", found \"hello, world\": not a recording"},
+        {"Time-Base: -5us\r\nCh1\r\n",
+         "1:expected the time base as a positive number of \xC2\xB5s followed by \"us\", found "
+         "\"-5us\""},
+        {"Time-Base: 159.38\r\nCh1\r\n",
+         "1:expected the time base as a positive number of \xC2\xB5s followed by \"us\", found "
+         "\"159.38\""},
+        {"Time-Base: 159.38us,\t\r\nCh1,Ch2\r\n", "1:unexpected \",\\x09\" after the time base"},
+        {"Time-Base: 159.38us,\r\nCh1\tCh2\r\n",
+         "1:the separators after the time base are commas, but line 2 is separated by tabs"},
+        {"Time-Base: 159.38us",
+         "1:the file ends inside the header (no line end after "
+         "\"Time-Base: 159.38us\")"},
+        {"Time-Base: 159.38us\r\n\r\n1\r\n", "2:no column names"},
+        {"Time-Base: 159.38us,\r\nCh1,Ch2",
+         "2:the file ends inside the header (no line end "
+         "after \"Ch1,Ch2\")"},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = read(c.content);
+        ASSERT_TRUE(o.error) << c.content;
+        const uint64_t line = c.what[0] == '2' ? 2 : 1;
+        EXPECT_EQ(o.error->message(), at(line, c.what.substr(2))) << c.content;
+        EXPECT_EQ(o.header.columns.size(), 0u);
+        EXPECT_TRUE(o.words.empty());
+    }
+}
+
+TEST_F(ReaderTest, ALongBinaryFileWithoutLineEndsStopsEarly) {
+    const std::string noise(3 << 20, '\x07');
+    const Outcome o = read(noise);
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->message(), at(1, "no line end within 65536 bytes: not a recording"));
+}
+
+TEST_F(ReaderTest, FilesThatCannotBeReadHaveNoLine) {
+    RecordingReader missing(dir_.file("absent.dat"));
+    ASSERT_TRUE(missing.error());
+    EXPECT_EQ(missing.error()->line, 0u);
+    EXPECT_EQ(missing.error()->message(), dir_.file("absent.dat") + ": No such file or directory");
+    EXPECT_EQ(missing.wordsPerRecord(), 0u);
+    std::vector<uint16_t> buffer(64);
+    EXPECT_EQ(missing.nextRecords(buffer), 0u);
+
+    RecordingReader directory(dir_.path());
+    ASSERT_TRUE(directory.error());
+    EXPECT_EQ(directory.error()->message(),
+              dir_.path() + ": read failed after line 0: Is a directory");
+}
+
+}  // namespace
+}  // namespace ostrel::recording

@@ -1,0 +1,218 @@
+// Playback modules: a recording streamed back word for word, its end, its repetition, and
+// files that are not recordings.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "sim_test_support.h"
+#include "usb/sim/playback.h"
+
+namespace ostrel::sim::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A temporary directory removed with the fixture.
+class Playback : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "ostrel-playback-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        directory = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+
+    // A log file of `frames` frames of `words` words; word w of frame f is (f * 37 + w) << 4.
+    std::string writeRecording(const std::string &name, int words, uint64_t frames,
+                               const std::string &timeBase = "637.50") {
+        const fs::path path = directory / name;
+        std::ofstream out(path, std::ios::binary);
+        out << "Time-Base: " << timeBase << "us" << std::string(words - 1, ',') << "\r\n";
+        for (int w = 0; w < words; ++w) out << (w ? "," : "") << "Ch" << w + 1;
+        out << "\r\n";
+        for (uint64_t f = 0; f < frames; ++f) {
+            for (int w = 0; w < words; ++w) out << (w ? "," : "") << recordedWord(f, w);
+            out << "\r\n";
+        }
+        return path.string();
+    }
+    static uint16_t recordedWord(uint64_t frame, int word) {
+        return static_cast<uint16_t>(((frame * 37 + uint64_t(word)) % 4096) << 4);
+    }
+    static std::vector<uint16_t> wordsOf(const Block &block) {
+        std::vector<uint16_t> words(kBlockBytes / 2);
+        for (size_t k = 0; k < words.size(); ++k)
+            words[k] = uint16_t(block[2 * k] | block[2 * k + 1] << 8);
+        return words;
+    }
+    static ModuleConfig playbackModule(const std::string &path, const std::string &extra = "") {
+        ModuleConfig config = simModule("PLAY:file=" + path + extra);
+        EXPECT_EQ(preparePlayback(config), std::nullopt);
+        return config;
+    }
+
+    fs::path directory;
+};
+
+TEST_F(Playback, StreamsTheRecordedWordsFromTheFirstFrameThenEnds) {
+    // 1024 frames of 8 words: exactly 4 blocks.
+    const std::string path = writeRecording("rec.dat", 8, 1024);
+    const ModuleConfig config = playbackModule(path, ",pace=fast");
+    EXPECT_EQ(config.wordsPerFrame, 8);
+    EXPECT_EQ(config.kbps, 160);  // from the time base: 8 words in 637.5 us
+
+    SteppingRig rig(100us);
+    rig.attach(config);
+    Block warmUp{};  // the receiver's reads before the run bits do not move the recording on
+    uint32_t length = 512;
+    ASSERT_NE(rig.bus.UsbReadData(rig.handle, warmUp.data(), &length), 0);
+    rig.writePort(kRunBits);
+    std::vector<Block> blocks(6);
+    const std::vector<uint8_t> ids = rig.queueAll(blocks);
+    for (size_t k = 0; k < 4; ++k) {
+        ASSERT_EQ(rig.wait(ids[k]), kUsbErrorNone) << k;
+        const std::vector<uint16_t> words = wordsOf(blocks[k]);
+        for (size_t i = 0; i < words.size(); ++i) {
+            const uint64_t word = k * words.size() + i;
+            ASSERT_EQ(words[i], recordedWord(word / 8, int(word % 8))) << k << ":" << i;
+        }
+    }
+    EXPECT_EQ(rig.wait(ids[4]), kUsbErrorEndOfStream);
+    EXPECT_EQ(rig.wait(ids[5]), kUsbErrorEndOfStream);
+    EXPECT_EQ(blocks[4], Block{});
+}
+
+TEST_F(Playback, RealTimeEndsAfterTheLastFrameAndLoopRepeats) {
+    const std::string path = writeRecording("rec.dat", 32, 256);  // 4 blocks of 32 words
+    {
+        SCOPED_TRACE("real time, once");
+        SteppingRig rig(1ms);
+        rig.attach(playbackModule(path));
+        rig.writePort(kRunBits);
+        std::vector<Block> blocks(5);
+        const std::vector<uint8_t> ids = rig.queueAll(blocks);
+        for (size_t k = 0; k < 4; ++k) EXPECT_EQ(rig.wait(ids[k]), kUsbErrorNone) << k;
+        EXPECT_EQ(rig.wait(ids[4]), kUsbErrorEndOfStream);
+    }
+    {
+        SCOPED_TRACE("loop");
+        SteppingRig rig(100us);
+        rig.attach(playbackModule(path, ",loop=1,pace=fast"));
+        rig.writePort(kRunBits);
+        std::vector<Block> blocks(9);
+        const std::vector<uint8_t> ids = rig.queueAll(blocks);
+        for (size_t k = 0; k < blocks.size(); ++k) {
+            ASSERT_EQ(rig.wait(ids[k]), kUsbErrorNone) << k;
+        }
+        EXPECT_EQ(blocks[4], blocks[0]);
+        EXPECT_EQ(blocks[8], blocks[0]);
+        EXPECT_NE(blocks[1], blocks[0]);
+    }
+}
+
+TEST_F(Playback, ARestartedStreamPlaysFromTheStartAgain) {
+    const std::string path = writeRecording("rec.dat", 16, 512);
+    SteppingRig rig(100us);
+    rig.attach(playbackModule(path, ",pace=fast"));
+    Block first{}, again{};
+    rig.writePort(kRunBits);
+    ASSERT_EQ(rig.wait(rig.queue(first.data())), kUsbErrorNone);
+    ASSERT_EQ(rig.wait(rig.queue(again.data())), kUsbErrorNone);
+    rig.writePort(0);
+    rig.writePort(kRunBits);
+    ASSERT_EQ(rig.wait(rig.queue(again.data())), kUsbErrorNone);
+    EXPECT_EQ(again, first);
+}
+
+TEST_F(Playback, FilesThatCannotBePlayedBackAreToldWithFileAndLine) {
+    const std::string good = writeRecording("good.dat", 8, 4);
+    const fs::path shortRecord = directory / "short.dat";
+    std::ofstream(shortRecord, std::ios::binary)
+        << "Time-Base: 318.75us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n1,2,3,4\r\n3,4\r\n5,6,7,8\r\n";
+    const fs::path sixColumns = directory / "six.dat";
+    std::ofstream(sixColumns, std::ios::binary)
+        << "Time-Base: 1.00us,,,,,\r\na,b,c,d,e,f\r\n1,2,3,4,5,6\r\n";
+    const std::string empty = writeRecording("empty.dat", 8, 0);
+    const fs::path foreign = directory / "notes.txt";
+    std::ofstream(foreign) << "shopping list\n";
+
+    const struct {
+        std::string path;
+        std::string expected;
+    } rows[] = {
+        {shortRecord.string(), ": line 4"},
+        {sixColumns.string(), "expected 4, 8, 16 or 32 columns"},
+        {empty, "holds no records"},
+        {foreign.string(), ": line 1"},
+        {(directory / "missing.dat").string(), "missing.dat"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path);
+        const LoadedPlayback loaded = loadPlayback(row.path);
+        EXPECT_EQ(loaded.recording, nullptr);
+        EXPECT_NE(loaded.error.find(row.path), std::string::npos) << loaded.error;
+        EXPECT_NE(loaded.error.find(row.expected), std::string::npos) << loaded.error;
+    }
+    EXPECT_NE(loadPlayback(good).recording, nullptr);
+
+    // OSTREL_SIM leaves such a module out and keeps the others.
+    const std::vector<ModuleConfig> modules = modulesFromEnvironment(
+        ("BAD:file=" + shortRecord.string() + ";GOOD:file=" + good + ";SIM").c_str());
+    ASSERT_EQ(modules.size(), 2u);
+    EXPECT_EQ(modules[0].name, "GOOD");
+    ASSERT_TRUE(modules[0].playback && modules[0].playback->recording);
+    EXPECT_EQ(modules[0].playback->recording->words.size(), 32u);
+}
+
+TEST_F(Playback, TheDescriptionGivesSpeedAndTypeAndAMismatchFallsBackToTheTimeBase) {
+    const std::string path = writeRecording("jex-log-1.dat", 32, 64, "637.50");
+    std::ofstream(directory / "jex-log-1.json")
+        << R"({"program":"Ostrel","version":"1.3.1","log_file":"jex-log-1.dat","module":"M",)"
+        << R"("telemetry_type":{"index":5,"text":"Steering Personal Car 200 Nm"},)"
+        << R"("speed_kbps":640,"time_base_us":637.5,"channel_count":32,"separator":"comma",)"
+        << R"("columns":[],"start":"2026-12-07T09:30:00+00:00","stop":null,"cycles":0,)"
+        << R"("ended":"running"})";
+    LoadedPlayback loaded = loadPlayback(path);
+    ASSERT_NE(loaded.recording, nullptr) << loaded.error;
+    EXPECT_EQ(loaded.recording->kbps, 640);
+    EXPECT_EQ(loaded.recording->typeIndex, std::optional<int>(5));
+
+    std::ofstream(directory / "jex-log-1.json") << "{broken";
+    loaded = loadPlayback(path);
+    ASSERT_NE(loaded.recording, nullptr) << loaded.error;
+    EXPECT_EQ(loaded.recording->kbps, 640);  // 32 words in 637.5 us
+    EXPECT_EQ(loaded.recording->typeIndex, std::nullopt);
+    EXPECT_NE(loaded.warning.find("jex-log-1.json"), std::string::npos);
+}
+
+TEST(PlaybackConfig, KeysAndNames) {
+    const SimConfig config = parseSimConfig(
+        "A:file=/r/x.dat,loop=1;B:file=/r/y.dat,loop;C:loop=1;D:file=/r/z.dat,words=8;"
+        "E:file=;F:file=/r/x.dat,loop=2");
+    ASSERT_EQ(config.modules.size(), 2u);
+    EXPECT_EQ(config.modules[0].playback->file, "/r/x.dat");
+    EXPECT_TRUE(config.modules[0].playback->loop);
+    EXPECT_TRUE(config.modules[1].playback->loop);
+    EXPECT_EQ(config.problems.size(), 4u);
+
+    EXPECT_EQ(playbackModuleName("/home/u/jex-log-07122026093000.dat"),
+              "jex-log-07122026093000.dat");
+    EXPECT_EQ(playbackModuleName("/x/a,b=c:d\te"), "a_b_c_d_e");
+    EXPECT_EQ(playbackModuleName(std::string(100, 'n')).size(), 64u);
+    EXPECT_EQ(kbpsFromTimeBase(8, 637.5), 160);
+    EXPECT_EQ(kbpsFromTimeBase(4, 1275.0), 40);
+    EXPECT_EQ(kbpsFromTimeBase(8, 0.0), 0);
+    EXPECT_EQ(kbpsFromTimeBase(8, -1.0), 0);
+
+    // A playback module whose recording is not loaded cannot be plugged.
+    SimulatedBus bus;
+    EXPECT_FALSE(bus.plug(config.modules[0]));
+}
+
+}  // namespace
+}  // namespace ostrel::sim::test
