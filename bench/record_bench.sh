@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# record_bench.sh: ostrel-record's rate beside the window's acquisition path.
+#
+#   bench/record_bench.sh [--build-dir DIR] [--seconds S] [--no-build]
+#
+#   --build-dir DIR   Release build directory (default build/release, configured like
+#                     bench/run-all.sh does); only ostrel-record and end_to_end_bench are built
+#   --seconds S       streaming time of each run (default 5, 1..30)
+#   --no-build        use what DIR holds
+#
+# Both runs stream the fast-paced module "BENCH:words=32,pace=fast" as "32 Channel" with
+# logging on, into a fresh directory on tmpfs (/dev/shm) that is removed afterwards:
+#   end_to_end_bench S /dev/shm/...        the window's path, driven headless
+#   ostrel-record --module BENCH --type 32ch --speed 640 --seconds S --dir /dev/shm/...
+# ostrel-record's raw stream rate is the cycles its description counts (65536 bytes of words
+# each) over its run time less the second before the first reads (so it errs low). Goal: at least 90 % of end_to_end_bench's rate (the same path, so the same
+# rate within the noise of a shared machine), and at least the USB 2.0 ceiling, 53.248 MB/s.
+# Exit status 0 only when both goals are met.
+set -euo pipefail
+
+readonly USB2_MBPS=53.248
+readonly SAME_RATE_SHARE=0.9
+
+usage() {
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+
+build=build/release
+seconds=5
+no_build=0
+while (($#)); do
+    case $1 in
+        --build-dir) build=${2:?}; shift 2 ;;
+        --seconds) seconds=${2:?}; shift 2 ;;
+        --no-build) no_build=1; shift ;;
+        -h|--help) usage ;;
+        *) usage ;;
+    esac
+done
+[[ $seconds =~ ^[0-9]+$ ]] && ((seconds >= 1 && seconds <= 30)) || usage
+cd "$(dirname "$0")/.."
+
+if ((no_build == 0)); then
+    scripts/install-deps.sh
+    [ -f "$build/build.ninja" ] ||
+        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" --target ostrel-record end_to_end_bench -- -j2 >/dev/null
+fi
+
+scratch=$(mktemp -d /dev/shm/ostrel-record-bench.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/window" "$scratch/record"
+
+echo "== end_to_end_bench (the window's path), ${seconds}s on tmpfs"
+window_out=$(timeout --kill-after=10 $((seconds + 120)) "$build/bench/end_to_end_bench" \
+    "$seconds" "$scratch/window" 2>&1) || true
+echo "$window_out"
+window_rate=$(awk '$1 == "tmpfs" && $4 ~ /^[0-9.]+$/ { print $4; exit }' <<<"$window_out")
+rm -rf "${scratch:?}/window"/*
+
+echo "== ostrel-record, ${seconds}s on tmpfs"
+start=$(date +%s.%N)
+OSTREL_SIM='BENCH:words=32,pace=fast' timeout --kill-after=10 $((seconds + 120)) \
+    "$build/src/app/ostrel-record" --module BENCH --type 32ch --speed 640 \
+    --seconds "$seconds" --dir "$scratch/record" >/dev/null
+end=$(date +%s.%N)
+description=$(ls "$scratch"/record/*.json)
+cycles=$(sed -n 's/.*"cycles": *\([0-9]*\).*/\1/p' "$description")
+# Streaming time: the whole run less the fixed second between the run bits and the first
+# reads. Process start, panel, stop and exit count as streaming: the rate errs low.
+streaming=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a - 1.0 }')
+record_rate=$(awk -v c="$cycles" -v s="$streaming" 'BEGIN { printf "%.1f", c * 65536 / s / 1e6 }')
+echo "ostrel-record: $cycles cycles in at most ${streaming}s of streaming: raw stream $record_rate MB/s"
+
+status=0
+verdict() { if awk "BEGIN { exit !($1) }"; then echo "met"; else echo "MISSED"; status=1; fi; }
+echo
+printf '%-40s %-14s %-26s %s\n' figure value goal result
+printf '%-40s %-14s %-26s %s\n' "ostrel-record raw stream" "$record_rate MB/s" \
+    ">= $USB2_MBPS MB/s" "$(verdict "$record_rate >= $USB2_MBPS")"
+if [ -n "$window_rate" ]; then
+    printf '%-40s %-14s %-26s %s\n' "end_to_end_bench raw stream" "$window_rate MB/s" "-" "-"
+    printf '%-40s %-14s %-26s %s\n' "ostrel-record / window path" \
+        "$(awk -v a="$record_rate" -v b="$window_rate" 'BEGIN { printf "%.2f", a / b }')" \
+        ">= $SAME_RATE_SHARE" "$(verdict "$record_rate >= $SAME_RATE_SHARE * $window_rate")"
+else
+    echo "end_to_end_bench gave no rate"; status=1
+fi
+exit $status
