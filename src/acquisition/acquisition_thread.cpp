@@ -84,16 +84,36 @@ int fillRing(Link &link) {
     return bufcnt;
 }
 
-// The ring: waits for the reads in ring order until none is in flight after
-// the run flag went. Every read queued is waited for exactly once, so no read
-// refers to a buffer when the stop releases it.
+// Ends a cycle: a whole one goes to the log; one with a short block is left out, counted and
+// placed (its words are incomplete). The cycle a failure or the end of a recording cuts short
+// is the measurement's end, not a gap.
+void finishCycle(const Link &link, bool whole) {
+    if (log_to_file.load() != 1) return;
+    if (whole) {
+        writeDataToFileRaw();
+    } else if (error_occured.load() == 0 && !link.streamEnded) {
+        noteSkippedCycle();
+    }
+}
+
+// The ring: waits for the reads in ring order until none is in flight. After a STOP only the
+// reads that complete the cycle in progress are used; those after it are cancelled at once (a
+// module library that cannot cancel is drained). A second stop drops the cycle in progress.
+// Every read queued is waited for exactly once, so no read refers to a buffer when the stop
+// releases it.
 void runRing(Link &link, int inFlight) {
-    bool cycleWhole = true;  // every block of this cycle arrived complete
+    bool cycleWhole = true;   // every block of this cycle arrived complete
+    bool discarding = false;  // the reads still in flight are waited for, not used
     for (int index = 0; inFlight > 0; index = (index + 1) % bufcnt) {
         const bool arrived =
             UsbAsyncWait(link.USBHandle, &link.bytesread[index], link.transaction[index], 0) != 0;
         --inFlight;
-        if (threadrun.load() == 0 && inFlight == 0) return;  // the last read: not used
+        if (discarding) continue;
+        if (measurement().stopAtOnce.load()) {
+            cancelReadsInFlight(link);
+            discarding = true;
+            continue;
+        }
         if (!arrived) {
             noteTransferFailure(link);
         } else {
@@ -110,33 +130,37 @@ void runRing(Link &link, int inFlight) {
         const auto *words = reinterpret_cast<const uint16_t *>(link.buffer[index]);
         if (arrived) publishFrame(words);
         std::memcpy(dataout.data() + std::size_t(index) * block_words, words, blocksize);
-        if (index == bufcnt - 1) {
-            if (cycleWhole && log_to_file.load() == 1) writeDataToFileRaw();
+        const bool cycleEnds = index == bufcnt - 1;
+        if (cycleEnds) {
+            finishCycle(link, cycleWhole);
             cycleWhole = true;
+        }
+        if (threadrun.load() == 0 && (cycleEnds || error_occured.load() == 1 || link.streamEnded)) {
+            cancelReadsInFlight(link);
+            discarding = true;
         }
     }
 }
 
-// The thread no longer touches the module; after a failure, or at the end of
-// a recording played back, it tells the operator and runs the complete stop
-// itself.
+// The thread no longer reads; after a failure, or at the end of a recording played back, it
+// tells the operator. Then it runs the complete stop itself, whoever asked for it.
 void endRing(const Link &link) {
     threadstopped = 1;
     if (error_occured.load() == 1) {
         noteMeasurementEnd(recording::MeasurementEnd::transferError);
         ui::showMessage("USB Error", "Data transfer error from USB module");
-        stopOpen();
     } else if (link.streamEnded) {
         noteMeasurementEnd(recording::MeasurementEnd::endOfPlayback);
         ui::postMessage("Playback", "The recording has been played back to its end.");
-        stopOpen();
     }
+    finishStop();
 }
 
 }  // namespace
 
 int getUsbData(void *) {
     raiseThreadPriority();
+    log_description::publishStart();  // the first description, off the GUI thread
     Link &link = measurement().link;
     const int panel = panelHandle;
     ui::setDimmed(panel, meas_start_stop, true);
@@ -152,6 +176,7 @@ int getUsbData(void *) {
     waitBeforeReads(measurement().pauses.beforeReads);
     if (threadrun.load() == 0) {  // STOP during the wait: no read was queued
         threadstopped = 1;
+        finishStop();
         return 0;
     }
     UsbWritePort(link.USBHandle, kDataPort, &link.data_port, 2);

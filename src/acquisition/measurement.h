@@ -1,10 +1,10 @@
 // A measurement from START to STOP: the callbacks of the START/STOP toggle and
 // the module ring, the start and the stops, and the acquisition thread.
 //
-// Threads: startstop, startStop, startOpen and the operator's stopOpen run on
-// the main (GUI) thread; getUsbData runs on the acquisition thread, which runs
-// stopOpen or stopOpenError itself on its error paths. A measurement is closed
-// exactly once, whichever stops meet.
+// Threads: startstop, startStop and startOpen run on the main (GUI) thread; a
+// stop is asked for from any thread and never waited for; getUsbData runs on
+// the acquisition thread, which runs every complete stop itself (finishStop,
+// or stopOpenError after the sync test). A measurement is closed exactly once.
 #pragma once
 
 #include <atomic>
@@ -37,12 +37,15 @@ void startStop();
 // Starts a measurement: log file, module, transfer buffers, acquisition
 // thread, display refresh. Main thread.
 void startOpen();
-// The complete stop: waits for the acquisition thread's drain (serving
-// messages on the GUI thread), clears the run bits, closes the module, the
-// refresh timer, the buffers and the log file, restores the controls and
-// restarts the module scan. Returns at once when another stop closes this
-// measurement, or none is open.
+// The operator's STOP; returns at once. The acquisition thread completes the
+// cycle in progress, cancels the reads after it and runs the complete stop
+// itself: run bits cleared, module, refresh timer, buffers and log file closed,
+// controls restored, module scan back. A STOP while a stop is under way (a
+// second STOP) stops at once: the incomplete cycle is dropped. Any thread.
 void stopOpen();
+// Asks the open measurement to end, after the cycle in progress or at once
+// (what a second STOP, close or interruption asks). Nothing when none is open.
+void requestStop(bool atOnce);
 // The reduced stop after "Telemetry not in sync" (acquisition thread).
 void stopOpenError();
 
@@ -52,11 +55,16 @@ int getUsbData(void *functionData);
 
 // True from a successful module open until a stop has claimed the close.
 bool measurementOpen();
+// True while a measurement is open or its acquisition thread still runs.
+bool measurementBusy();
+// Called once each time a measurement has been closed completely, on the thread
+// that closed it (usually the acquisition thread); must not block.
+void onMeasurementClosed(void (*hook)());
 // Waits, serving messages, until the last acquisition thread has finished,
 // then joins it. Main thread: the next START and the shutdown.
 void joinAcquisitionThread();
-// Shutdown (the panel's close event): the complete stop of an open
-// measurement, whatever state it is in, then the thread joined. Main thread.
+// Shutdown: asks an open measurement to end (after its cycle in progress),
+// whatever state it is in, and joins its thread. Main thread.
 void endMeasurement();
 
 }  // namespace ostrel

@@ -76,6 +76,20 @@ void refuseWithoutBuffers(int panel, Link &link) {
     startModuleScan();
 }
 
+// The module closed last rests a moment before the next is opened (serving messages).
+void restBeforeReopen() {
+    Measurement &m = measurement();
+    std::chrono::steady_clock::time_point until;
+    {
+        std::lock_guard lock(m.reopenMutex);
+        until = m.reopenAfter;
+    }
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left > left.zero()) {
+        pauseFor(std::chrono::ceil<std::chrono::milliseconds>(left));
+    }
+}
+
 void launchAcquisitionThread() {
     Measurement &m = measurement();
     {
@@ -84,6 +98,7 @@ void launchAcquisitionThread() {
     }
     threadrun = 1;
     threadstopped = 0;
+    m.stopAtOnce = false;
     m.threadFinished = false;
     m.thread = std::thread([] {
         getUsbData(nullptr);
@@ -135,6 +150,7 @@ void startOpen() {
     }
     discardModuleScan();
     error_occured = 0;
+    restBeforeReopen();
     if (!openModule(panel, m.link)) return;
     ui::setDimmed(panel, CH_SLIDE, true);
     ui::setDimmed(panel, usbinterface, true);

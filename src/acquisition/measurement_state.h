@@ -28,6 +28,9 @@ inline constexpr uint32_t kWarmUpBytes = 512;
 // start until it sets threadstopped; a stop on another thread touches them
 // only after it has seen threadstopped = 1.
 struct Link {
+    // Guards USBHandle against its close while another thread cancels the reads in flight
+    // (a second stop). Held only around those two calls.
+    std::mutex handleMutex;
     void *USBHandle = nullptr;
     uint16_t data_port = 0;
     std::unique_ptr<uint8_t[]> storage;   // bufcnt blocks, allocated at START
@@ -47,6 +50,12 @@ struct Measurement {
     bool open = false;   // a module is open and no stop has claimed the close
     std::thread thread;  // main thread only
     std::atomic<bool> threadFinished{true};
+    // Set by a second stop: the cycle in progress is dropped and the reads are cancelled.
+    std::atomic<bool> stopAtOnce{false};
+    // The module rests this long after its close before the next START opens one.
+    std::chrono::steady_clock::time_point reopenAfter{};  // main thread, or the closing thread
+    std::mutex reopenMutex;                               // guards reopenAfter
+    std::atomic<void (*)()> closedHook{nullptr};
     measurement_testing::Pauses pauses;  // main thread (tests set it while idle)
     std::atomic<bool> failAllocation{false};
     std::atomic<int> closes{0};  // stops that closed a measurement
@@ -61,6 +70,13 @@ bool claimClose();
 
 // Waits `duration`, serving messages when called on the GUI thread.
 void pauseFor(std::chrono::milliseconds duration);
+
+// Cancels the reads in flight of the open module, if the module library can; any thread.
+void cancelReadsInFlight(Link &link);
+
+// The complete stop, run by the acquisition thread once its ring has ended: run bits
+// cleared, module closed, refresh timer, buffers and log file, controls restored, scan back.
+void finishStop();
 
 // What the stops and the failed starts share: closing the module (when open),
 // discarding the refresh timer, releasing the buffers (the display back on the

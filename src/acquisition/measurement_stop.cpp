@@ -10,6 +10,7 @@
 #include "panel/ostrel_panel.h"
 #include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
+#include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "usb/usb_module.h"
 
@@ -39,6 +40,8 @@ bool claimClose() {
 
 void pauseFor(std::chrono::milliseconds duration) {
     const auto until = std::chrono::steady_clock::now() + duration;
+    if (duration <= std::chrono::milliseconds(0)) return;
+    const ui::GuiWait wait;
     while (std::chrono::steady_clock::now() < until) {
         ui::serveMessages();  // does nothing off the GUI thread
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -46,13 +49,24 @@ void pauseFor(std::chrono::milliseconds duration) {
 }
 
 // The frames a simulated module lost while this measurement had it open go into the
-// recording's description.
+// recording's description. The module then rests before the next START opens one.
 void releaseModule(Link &link) {
-    if (link.USBHandle == nullptr) return;
-    UsbClose(link.USBHandle);
-    link.USBHandle = nullptr;
+    {
+        std::lock_guard lock(link.handleMutex);
+        if (link.USBHandle == nullptr) return;
+        UsbClose(link.USBHandle);
+        link.USBHandle = nullptr;
+    }
     const std::optional<uint64_t> lost = usbSimulatedLostFrames(link.moduleName);
     if (link.lostAtOpen && lost) noteLostFrames(*lost - std::min(*lost, *link.lostAtOpen));
+    Measurement &m = measurement();
+    std::lock_guard lock(m.reopenMutex);
+    m.reopenAfter = std::chrono::steady_clock::now() + m.pauses.afterRelease;
+}
+
+void cancelReadsInFlight(Link &link) {
+    std::lock_guard lock(link.handleMutex);
+    if (link.USBHandle != nullptr) UsbCancelReads(link.USBHandle);
 }
 
 // The identifier is taken with an exchange: a stale one could name a new timer,
@@ -75,21 +89,29 @@ using namespace measurement_detail;
 
 namespace {
 
-// The GUI thread's wait for the acquisition thread's drain: serves messages on
-// every pass (the thread may be waiting for one) and yields the processor.
-void waitForThreadStopped() {
-    while (threadstopped.load() == 0) {
-        ui::serveMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 void restoreControls() {
     const int panel = panelHandle;
     ui::setValue(panel, meas_start_stop, 0);
     ui::setDimmed(panel, meas_start_stop, false);
     ui::setDimmed(panel, CH_SLIDE, false);
     ui::setDimmed(panel, usbinterface, false);
+}
+
+void announceClosed() {
+    if (void (*hook)() = measurement().closedHook.load()) hook();
+}
+
+// Told once the measurement is closed: an at-once stop that dropped logged data, and the
+// cycles left out of the log file.
+void reportStopOutcome(bool droppedCycle) {
+    if (droppedCycle) {
+        ui::postMessage("Measurement",
+                        "The measurement was stopped at once: its last, incomplete cycle was not "
+                        "written to the log file.");
+    }
+    if (const std::string gaps = describeLogGaps(); !gaps.empty()) {
+        ui::postMessage(log_gaps_title, gaps);
+    }
 }
 
 }  // namespace
@@ -100,34 +122,58 @@ bool measurementOpen() {
     return m.open;
 }
 
-void stopOpen() {
+bool measurementBusy() {
+    return measurementOpen() || !measurement().threadFinished.load();
+}
+
+void onMeasurementClosed(void (*hook)()) {
+    measurement().closedHook = hook;
+}
+
+// The acquisition thread completes the cycle in progress (or, at once, drops it) and then runs
+// the complete stop itself, so no caller waits. The toggle shows STOP until then.
+void requestStop(bool atOnce) {
+    if (!measurementOpen()) return;
+    Measurement &m = measurement();
     threadrun = 0;
-    if (!claimClose()) return;  // another stop closes this measurement
-    Link &link = measurement().link;
     ui::setBusyCursor(true);
-    waitForThreadStopped();
+    ui::setValue(panelHandle, meas_start_stop, 1);
+    if (!atOnce) return;
+    m.stopAtOnce = true;
+    cancelReadsInFlight(m.link);
+}
+
+void stopOpen() {
+    requestStop(threadrun.load() == 0);
+}
+
+void measurement_detail::finishStop() {
+    Measurement &m = measurement();
+    if (!claimClose()) return;
+    Link &link = m.link;
+    const bool droppedCycle = m.stopAtOnce.load() && log_to_file.load() == 1 &&
+                              error_occured.load() == 0 && !link.streamEnded;
     link.data_port &= kRunBitsCleared;
     UsbWritePort(link.USBHandle, kDataPort, &link.data_port, 2);
     releaseModule(link);
     discardRefreshTimer();
     releaseBuffers(link);
-    pauseFor(measurement().pauses.afterRelease);
     data_received = 0;
     closeLogFile();
     restoreControls();
     ui::setBusyCursor(false);
     startModuleScan();
+    reportStopOutcome(droppedCycle);
+    announceClosed();
 }
 
-// After "Telemetry not in sync": the run bits were never set. The log file of
-// this start (header only) is closed and the buffers released; the module scan
-// comes back with the next normal stop.
+// After "Telemetry not in sync" (acquisition thread): the run bits were never set. The log
+// file of this start (header only) is closed and the buffers released; the module scan comes
+// back with the next normal stop.
 void stopOpenError() {
     threadrun = 0;
     if (!claimClose()) return;
     Link &link = measurement().link;
-    ui::setBusyCursor(true);
-    waitForThreadStopped();
     releaseModule(link);
     discardRefreshTimer();
     releaseBuffers(link);
@@ -135,20 +181,24 @@ void stopOpenError() {
     closeLogFile();
     restoreControls();
     ui::setBusyCursor(false);
+    announceClosed();
 }
 
 void joinAcquisitionThread() {
     Measurement &m = measurement();
     if (!m.thread.joinable()) return;
-    while (!m.threadFinished.load()) {
-        ui::serveMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!m.threadFinished.load()) {
+        const ui::GuiWait wait;
+        while (!m.threadFinished.load()) {
+            ui::serveMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     m.thread.join();
 }
 
 void endMeasurement() {
-    if (measurementOpen()) stopOpen();
+    requestStop(false);
     joinAcquisitionThread();
 }
 

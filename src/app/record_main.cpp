@@ -16,14 +16,14 @@ namespace {
 std::atomic<int> interrupted{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+// Counts: the first ends the recording after its cycle in progress, the second at once.
 void onInterrupt(int) {
-    interrupted.store(1);
+    interrupted.fetch_add(1);
 }
 
 void installInterruptHandlers() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;  // the second signal has its default effect
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

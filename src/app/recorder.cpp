@@ -141,6 +141,28 @@ void waitWhileRecording(const RecordOptions &options, RecorderIo &io, RecorderFr
     frontend.endProgress();
 }
 
+int interruptions(const RecorderIo &io) {
+    return io.interrupt != nullptr ? io.interrupt->load() : 0;
+}
+
+// The stop completes the cycle in progress (up to 10.4 s at 40 kbps); one more interruption
+// meanwhile stops at once.
+void waitForStop(RecorderIo &io, RecorderFrontend &frontend) {
+    const int before = interruptions(io);
+    bool atOnce = false;
+    while (measurementBusy()) {
+        ui::serveMessages();
+        if (!atOnce && interruptions(io) > before) {
+            atOnce = true;
+            frontend.tellLine(
+                "interrupted again: stopping at once; the incomplete cycle is "
+                "not written");
+            requestStop(true);
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
 int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend) {
     if (std::optional<std::string> problem = usbLibraryLoadProblem()) {
         frontend.tellLine("USB Error: " + *problem);
@@ -156,6 +178,7 @@ int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFron
     pressStartStop(panel, 1);
     waitWhileRecording(options, io, frontend);
     if (measurementOpen()) pressStartStop(panel, 0);
+    waitForStop(io, frontend);
     joinAcquisitionThread();
     ui::serveMessages();
     if (!logFilePath().empty()) io.out << logFilePath() << '\n' << std::flush;

@@ -15,10 +15,12 @@
 namespace ostrel::record {
 
 struct RecorderIo {
-    std::ostream &out;                            // the module list; the log file's path at the end
-    std::ostream &err;                            // messages and the progress line
-    bool progress = false;                        // show the progress line (a terminal)
-    const std::atomic<int> *interrupt = nullptr;  // becomes non-zero on SIGINT or SIGTERM
+    std::ostream &out;      // the module list; the log file's path at the end
+    std::ostream &err;      // messages and the progress line
+    bool progress = false;  // show the progress line (a terminal)
+    // Counts SIGINT and SIGTERM: the first ends the recording after the cycle in progress,
+    // the second at once (the incomplete cycle is not written).
+    const std::atomic<int> *interrupt = nullptr;
 };
 
 // Prints the modules, one a line. kStatusModule when the module library cannot be used.

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,22 @@
 
 namespace ostrel {
 
+namespace {
+
+// Closes of the main panel since it was loaded: the first ends a measurement after its cycle
+// in progress, a second at once. GUI thread; read by the hook on the closing thread.
+std::atomic<int> closeRequests{0};
+
+// A close waits for the measurement to be closed completely, then ends the event loop.
+void quitAfterClose() {
+    if (closeRequests.load() > 0) ui::quitEventLoop(0);
+}
+
+}  // namespace
+
 void attachCallbacks(int panel) {
+    closeRequests = 0;
+    onMeasurementClosed(quitAfterClose);
     ui::installPanelCallback(panel, panelCB, nullptr);
     ui::installControlCallback(panel, CH_SLIDE, channel_change, nullptr);
     ui::installControlCallback(panel, CHART_SLIDE_1, chart_change_1, nullptr);
@@ -93,11 +109,15 @@ void startPanel() {
 int panelCB(int /*panel*/, int event, void * /*callbackData*/, int /*eventData1*/,
             int /*eventData2*/) {
     if (event != ui::EVENT_CLOSE) return 0;
-    // Running, draining or ended on its own: the measurement is closed
-    // completely and its thread joined before the event loop ends.
+    // Running, stopping or ended on its own: the window answers at once, and the event loop
+    // ends when the measurement has been closed completely (its thread is joined after it).
     noteMeasurementEnd(recording::MeasurementEnd::windowClosed);
-    endMeasurement();
-    ui::quitEventLoop(0);
+    const bool first = closeRequests.fetch_add(1) == 0;
+    if (!measurementBusy()) {
+        ui::quitEventLoop(0);
+        return 0;
+    }
+    requestStop(!first);
     return 0;
 }
 

@@ -1,11 +1,13 @@
 #include "logging/log_description.h"
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
 #include "logging/log_file.h"
 #include "logging/log_header.h"
 #include "telemetry/tables.h"
+#include "ui/frontend.h"
 #include "ui/panel.h"
 
 #ifndef OSTREL_VERSION
@@ -28,6 +30,9 @@ std::atomic<int64_t> lostFramesNoted{kNoLostFrames};
 // read): the phases never overlap, as for the log file itself. Never deleted.
 struct OpenDescription {
     bool active = false;
+    bool published = false;  // written at least once
+    std::time_t startTime = 0;
+    std::chrono::steady_clock::time_point startedAt;
     std::string path;
     recording::RecordingDescription description;
 };
@@ -45,9 +50,12 @@ void reportDescriptionFailure(const std::string &path, const std::string &reason
                         path + "\n" + reason + ".\nThe log file itself is not affected.");
 }
 
+// Flushed to disk except on the GUI thread, which must never wait for a slow disk.
 void write(OpenDescription &open) {
-    const std::string error =
-        recording::writeFileAtomically(open.path, recording::describeAsJson(open.description));
+    open.published = true;
+    const bool durable = !ui::currentFrontend()->isGuiThread();
+    const std::string error = recording::writeFileAtomically(
+        open.path, recording::describeAsJson(open.description), durable);
     if (!error.empty()) reportDescriptionFailure(open.path, error);
 }
 
@@ -60,7 +68,10 @@ std::string baseName(const std::string &path) {
 
 void noteMeasurementEnd(MeasurementEnd end) {
     int expected = int(MeasurementEnd::running);
-    endNoted.compare_exchange_strong(expected, int(end));
+    if (endNoted.compare_exchange_strong(expected, int(end))) return;
+    const bool saysMore = end == MeasurementEnd::windowClosed || end == MeasurementEnd::signal;
+    expected = int(MeasurementEnd::stop);
+    if (saysMore) endNoted.compare_exchange_strong(expected, int(end));
 }
 
 void noteLostFrames(uint64_t frames) {
@@ -91,16 +102,27 @@ void begin(const StartFacts &facts) {
     d.channelCount = int(d.columns.size());
     d.separator = facts.separator;
     d.startTime = recording::isoLocalTime(facts.startTime);
-    write(open);
+    open.startTime = facts.startTime;
+    open.startedAt = facts.startedAt;
+    open.published = false;
 }
 
-void complete(uint64_t cycles, std::time_t stopTime) {
+void publishStart() {
+    OpenDescription &open = openDescription();
+    if (open.active && !open.published) write(open);
+}
+
+void complete(uint64_t cycles, std::chrono::steady_clock::time_point stoppedAt,
+              const std::vector<recording::LogGap> &gaps) {
     OpenDescription &open = openDescription();
     if (!open.active) return;
     open.active = false;
     recording::RecordingDescription &d = open.description;
-    d.stopTime = recording::isoLocalTime(stopTime);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+        std::max(stoppedAt - open.startedAt, std::chrono::steady_clock::duration::zero()));
+    d.stopTime = recording::isoLocalTime(open.startTime + std::time_t(elapsed.count()));
     d.cycles = cycles;
+    d.gaps = gaps;
     const auto end = MeasurementEnd(endNoted.load());
     d.ended = end == MeasurementEnd::running ? MeasurementEnd::stop : end;
     if (const int64_t lost = lostFramesNoted.load(); lost != kNoLostFrames) {

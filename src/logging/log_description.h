@@ -1,20 +1,24 @@
 // The description beside a log file (jex-log-<stamp>.json next to jex-log-<stamp>.dat):
-// written when START creates the log file, completed when the log file closes. Both writes
-// happen while the acquisition thread is not reading (before it starts, after it has stopped),
-// so describing a recording never delays the transfers. A description that cannot be written
-// is told once in a posted notice; the log file and the measurement go on.
+// prepared when START creates the log file, first written by the acquisition thread before its
+// first read, completed when the log file closes. No write happens while the acquisition thread
+// reads, and none on the GUI thread waits for the disk (the only GUI-thread write, a START
+// that failed, is not flushed). A description that cannot be written is told once in a posted
+// notice; the log file and the measurement go on.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "recording/recording_description.h"
 
 namespace ostrel {
 
-// Notes how the running measurement ends. The first note since START counts: a STOP after a
-// failed write still ends a recording that "write error" ended. Any thread.
+// Notes how the running measurement ends. The first note since START counts (a STOP after a
+// failed write still ends a recording that "write error" ended), except that a window closed
+// or a signal while a STOP completes its cycle says more than the STOP. Any thread.
 void noteMeasurementEnd(recording::MeasurementEnd end);
 
 // Notes the frames the simulated module lost during this measurement. Any thread, before the
@@ -31,18 +35,25 @@ struct StartFacts {
     int speedKbps = 0;
     double timeBaseMicros = 0;
     char separator = ',';
-    std::time_t startTime = 0;
+    std::time_t startTime = 0;                        // wall clock, for the start text
+    std::chrono::steady_clock::time_point startedAt;  // monotonic, for the duration
 };
 
 // Forgets the notes of the last measurement. START, before the log file is created.
 void reset();
 
-// Writes the description of a new log file with the stop fields empty. START, main thread.
+// Prepares the description of a new log file with the stop fields empty. START, main thread.
 void begin(const StartFacts &facts);
 
-// Completes the description of the log file being closed, if one was begun. The thread that
-// closes the log file.
-void complete(uint64_t cycles, std::time_t stopTime);
+// Writes the prepared description, if one was begun and not yet written. The acquisition
+// thread, before its first read.
+void publishStart();
+
+// Completes the description of the log file being closed, if one was begun: the stop is the
+// start plus the monotonic time since (a clock step meanwhile changes nothing). The thread
+// that closes the log file; flushed to disk unless that is the GUI thread.
+void complete(uint64_t cycles, std::chrono::steady_clock::time_point stoppedAt,
+              const std::vector<recording::LogGap> &gaps);
 
 }  // namespace log_description
 

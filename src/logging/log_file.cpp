@@ -41,9 +41,10 @@ constexpr const char *kStampPattern = "%d%m%Y%H%M%S";
 struct OpenLog {
     int fd = -1;
     std::string name;
-    std::unique_ptr<char[]> cycle;  // kMaxCycleBytes, allocated at START
-    off_t committed = 0;            // bytes of the header and the whole cycles written
-    bool stopped = false;           // a write failed: nothing more is written
+    std::unique_ptr<char[]> cycle;        // kMaxCycleBytes, allocated at START
+    off_t committed = 0;                  // bytes of the header and the whole cycles written
+    bool stopped = false;                 // a write failed: nothing more is written
+    std::vector<recording::LogGap> gaps;  // cycles left out, in file order
 };
 
 OpenLog &openLog() {
@@ -58,6 +59,11 @@ std::time_t systemTime() {
     return std::time(nullptr);
 }
 std::atomic<LogClock> logClock{systemTime};
+
+std::chrono::steady_clock::time_point steadyTime() {
+    return std::chrono::steady_clock::now();
+}
+std::atomic<LogMonotonicClock> monotonicClock{steadyTime};
 
 // ---------------------------------------------------------------------------------------
 // Names and system calls
@@ -255,6 +261,7 @@ log_description::StartFacts startFacts(int type, int speedIndex, double timeBase
     facts.timeBaseMicros = timeBase;
     facts.separator = separatorOf(file_separator);
     facts.startTime = startTime;
+    facts.startedAt = monotonicClock.load()();
     return facts;
 }
 
@@ -263,6 +270,7 @@ log_description::StartFacts startFacts(int type, int speedIndex, double timeBase
 int log_data_info() {
     closeLogFile();
     openLog().name.clear();
+    openLog().gaps.clear();
     cyclesWritten = 0;
     log_description::reset();
     const int type = channel_index;
@@ -315,7 +323,45 @@ void closeLogFile() {
     }
     log.fd = -1;
     log.cycle.reset();
-    if (wasOpen) log_description::complete(cyclesWritten, logClock.load()());
+    if (wasOpen) log_description::complete(cyclesWritten, monotonicClock.load()(), log.gaps);
+}
+
+void noteSkippedCycle() {
+    OpenLog &log = openLog();
+    if (log.fd < 0 || log.stopped) return;
+    const uint64_t after = cyclesWritten.load() * channel_blocks;
+    if (!log.gaps.empty() && log.gaps.back().afterRecord == after) {
+        ++log.gaps.back().cycles;
+    } else {
+        log.gaps.push_back({after, 1});
+    }
+}
+
+std::vector<recording::LogGap> logGaps() {
+    return openLog().gaps;
+}
+
+std::string describeLogGaps() {
+    const std::vector<recording::LogGap> &gaps = openLog().gaps;
+    if (gaps.empty()) return {};
+    constexpr std::size_t kPlacesShown = 5;
+    uint64_t cycles = 0;
+    std::string places;
+    for (std::size_t i = 0; i < gaps.size(); ++i) {
+        cycles += gaps[i].cycles;
+        if (i < kPlacesShown) {
+            places += "\n  after record " + std::to_string(gaps[i].afterRecord) + ": " +
+                      std::to_string(gaps[i].cycles) + (gaps[i].cycles == 1 ? " cycle" : " cycles");
+        }
+    }
+    if (gaps.size() > kPlacesShown) {
+        places += "\n  and " + std::to_string(gaps.size() - kPlacesShown) + " more places";
+    }
+    return std::to_string(cycles) + (cycles == 1 ? " cycle was" : " cycles were") +
+           " left out of the log file because a block of theirs arrived short:\n" + openLog().name +
+           places +
+           "\nThe records after a gap were measured that much later; the description lists "
+           "the gaps.";
 }
 
 std::string logFilePath() {
@@ -332,6 +378,10 @@ void limitLoggedCycles(uint64_t cycles) {
 
 void setLogClock(LogClock clock) {
     logClock = clock != nullptr ? clock : systemTime;
+}
+
+void setLogMonotonicClock(LogMonotonicClock clock) {
+    monotonicClock = clock != nullptr ? clock : steadyTime;
 }
 
 }  // namespace ostrel

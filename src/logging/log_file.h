@@ -6,9 +6,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
+
+#include "recording/recording_description.h"
 
 namespace ostrel {
 
@@ -39,6 +43,15 @@ int log_data_info();
 // rest of the measurement, cuts the file back to its last whole cycle and posts one notice.
 void writeDataToFileRaw();
 
+// Acquisition thread, for a cycle left out of the log (a block of it arrived short): counted
+// and placed after the records written so far, for the description and the closing notice.
+void noteSkippedCycle();
+// The gaps of the file opened by the last START, in file order.
+std::vector<recording::LogGap> logGaps();
+// What the operator is told of those gaps when the measurement ends; empty without gaps.
+std::string describeLogGaps();
+inline constexpr const char *log_gaps_title = "Log Gaps";
+
 // Closes the log file if log_file_open, clears it and frees the cycle buffer. Safe to call
 // again. Runs once the acquisition thread has stopped, or on that thread itself.
 void closeLogFile();
@@ -57,5 +70,9 @@ void limitLoggedCycles(uint64_t cycles);
 // Source of the start time; nullptr restores the system clock. For tests.
 using LogClock = std::time_t (*)();
 void setLogClock(LogClock clock);
+// Source of the monotonic time that gives a recording's duration; nullptr restores
+// std::chrono::steady_clock. For tests.
+using LogMonotonicClock = std::chrono::steady_clock::time_point (*)();
+void setLogMonotonicClock(LogMonotonicClock clock);
 
 }  // namespace ostrel

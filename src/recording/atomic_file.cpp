@@ -87,14 +87,15 @@ bool AtomicFile::write(std::string_view bytes) {
     return true;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(bool durable) {
     if (fd_ < 0) return false;
-    if (::fsync(fd_) != 0) return failWith("cannot flush to disk", errno);
+    if (durable && ::fsync(fd_) != 0) return failWith("cannot flush to disk", errno);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return failWith("cannot close", errno);
     if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return failWith("cannot rename", errno);
     tempPath_.clear();
+    if (!durable) return true;
     // The rename itself reaches the disk with the directory; a failure here leaves a
     // complete file in place, so it is not reported.
     const int directory = ::open(directoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -23,8 +23,9 @@ class AtomicFile {
     bool write(std::string_view bytes);
 
     // fsync, close, rename over the target, then fsync of the directory. False on
-    // failure; the temporary file is then removed and the target untouched.
-    bool commit();
+    // failure; the temporary file is then removed and the target untouched. Without
+    // `durable` nothing waits for the disk (a thread that must not stall on a slow one).
+    bool commit(bool durable = true);
 
     // "<what failed>: <the system's reason>", empty while all went well.
     const std::string &error() const { return error_; }

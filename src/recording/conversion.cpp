@@ -1,5 +1,6 @@
 #include "recording/conversion.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -175,8 +176,31 @@ float Conversion::value(const OutputColumn &column, uint16_t word) const {
     return 0;
 }
 
+void Conversion::placeGaps(const std::vector<LogGap> &gaps) {
+    gaps_ = gaps;
+    std::stable_sort(gaps_.begin(), gaps_.end(), [](const LogGap &a, const LogGap &b) {
+        return a.afterRecord < b.afterRecord;
+    });
+    const uint64_t recordsPerCycle = framesPerLoggedCycle(type_);
+    recordsLeftOutUpTo_.clear();
+    uint64_t total = 0;
+    for (const LogGap &gap : gaps_) {
+        total += gap.cycles * recordsPerCycle;
+        recordsLeftOutUpTo_.push_back(total);
+    }
+}
+
 double Conversion::secondsAt(uint64_t index) const {
-    return double(index) * timeBaseMicros_ / kMicrosPerSecond;
+    uint64_t leftOut = 0;
+    if (!gaps_.empty()) {
+        // The last gap placed at or before `index`.
+        const auto after =
+            std::upper_bound(gaps_.begin(), gaps_.end(), index,
+                             [](uint64_t i, const LogGap &gap) { return i < gap.afterRecord; });
+        if (after != gaps_.begin())
+            leftOut = recordsLeftOutUpTo_[std::size_t(after - gaps_.begin()) - 1];
+    }
+    return double(index + leftOut) * timeBaseMicros_ / kMicrosPerSecond;
 }
 
 std::string Conversion::csvHeader() const {
@@ -257,6 +281,24 @@ std::vector<RecordingSummary::Column> RecordingSummary::columns() const {
     return out;
 }
 
+namespace {
+
+// "gaps: none", or the count and then a line per gap.
+std::string gapLines(const std::vector<LogGap> &gaps) {
+    if (gaps.empty()) return "gaps: none\n";
+    uint64_t cycles = 0;
+    for (const LogGap &gap : gaps) cycles += gap.cycles;
+    std::string out = "gaps: " + std::to_string(gaps.size()) + " (" + std::to_string(cycles) +
+                      (cycles == 1 ? " cycle" : " cycles") + " left out)\n";
+    for (const LogGap &gap : gaps) {
+        out += "gap: after record " + std::to_string(gap.afterRecord) + ": " +
+               std::to_string(gap.cycles) + (gap.cycles == 1 ? " cycle\n" : " cycles\n");
+    }
+    return out;
+}
+
+}  // namespace
+
 double RecordingSummary::durationSeconds() const {
     return conversion_.secondsAt(records_);
 }
@@ -280,6 +322,7 @@ std::string RecordingSummary::text(std::string_view recordingName) const {
         "duration: " + std::string(seconds, putTrimmed(seconds, durationSeconds(), kTimeDecimals)) +
         " s\n";
     out += "cycles: " + doubleText(cycles()) + "\n";
+    out += gapLines(conversion_.gaps());
     out += "column,count,min,max,mean\n";
     for (const Column &c : columns()) {
         out += csvField(c.name) + "," + std::to_string(c.count) + ",";

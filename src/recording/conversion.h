@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 
 namespace ostrel::recording {
@@ -53,7 +54,13 @@ class Conversion {
     // The value of `word` in `column`, in this conversion's units.
     float value(const OutputColumn &column, uint16_t word) const;
 
-    // Seconds from the first record to record `index`: index x time base.
+    // Places the records after gaps in the log file (cycles left out, from the description) at
+    // their true time: each gap moves the records from its place on by its cycles.
+    void placeGaps(const std::vector<LogGap> &gaps);
+    const std::vector<LogGap> &gaps() const { return gaps_; }
+
+    // Seconds from the first record to record `index`: (index + the records of the gaps
+    // before it) x time base.
     double secondsAt(uint64_t index) const;
 
     // The CSV header line: "Time [s]" and every column's name, comma separated, LF.
@@ -77,6 +84,8 @@ class Conversion {
     double timeBaseMicros_ = 0;
     std::size_t wordsPerRecord_ = 0;
     std::vector<OutputColumn> columns_;
+    std::vector<LogGap> gaps_;                  // sorted by place
+    std::vector<uint64_t> recordsLeftOutUpTo_;  // per gap: the records left out up to it
 };
 
 // Minimum, maximum and mean of every column of a conversion, and the duration and cycles
@@ -99,7 +108,7 @@ class RecordingSummary {
     std::vector<Column> columns() const;
 
     uint64_t records() const { return records_; }
-    // records x time base, in seconds.
+    // From the first record to the end of the last, gaps included, in seconds.
     double durationSeconds() const;
     // Logged cycles the records make: records / (LOGCOUNT / words per record).
     double cycles() const;

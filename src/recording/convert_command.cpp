@@ -298,12 +298,16 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
     if (!type) return status;
 
     std::string mismatch;
-    const std::optional<Conversion> conversion =
+    std::optional<Conversion> conversion =
         Conversion::create(*type, options.units, reader.header(), mismatch);
     if (!conversion) {
         err << kProgram << ": " << options.recording << ": " << mismatch << "\n";
         return options.type ? kConvertUsage : kConvertMalformed;
     }
+    // Cycles left out of the file put the records after them later; a missing description
+    // has none to tell.
+    const ParsedDescription described = readDescription(descriptionPathFor(options.recording));
+    if (described.description) conversion->placeGaps(described.description->gaps);
 
     if (options.outPath) {
         for (const std::string &input :

@@ -32,7 +32,7 @@ struct EndName {
     std::string_view text;
 };
 
-constexpr std::array<EndName, 9> kEndNames{{
+constexpr std::array<EndName, 10> kEndNames{{
     {MeasurementEnd::running, "running"},
     {MeasurementEnd::stop, "STOP"},
     {MeasurementEnd::windowClosed, "window closed"},
@@ -42,6 +42,7 @@ constexpr std::array<EndName, 9> kEndNames{{
     {MeasurementEnd::endOfPlayback, "end of playback"},
     {MeasurementEnd::notInSync, "not in sync"},
     {MeasurementEnd::notStarted, "not started"},
+    {MeasurementEnd::signal, "ended by signal"},
 }};
 
 // ---------------------------------------------------------------------------------------
@@ -109,7 +110,7 @@ class DescriptionReader {
                         separator(d.separator) && columns(d.columns) &&
                         text("start", d.startTime) && optionalText("stop", d.stopTime) &&
                         unsignedInteger("cycles", d.cycles) && ended(d.ended) &&
-                        lostFrames(d.lostFrames);
+                        lostFrames(d.lostFrames) && gaps(d.gaps);
         if (ok) {
             result.description = std::move(d);
         } else {
@@ -254,6 +255,38 @@ class DescriptionReader {
         return true;
     }
 
+    // Optional: descriptions written before gaps were recorded have none.
+    bool gaps(std::vector<LogGap> &out) {
+        out.clear();
+        const json::Value *value = root_.member("gaps");
+        if (!value) return true;
+        if (value->kind != json::Value::Kind::array) {
+            return fail(value, "\"gaps\" must be an array");
+        }
+        for (const json::Value &item : value->items) {
+            LogGap gap;
+            if (!gapMember(item, "after_record", gap.afterRecord) ||
+                !gapMember(item, "cycles", gap.cycles)) {
+                return false;
+            }
+            out.push_back(gap);
+        }
+        return true;
+    }
+
+    bool gapMember(const json::Value &item, std::string_view key, uint64_t &out) {
+        const json::Value *member =
+            item.kind == json::Value::Kind::object ? item.member(key) : nullptr;
+        const std::optional<uint64_t> number = member ? member->asUint64() : std::nullopt;
+        if (!number) {
+            return fail(&item,
+                        "each of \"gaps\" must hold \"after_record\" and \"cycles\" as "
+                        "whole numbers from 0");
+        }
+        out = *number;
+        return true;
+    }
+
     const json::Value &root_;
     std::string error_;
 };
@@ -310,6 +343,15 @@ std::string describeAsJson(const RecordingDescription &d) {
     appendNumberMember(out, "cycles", d.cycles);
     appendKey(out, "ended");
     json::appendQuoted(out, measurementEndText(d.ended));
+    out += ",\n";
+    appendKey(out, "gaps");
+    out += '[';
+    for (std::size_t i = 0; i < d.gaps.size(); ++i) {
+        out += i > 0 ? ", " : "";
+        out += "{\"after_record\": " + std::to_string(d.gaps[i].afterRecord) +
+               ", \"cycles\": " + std::to_string(d.gaps[i].cycles) + "}";
+    }
+    out += ']';
     if (d.lostFrames) {
         out += ",\n";
         appendKey(out, "lost_frames");
@@ -381,9 +423,9 @@ std::string descriptionPathFor(const std::string &logFilePath) {
     return logFilePath + std::string(kDescriptionExtension);
 }
 
-std::string writeFileAtomically(const std::string &path, std::string_view content) {
+std::string writeFileAtomically(const std::string &path, std::string_view content, bool durable) {
     AtomicFile file(path);
-    if (file.write(content) && file.commit()) return {};
+    if (file.write(content) && file.commit(durable)) return {};
     return file.error();
 }
 

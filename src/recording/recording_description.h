@@ -28,11 +28,21 @@ enum class MeasurementEnd {
     endOfPlayback,  // "end of playback": a played-back recording reached its end
     notInSync,      // "not in sync": the receiver was not in sync; no data was taken
     notStarted,     // "not started": the module could not be opened or given its buffers
+    signal,         // "ended by signal": SIGTERM, SIGHUP or SIGINT to the window
 };
 
 std::string_view measurementEndText(MeasurementEnd end);
 // The end named by `text`; nullopt for an unknown text.
 std::optional<MeasurementEnd> measurementEndFromText(std::string_view text);
+
+// Whole cycles left out of the log file (a block of theirs arrived short), after the record
+// `afterRecord` (the records written before them): the records that follow were measured
+// `cycles` cycles later than their place in the file says.
+struct LogGap {
+    uint64_t afterRecord = 0;
+    uint64_t cycles = 0;
+    bool operator==(const LogGap &) const = default;
+};
 
 struct RecordingDescription {
     std::string programVersion;        // "1.3.1"
@@ -50,6 +60,7 @@ struct RecordingDescription {
     uint64_t cycles = 0;               // whole cycles written to the log file
     MeasurementEnd ended = MeasurementEnd::running;
     std::optional<uint64_t> lostFrames;  // frames the simulated module lost; none for hardware
+    std::vector<LogGap> gaps;            // in file order
     bool operator==(const RecordingDescription &) const = default;
 };
 
@@ -57,7 +68,8 @@ struct RecordingDescription {
 // Keys: "program", "version", "log_file", "module", "telemetry_type" ({"index",
 // "text"}), "speed_kbps", "time_base_us", "channel_count", "separator"
 // ("comma" / "tab"), "columns", "start", "stop" (null while running),
-// "cycles", "ended", and "lost_frames" only when known.
+// "cycles", "ended", "gaps" ([{"after_record", "cycles"}], absent in older descriptions),
+// and "lost_frames" only when known.
 std::string describeAsJson(const RecordingDescription &description);
 
 // Parses a description written by describeAsJson (any JSON whitespace and key
@@ -78,7 +90,8 @@ std::string descriptionPathFor(const std::string &logFilePath);
 
 // Writes `json` to `path` atomically: a temporary file beside it, flushed,
 // then renamed over `path`. Empty on success, else the system's reason.
-std::string writeFileAtomically(const std::string &path, std::string_view content);
+std::string writeFileAtomically(const std::string &path, std::string_view content,
+                                bool durable = true);
 
 // Local time as ISO 8601 with its UTC offset: "2026-12-07T09:30:00+01:00".
 std::string isoLocalTime(std::int64_t secondsSinceEpoch);

@@ -2,6 +2,7 @@
 // in the program, the headless front end in tests. Exactly one is installed.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ class Frontend {
     virtual void postMessage(const std::string &title, const std::string &text) = 0;
     // Modal directory dialog on the GUI thread; nullopt on cancel.
     virtual std::optional<std::string> selectDirectory(const std::string &title) = 0;
+    // Runs `task` on the GUI thread from its event loop. Any thread; never blocks.
+    virtual void post(std::function<void()> task) = 0;
     virtual int runEventLoop() = 0;
     virtual void quitEventLoop(int status) = 0;
     // GUI thread, from inside a wait for a worker: shows the messages other

@@ -47,8 +47,9 @@ class HeadlessFrontend : public Frontend {
     // Acknowledges held messages and stops holding new ones.
     void shutdown() override;
 
-    // Runs `task` on the thread of the event loop (the test's "GUI thread").
-    void post(std::function<void()> task);
+    // Runs `task` on the thread of the event loop (the test's "GUI thread"), or in the next
+    // serveMessages there.
+    void post(std::function<void()> task) override;
 
     // Every message raised since the last reset, held ones included.
     std::vector<RecordedMessage> messages() const;

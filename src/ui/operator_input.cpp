@@ -1,14 +1,59 @@
 #include "ui/operator_input.h"
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "ui/frontend.h"
 #include "ui/panel_store.h"
 
 namespace ostrel::ui {
 namespace {
 
 std::atomic<int> modalDepth{0};
+
+// Closes that arrived while input was held, in their order. Never destroyed: a late leave
+// during exit still finds it.
+struct RememberedCloses {
+    std::mutex mutex;  // guards panels
+    std::vector<int> panels;
+};
+
+RememberedCloses &remembered() {
+    static RememberedCloses *const closes = new RememberedCloses;
+    return *closes;
+}
+
+void rememberClose(int panel) {
+    RememberedCloses &r = remembered();
+    std::lock_guard lock(r.mutex);
+    r.panels.push_back(panel);
+}
+
+bool deliverClose(int panel);
+
+// From the event loop, once no hold is left; a hold that began meanwhile delays it again.
+void deliverRememberedCloses() {
+    if (modalActive()) return;
+    std::vector<int> due;
+    {
+        RememberedCloses &r = remembered();
+        std::lock_guard lock(r.mutex);
+        due.swap(r.panels);
+    }
+    for (int panel : due) deliverClose(panel);
+}
+
+void scheduleRememberedCloses() {
+    {
+        RememberedCloses &r = remembered();
+        std::lock_guard lock(r.mutex);
+        if (r.panels.empty()) return;
+    }
+    currentFrontend()->post(deliverRememberedCloses);
+}
 
 struct Commit {
     ControlCallback callback = nullptr;
@@ -87,7 +132,40 @@ bool operatorEditText(int panel, int control, std::string_view text) {
 }
 
 bool operatorClosePanel(int panel) {
-    if (modalActive()) return false;
+    if (modalActive()) {
+        rememberClose(panel);
+        return false;
+    }
+    return deliverClose(panel);
+}
+
+int rememberedCloseCount() {
+    RememberedCloses &r = remembered();
+    std::lock_guard lock(r.mutex);
+    return int(r.panels.size());
+}
+
+void enterModal() {
+    modalDepth.fetch_add(1);
+}
+void leaveModal() {
+    if (modalDepth.fetch_sub(1) == 1) scheduleRememberedCloses();
+}
+bool modalActive() {
+    return modalDepth.load() > 0;
+}
+
+GuiWait::GuiWait() : holding_(currentFrontend()->isGuiThread()) {
+    if (holding_) enterModal();
+}
+
+GuiWait::~GuiWait() {
+    if (holding_) leaveModal();
+}
+
+namespace {
+
+bool deliverClose(int panel) {
     PanelCallback callback = nullptr;
     void *data = nullptr;
     const int rc = detail::withPanel(panel, false, [&](PanelState &p) {
@@ -100,14 +178,6 @@ bool operatorClosePanel(int panel) {
     return true;
 }
 
-void enterModal() {
-    modalDepth.fetch_add(1);
-}
-void leaveModal() {
-    modalDepth.fetch_sub(1);
-}
-bool modalActive() {
-    return modalDepth.load() > 0;
-}
+}  // namespace
 
 }  // namespace ostrel::ui

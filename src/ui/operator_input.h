@@ -23,8 +23,12 @@ bool operatorPressButton(int panel, int control);
 bool operatorSetSwitch(int panel, int control, int value);
 // Text field: the new text is stored; text fields have no commit callback here.
 bool operatorEditText(int panel, int control, std::string_view text);
-// The window's close button: the close event goes to the panel callback.
+// The window's close button: the close event goes to the panel callback. A close
+// while input is held (a modal message, a GUI-thread wait) is remembered and
+// delivered from the event loop once the hold has ended: it returns false then.
 bool operatorClosePanel(int panel);
+// Closes remembered during a hold and not yet delivered.
+int rememberedCloseCount();
 
 // Modal messages in progress and input holds; operator input is refused while above 0.
 void enterModal();
@@ -38,6 +42,20 @@ class InputHold {
     ~InputHold() { leaveModal(); }
     InputHold(const InputHold &) = delete;
     InputHold &operator=(const InputHold &) = delete;
+};
+
+// Spans a whole GUI-thread wait for a worker, so that input stays held between its passes
+// of serveMessages and what was remembered meanwhile is delivered once, after the wait.
+// Holds nothing on any other thread.
+class GuiWait {
+  public:
+    GuiWait();
+    ~GuiWait();
+    GuiWait(const GuiWait &) = delete;
+    GuiWait &operator=(const GuiWait &) = delete;
+
+  private:
+    bool holding_;
 };
 
 }  // namespace ostrel::ui

@@ -10,8 +10,9 @@ namespace ostrel {
 
 namespace {
 
-// The ten operations resolved from a library opened with dlopen. The library is never unmapped
-// (RTLD_NODELETE): threads it started and state it keeps stay valid for the whole process.
+// The ten operations (and the optional cancel) resolved from a library opened with dlopen. The
+// library is never unmapped (RTLD_NODELETE): threads it started and state it keeps stay valid for
+// the whole process.
 class LoadedModuleLibrary final : public ModuleLibrary {
   public:
     explicit LoadedModuleLibrary(void *dl) : dl_(dl) {}
@@ -32,6 +33,7 @@ class LoadedModuleLibrary final : public ModuleLibrary {
         bind(readDataAsync_, "UsbReadDataAsync", missing);
         bind(asyncWait_, "UsbAsyncWait", missing);
         bind(getLastError_, "UsbGetLastError", missing);
+        cancelReads_ = reinterpret_cast<decltype(cancelReads_)>(dlsym(dl_, "UsbCancelReads"));
         return missing;
     }
 
@@ -62,6 +64,11 @@ class LoadedModuleLibrary final : public ModuleLibrary {
         return asyncWait_(handle, bytesCount, transaction, flag);
     }
     int UsbGetLastError(uint32_t *code) override { return getLastError_(code); }
+    int UsbCancelReads(void *handle) override {
+        return cancelReads_ != nullptr ? cancelReads_(handle)
+                                       : ModuleLibrary::UsbCancelReads(handle);
+    }
+    bool canCancelReads() const override { return cancelReads_ != nullptr; }
 
   private:
     template <typename Fn>
@@ -81,6 +88,7 @@ class LoadedModuleLibrary final : public ModuleLibrary {
     decltype(&::UsbReadDataAsync) readDataAsync_ = nullptr;
     decltype(&::UsbAsyncWait) asyncWait_ = nullptr;
     decltype(&::UsbGetLastError) getLastError_ = nullptr;
+    decltype(&::UsbCancelReads) cancelReads_ = nullptr;  // optional
 };
 
 std::string joined(const std::vector<std::string> &names) {

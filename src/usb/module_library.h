@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "usb/usb_error.h"
+
 namespace ostrel {
 
 // One source of receiver modules: the simulator, a library loaded at run time, or none.
@@ -22,6 +24,11 @@ class ModuleLibrary {
                                  uint8_t *transaction) = 0;
     virtual int UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t transaction, int flag) = 0;
     virtual int UsbGetLastError(uint32_t *code) = 0;
+    // Optional: cancels every read in flight on an open module, which stays open. Each
+    // cancelled read completes at once (its wait fails); reads already complete keep their
+    // data. A source without it fails with kUsbErrorNotSupported and its reads are drained.
+    virtual int UsbCancelReads(void * /*handle*/) { return usbResult(kUsbErrorNotSupported); }
+    virtual bool canCancelReads() const { return false; }
 };
 
 }  // namespace ostrel

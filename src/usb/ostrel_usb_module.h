@@ -1,10 +1,11 @@
 /*
  * The C interface of a USB module library.
  *
- * A shared library named by the environment variable OSTREL_MODULE_LIBRARY must export these
- * ten functions with C linkage under exactly these names and signatures; Ostrel then uses it
- * instead of its simulated modules. Every function returns non-zero on success and 0 on failure;
- * after a failure UsbGetLastError yields the library's 32-bit error code for the calling thread.
+ * A shared library named by the environment variable OSTREL_MODULE_LIBRARY must export the
+ * first ten functions below with C linkage under exactly these names and signatures; Ostrel then
+ * uses it instead of its simulated modules. UsbCancelReads is optional. Every function returns
+ * non-zero on success and 0 on failure; after a failure UsbGetLastError yields the library's 32-bit
+ * error code for the calling thread.
  *
  * Guarantees Ostrel relies on:
  * - UsbFindModules writes the names of the attached modules, each ended by a zero byte, the list
@@ -13,6 +14,9 @@
  * - UsbAsyncWait with flag 0 blocks until its read has completed, failed, or the module's time-out
  *   has passed; a new time-out applies to transfers waited for after the call.
  * - UsbClose cancels reads still in flight; no buffer of the caller is touched once it returns.
+ * - UsbCancelReads, where exported, may be called from any thread while another thread waits.
+ *   A library without it is drained at STOP: every read in flight is waited for, which takes
+ *   up to 16 block times (10.4 s at 40 kbps) instead of the rest of the cycle in progress.
  */
 #ifndef OSTREL_USB_MODULE_H
 #define OSTREL_USB_MODULE_H
@@ -63,6 +67,12 @@ OSTREL_USB_EXPORT int UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t t
 
 /* Stores the error code of the calling thread's last failed call. */
 OSTREL_USB_EXPORT int UsbGetLastError(uint32_t *code);
+
+/* Optional. Cancels every read in flight on the open module, which stays open: each cancelled
+ * read completes at once and its UsbAsyncWait fails (any error code); a read that had completed
+ * keeps its data. Each read is still waited for exactly once; no cancelled read touches its
+ * buffer once its wait has returned. */
+OSTREL_USB_EXPORT int UsbCancelReads(void *handle);
 
 #ifdef __cplusplus
 }

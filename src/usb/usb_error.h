@@ -19,12 +19,13 @@ enum UsbErrorCode : uint32_t {
     kUsbErrorUnknownTransaction = 9,  // no queued read has that identifier
     kUsbErrorTooManyTransfers = 10,   // every transaction identifier is in use
     kUsbErrorQueueFailed = 11,        // the module could not queue the read
-    kUsbErrorCancelled = 12,          // the module was closed while the read was in flight
+    kUsbErrorCancelled = 12,          // the read was cancelled, or the module closed, in flight
     kUsbErrorStreamStopped = 13,      // the run bits were cleared before any data arrived
     kUsbErrorPending = 14,            // checked without blocking: the read has not completed
     kUsbErrorNoLibrary = 15,          // the module library could not be loaded
     kUsbErrorOutOfMemory = 16,
-    kUsbErrorEndOfStream = 17,  // a recording played back has no more frames
+    kUsbErrorEndOfStream = 17,   // a recording played back has no more frames
+    kUsbErrorNotSupported = 18,  // the module library lacks this optional operation
 };
 
 // The last error code of the calling thread. Every operation of the simulator and of the

@@ -68,6 +68,14 @@ int UsbGetLastError(uint32_t *code) {
     return library().UsbGetLastError(code);
 }
 
+int UsbCancelReads(void *handle) {
+    return library().UsbCancelReads(handle);
+}
+
+bool usbCanCancelReads() {
+    return library().canCancelReads();
+}
+
 std::optional<std::string> usbLibraryLoadProblem() {
     return active().problem;
 }

@@ -25,6 +25,11 @@ int UsbReadData(void *handle, void *destination, uint32_t *length);
 int UsbReadDataAsync(void *handle, void *destination, uint32_t *length, uint8_t *transaction);
 int UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t transaction, int flag);
 int UsbGetLastError(uint32_t *code);
+// Cancels the reads in flight on an open module without closing it: each completes at once and
+// its wait fails. Any thread. Fails with kUsbErrorNotSupported where the source lacks it.
+int UsbCancelReads(void *handle);
+// Whether the active source can cancel reads (else a stop waits for the reads in flight).
+bool usbCanCancelReads();
 
 // Why the library named by OSTREL_MODULE_LIBRARY cannot be used (it names the library and the
 // reason), or nothing when the active source works. Selects the source if not yet done. The

@@ -89,7 +89,13 @@ class Measuring : public ::testing::Test {
         ui::setValue(panelHandle, LOG_STATE, on);
         ui::setRingIndex(panelHandle, FILE_SEP, separatorIndex);
     }
-    void press() { ASSERT_TRUE(ui::operatorPressButton(panelHandle, meas_start_stop)); }
+    // START, or STOP and its completion (the acquisition thread ends the cycle in progress and
+    // closes the measurement itself).
+    void press() {
+        const bool stopping = toggle() == 1;
+        ASSERT_TRUE(ui::operatorPressButton(panelHandle, meas_start_stop));
+        if (stopping) joinAcquisitionThread();
+    }
     int toggle() const { return ui::controlState(panelHandle, meas_start_stop)->intValue(); }
     bool dimmed(int control) const { return ui::controlState(panelHandle, control)->dimmed; }
     std::string text(int control) const { return ui::controlState(panelHandle, control)->text(); }

@@ -434,6 +434,7 @@ TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
     ui::replaceRingItems(panelHandle, usbinterface, {{"SIM-8CH", std::string("SIM-8CH")}});
     dataout.fill(0x8000);
     ASSERT_EQ(log_data_info(), 0);
+    log_description::publishStart();  // as the acquisition thread does before its first read
     const std::string jsonPath = temp + "/jex-log-" + kStamp + ".json";
     auto parsed = recording::readDescription(jsonPath);
     ASSERT_TRUE(parsed.description) << parsed.error;
@@ -456,13 +457,14 @@ TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
     writeDataToFileRaw();
     noteLostFrames(7);
     noteMeasurementEnd(MeasurementEnd::stop);
-    noteMeasurementEnd(MeasurementEnd::windowClosed);  // the first note counts
+    noteMeasurementEnd(MeasurementEnd::transferError);  // the first note counts,
+    noteMeasurementEnd(MeasurementEnd::windowClosed);   // but a close during a STOP says more
     closeLogFile();
     parsed = recording::readDescription(jsonPath);
     ASSERT_TRUE(parsed.description) << parsed.error;
     d = *parsed.description;
     EXPECT_EQ(d.cycles, 2u);
-    EXPECT_EQ(d.ended, MeasurementEnd::stop);
+    EXPECT_EQ(d.ended, MeasurementEnd::windowClosed);
     EXPECT_EQ(d.stopTime, "2013-03-15T09:05:07+00:00");
     EXPECT_EQ(d.lostFrames, std::optional<uint64_t>(7));
     EXPECT_EQ(filesInTemp(), (std::vector<std::string>{"jex-log-"s + kStamp + ".dat",
@@ -502,6 +504,7 @@ TEST_F(LogFile, ADescriptionThatCannotBeWrittenLeavesTheLogFileAlone) {
     fs::create_directory(temp + "/jex-log-" + kStamp + ".json");  // in the description's way
     dataout.fill(3);
     ASSERT_EQ(log_data_info(), 0);
+    log_description::publishStart();
     EXPECT_EQ(log_file_open, 1);
     writeDataToFileRaw();
     closeLogFile();

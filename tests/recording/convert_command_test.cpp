@@ -165,6 +165,7 @@ TEST_F(ConvertCommand, UnitsAndSummary) {
                                "records: 2\n"
                                "duration: 0.00015938 s\n"
                                "cycles: 0.000244140625\n"
+                               "gaps: none\n"
                                "column,count,min,max,mean\n"
                                "Ch1,2,0,65520,32760\n"
                                "Ch2,2,0,65535,32767.5\n"

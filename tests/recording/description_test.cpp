@@ -69,10 +69,10 @@ TEST(DescriptionJson, FinishedAndRunningDescriptionsReadBackEqual) {
     EXPECT_EQ(parsedOrFail(json), running);
 }
 
-// Line 16 of 17 is the last key: one key a line, none missing, LF only.
+// Line 17 of 18 is the last key: one key a line, none missing, LF only.
 TEST(DescriptionJson, OneKeyALine) {
     const std::string json = describeAsJson(finished());
-    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 17) << json;
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 18) << json;
     EXPECT_NE(json.find("\n  \"lost_frames\": 12\n}\n"), std::string::npos) << json;
     EXPECT_EQ(json.find('\r'), std::string::npos);
 }

@@ -598,9 +598,10 @@ bool start(Run &run) {
 }
 
 // STOP as the operator presses it: pressed again while refused (the toggle is dimmed during
-// the sync test, input is held while a message is up: the operator acknowledges it). A
-// measurement that has ended on its own needs no STOP. A press that meets the program's own
-// stop may become a START; that one is stopped too.
+// the sync test, input is held while a message is up: the operator acknowledges it), then
+// the cycle in progress completes and the measurement closes itself. A measurement that has
+// ended on its own needs no STOP. A press that meets the program's own stop may become a
+// START; that one is stopped too.
 void stopLikeTheOperator(Run &run) {
     run.mark("STOP");
     const auto deadline = SteadyClock::now() + kWaitLimit;
@@ -608,6 +609,10 @@ void stopLikeTheOperator(Run &run) {
     while (SteadyClock::now() < deadline) {
         if (toggle() == 0) return;
         if (press()) {
+            waitFor([] {
+                if (headless()->heldMessageCount() > 0) headless()->acknowledgeMessages();
+                return !measurementBusy();
+            });
             if (toggle() == 0) {
                 if (refused) run.note("STOP refused at first (toggle dimmed or a message up)");
                 run.mark("STOP done");
@@ -981,6 +986,7 @@ void closingRuns(Soak &soak, int r) {
         }
         Expected e{exactly({kNotInSync})};
         e.headerOnly = true;
+        e.scanBack = false;  // the thread's own reduced stop closes it
         return e;
     });
 

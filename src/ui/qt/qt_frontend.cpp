@@ -156,7 +156,8 @@ void QtFrontend::postMessage(const std::string &title, const std::string &text) 
 
 void QtFrontend::serveMessages() {
     if (!onGuiThread()) return;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Input events stay queued (not dropped) until the event loop runs again.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     showPendingMessages();
 }
 

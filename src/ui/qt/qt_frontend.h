@@ -44,10 +44,12 @@ class QtFrontend : public Frontend, public std::enable_shared_from_this<QtFronte
     void postMessage(const std::string &title, const std::string &text) override;
     // On the GUI thread only; from another thread it answers Cancel.
     std::optional<std::string> selectDirectory(const std::string &title) override;
+    void post(std::function<void()> task) override { postToGui(std::move(task)); }
     int runEventLoop() override;
     void quitEventLoop(int status) override;
     // GUI thread: applies pending model changes, repaints and shows the
-    // messages other threads are waiting for.
+    // messages other threads are waiting for. The operator's clicks and keys
+    // are left queued: the event loop carries them out once the wait is over.
     void serveMessages() override;
     void shutdown() override;
     bool isGuiThread() const override { return onGuiThread(); }

@@ -200,6 +200,10 @@ void ModuleSession::finishHead(uint64_t frames, uint32_t bytes) {
     ++blocksStreamed_;
     const bool fails = blocksStreamed_ == config_.faults.failBlock;
     handOver(frames, fails ? nullptr : transfer.destination, bytes);
+    // A short block: the receiver reports one frame less than it delivered.
+    if (blocksStreamed_ == config_.faults.shortBlock && bytes >= signal_->frameBytes()) {
+        bytes -= signal_->frameBytes();
+    }
     finished_[transfer.id] =
         fails ? Outcome{kUsbErrorTransferFailed, 0} : Outcome{kUsbErrorNone, bytes};
 }
@@ -407,6 +411,23 @@ void ModuleSession::sleepUntil(Lock &lock, Nanos now, Nanos wakeAt) {
     if (wakeAt <= now) return;
     const Nanos span = std::min(wakeAt - now, clock_->pollInterval());
     if (span > Nanos{0}) changed_.wait_for(lock, span);
+}
+
+uint32_t ModuleSession::cancelReads() {
+    Lock lock(mutex_);
+    const Nanos now = clock_->now();
+    if (const uint32_t error = usableError(now)) return error;
+    carryLink(std::min(now, module_->goneAt()));
+    while (completeHead()) {
+    }
+    for (const Transfer &transfer : pending_) {
+        finished_[transfer.id] = Outcome{kUsbErrorCancelled, 0};
+    }
+    pending_.clear();
+    wantedFrames_ = 0;
+    if (!config_.pace.fast && heldFrames_ > heldLimit()) discardNewest(heldFrames_ - heldLimit());
+    changed_.notify_all();
+    return kUsbErrorNone;
 }
 
 uint64_t ModuleSession::close() {

@@ -52,6 +52,11 @@ class ModuleSession {
     uint32_t queueRead(uint8_t *destination, uint32_t length, uint8_t *transaction);
     uint32_t wait(uint8_t transaction, int flag, uint32_t *bytesCount);
 
+    // Cancels every read still waiting for frames; the module stays open. Reads whose frames
+    // have arrived by now complete as usual; the others finish at once with kUsbErrorCancelled
+    // and their waiters wake. The frames they were being filled with stay in the receive buffer.
+    uint32_t cancelReads();
+
     // Cancels every read in flight and wakes their waiters (they fail with kUsbErrorCancelled).
     // Returns the frames this session lost to receive buffer overruns.
     uint64_t close();

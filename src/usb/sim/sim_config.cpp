@@ -164,6 +164,10 @@ std::optional<std::string> applyKey(std::string_view key, std::optional<std::str
         const auto block = parseInteger<uint64_t>(*value);
         if (!block || *block == 0) return "failblock must be a block number from 1";
         faults.failBlock = *block;
+    } else if (key == "shortblock") {
+        const auto block = parseInteger<uint64_t>(*value);
+        if (!block || *block == 0) return "shortblock must be a block number from 1";
+        faults.shortBlock = *block;
     } else if (key == "queuefail") {
         const auto call = value ? parseInteger<uint64_t>(*value) : std::optional<uint64_t>{1};
         if (!call || *call == 0) return "queuefail must be a queuing number from 1";

@@ -20,10 +20,11 @@ struct Pace {
 
 // Faults a simulated module can be told to show.
 struct Faults {
-    bool noSync = false;     // the sync bit stays clear
-    bool openFails = false;  // UsbOpen fails
-    uint64_t failBlock = 0;  // the wait of this streamed block fails (from 1)
-    uint64_t queueFail = 0;  // this queuing of an open module fails (from 1)
+    bool noSync = false;      // the sync bit stays clear
+    bool openFails = false;   // UsbOpen fails
+    uint64_t failBlock = 0;   // the wait of this streamed block fails (from 1)
+    uint64_t shortBlock = 0;  // this streamed block arrives one frame short (from 1)
+    uint64_t queueFail = 0;   // this queuing of an open module fails (from 1)
     std::optional<std::chrono::milliseconds> unplugAfter;  // gone this long after being plugged
     std::optional<uint64_t> stallAfter;  // blocks streamed before the stream stalls
 };

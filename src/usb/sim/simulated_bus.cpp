@@ -197,6 +197,11 @@ int SimulatedBus::UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t trans
     return usbResult(s ? s->wait(transaction, flag, bytesCount) : kUsbErrorInvalidHandle);
 }
 
+int SimulatedBus::UsbCancelReads(void *handle) {
+    const SessionPtr s = session(handle);
+    return usbResult(s ? s->cancelReads() : kUsbErrorInvalidHandle);
+}
+
 int SimulatedBus::UsbGetLastError(uint32_t *code) {
     if (code == nullptr) return 0;
     *code = usbLastError();

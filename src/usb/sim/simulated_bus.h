@@ -54,6 +54,8 @@ class SimulatedBus final : public ModuleLibrary {
                          uint8_t *transaction) override;
     int UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t transaction, int flag) override;
     int UsbGetLastError(uint32_t *code) override;
+    int UsbCancelReads(void *handle) override;
+    bool canCancelReads() const override { return true; }
 
   private:
     using ModulePtr = std::shared_ptr<SimulatedModule>;
