@@ -32,7 +32,7 @@ struct EndName {
     std::string_view text;
 };
 
-constexpr std::array<EndName, 9> kEndNames{{
+constexpr std::array<EndName, 10> kEndNames{{
     {MeasurementEnd::running, "running"},
     {MeasurementEnd::stop, "STOP"},
     {MeasurementEnd::windowClosed, "window closed"},
@@ -42,6 +42,7 @@ constexpr std::array<EndName, 9> kEndNames{{
     {MeasurementEnd::endOfPlayback, "end of playback"},
     {MeasurementEnd::notInSync, "not in sync"},
     {MeasurementEnd::notStarted, "not started"},
+    {MeasurementEnd::signal, "ended by signal"},
 }};
 
 // ---------------------------------------------------------------------------------------
