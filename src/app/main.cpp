@@ -1,5 +1,5 @@
 // Ostrel's entry: answer --help and --version on the terminal, or start Qt, run the main
-// panel and end with status 0.
+// panel and end with status 0. Without a display it says so and ends with kStatusNoDisplay.
 //
 // main owns the QApplication and the front end. The front end is shut down on
 // this (the GUI) thread before the QApplication goes: messages still waiting
@@ -13,11 +13,14 @@
 
 #include "app/command_line.h"
 #include "app/replay.h"
+#include "app/runtime_directory.h"
 #include "app/startup.h"
 #include "ui/frontend.h"
 #include "ui/qt/qt_frontend.h"
 
 namespace {
+
+constexpr int kStatusNoDisplay = 1;
 
 // The replay asked for: its module plugged, or the problem to show (also on stderr).
 ostrel::StartupRequest startupRequest(const ostrel::CommandLine &line) {
@@ -45,8 +48,14 @@ int main(int argc, char **argv) {
         std::cout << (line.help ? ostrel::usageText() : ostrel::versionText());
         return 0;
     }
+    if (!ostrel::ui::qt::displayAvailable()) {
+        std::cerr << "ostrel: no display found (DISPLAY and WAYLAND_DISPLAY are not set); "
+                     "ostrel-record records without a display\n";
+        return kStatusNoDisplay;
+    }
+    ostrel::providePrivateRuntimeDirectory();  // before Qt looks for it
     std::unique_ptr<QApplication> app = ostrel::ui::qt::startApplication(argc, argv);
-    if (!app) return 0;  // no display: nothing to show, nothing to report
+    if (!app) return kStatusNoDisplay;
     auto frontend = std::make_shared<ostrel::ui::qt::QtFrontend>();
     ostrel::ui::installFrontend(frontend);
     ostrel::runMainPanel(startupRequest(line));
