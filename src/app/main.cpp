@@ -1,11 +1,13 @@
 // Ostrel's entry: answer --help and --version on the terminal, or start Qt, run the main
 // panel and end with status 0. Without a display it says so and ends with kStatusNoDisplay.
+// SIGTERM, SIGHUP and SIGINT close the window as its close button does.
 //
 // main owns the QApplication and the front end. The front end is shut down on
 // this (the GUI) thread before the QApplication goes: messages still waiting
 // are acknowledged and the windows dropped, so a worker that still holds the
 // front end never reaches a Qt object.
 #include <QApplication>
+#include <QSocketNotifier>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -15,6 +17,7 @@
 #include "app/replay.h"
 #include "app/runtime_directory.h"
 #include "app/startup.h"
+#include "app/window_signals.h"
 #include "ui/frontend.h"
 #include "ui/qt/qt_frontend.h"
 
@@ -33,6 +36,15 @@ ostrel::StartupRequest startupRequest(const ostrel::CommandLine &line) {
         request.problem = replay.problem;
     }
     return request;
+}
+
+// The GUI thread serves the signals from the event loop; none without a pipe.
+std::unique_ptr<QSocketNotifier> watch(ostrel::WindowSignals &windowSignals) {
+    if (windowSignals.readFd() < 0) return nullptr;
+    auto watch = std::make_unique<QSocketNotifier>(windowSignals.readFd(), QSocketNotifier::Read);
+    QObject::connect(watch.get(), &QSocketNotifier::activated,
+                     [&windowSignals] { windowSignals.serve(); });
+    return watch;
 }
 
 }  // namespace
@@ -58,6 +70,8 @@ int main(int argc, char **argv) {
     if (!app) return kStatusNoDisplay;
     auto frontend = std::make_shared<ostrel::ui::qt::QtFrontend>();
     ostrel::ui::installFrontend(frontend);
+    ostrel::WindowSignals windowSignals;
+    const std::unique_ptr<QSocketNotifier> signalWatch = watch(windowSignals);
     ostrel::runMainPanel(startupRequest(line));
     frontend->shutdown();
     ostrel::ui::installFrontend(nullptr);

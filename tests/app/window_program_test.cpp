@@ -1,5 +1,6 @@
 // The installed program's outer edges, run as a process: its private runtime directory when
-// the session has none, and its line and status without a display.
+// the session has none, its line and status without a display, and the orderly end that
+// SIGTERM, SIGHUP and SIGINT give it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -164,6 +165,17 @@ int waitForEnd(pid_t child) {
     return status;
 }
 
+// Whether the process catches `signal` (its handler is installed): bit signal - 1 of SigCgt.
+bool catches(pid_t child, int signal) {
+    std::ifstream status("/proc/" + std::to_string(child) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) != 0) continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        return (mask >> (signal - 1) & 1) != 0;
+    }
+    return false;
+}
+
 std::string readAll(const fs::path &file) {
     std::ifstream in(file);
     std::ostringstream text;
@@ -186,6 +198,33 @@ TEST_F(Program, WithoutADisplayItSaysSoAndFails) {
               "records without a display\n");
 }
 
+// Every signal that ends a session ends the program as its window's close button does, with
+// status 0; a session without XDG_RUNTIME_DIR gets a private one and no warning from Qt.
+TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
+    const std::string runtime = "runtime-" + std::to_string(::getuid());
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(::strsignal(signal));
+        const fs::path err = directory / "stderr";
+        const pid_t child = startProgram(directory,
+                                         {{"QT_QPA_PLATFORM", "offscreen"},
+                                          {"OSTREL_SIM", "IDLE:words=4,kbps=40"},
+                                          {"XDG_RUNTIME_DIR", ""},
+                                          {"TMPDIR", directory.string()}},
+                                         err);
+        ASSERT_GT(child, 0);
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (!catches(child, signal) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(catches(child, signal)) << "the handler was not installed";
+        ::kill(child, signal);
+        const int status = waitForEnd(child);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(readAll(err).find("XDG_RUNTIME_DIR"), std::string::npos) << readAll(err);
+        EXPECT_EQ(modeOf(directory / runtime), 0700u);
+    }
+}
 
 }  // namespace
 }  // namespace ostrel
