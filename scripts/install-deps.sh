@@ -8,6 +8,7 @@
 #   fuzz     clang and its sanitizer runtime (libFuzzer), for the fuzzing build
 #   package  dpkg-dev (dpkg-shlibdeps), for building the Debian package
 #   lintian  lintian, for checking the Debian package
+#   locale   locales and the de_DE.UTF-8 locale, for the suite's run under a decimal comma
 set -euo pipefail
 
 # One group a line: "why|packages". Every group is installed when missing.
@@ -26,7 +27,11 @@ for extra in "$@"; do
   fuzz) groups+=("for fuzzing|clang-14 libclang-rt-14-dev") ;;
   package) groups+=("to build the Debian package|dpkg-dev") ;;
   lintian) groups+=("to check the Debian package|lintian") ;;
-  *) echo "install-deps: unknown group '$extra' (fuzz, package, lintian)" >&2; exit 2 ;;
+  locale)
+    groups+=("to run the suite under a decimal-comma locale|locales")
+    comma_locale=de_DE.UTF-8
+    ;;
+  *) echo "install-deps: unknown group '$extra' (fuzz, package, lintian, locale)" >&2; exit 2 ;;
   esac
 done
 
@@ -48,7 +53,12 @@ for group in "${groups[@]}"; do
     todo_packages+=("${missing[*]}")
   fi
 done
-[ ${#todo_why[@]} -eq 0 ] && exit 0
+# The decimal-comma locale, when asked for and not generated yet ("de_DE.utf8" in the list).
+generate_locale=no
+if [ -n "${comma_locale:-}" ] && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  generate_locale=yes
+fi
+[ ${#todo_why[@]} -eq 0 ] && [ $generate_locale = no ] && exit 0
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -76,9 +86,15 @@ quietly() {
   fi
 }
 
-quietly "updating Debian's package lists" "${apt[@]}" update
+if [ ${#todo_why[@]} -gt 0 ]; then
+  quietly "updating Debian's package lists" "${apt[@]}" update
+fi
 for i in "${!todo_why[@]}"; do
   read -r -a packages <<<"${todo_packages[$i]}"
   quietly "installing ${packages[*]} (${todo_why[$i]})" \
     "${apt[@]}" install -y --no-install-recommends "${packages[@]}"
 done
+if [ $generate_locale = yes ]; then
+  quietly "generating the locale $comma_locale (the suite's run under a decimal comma)" \
+    "${sudo[@]}" localedef -i de_DE -f UTF-8 "$comma_locale"
+fi

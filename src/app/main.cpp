@@ -1,11 +1,13 @@
 // Ostrel's entry: answer --help and --version on the terminal, or start Qt, run the main
-// panel and end with status 0.
+// panel and end with status 0. Without a display it says so and ends with kStatusNoDisplay.
+// SIGTERM, SIGHUP and SIGINT close the window as its close button does.
 //
 // main owns the QApplication and the front end. The front end is shut down on
 // this (the GUI) thread before the QApplication goes: messages still waiting
 // are acknowledged and the windows dropped, so a worker that still holds the
 // front end never reaches a Qt object.
 #include <QApplication>
+#include <QSocketNotifier>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -13,11 +15,15 @@
 
 #include "app/command_line.h"
 #include "app/replay.h"
+#include "app/runtime_directory.h"
 #include "app/startup.h"
+#include "app/window_signals.h"
 #include "ui/frontend.h"
 #include "ui/qt/qt_frontend.h"
 
 namespace {
+
+constexpr int kStatusNoDisplay = 1;
 
 // The replay asked for: its module plugged, or the problem to show (also on stderr).
 ostrel::StartupRequest startupRequest(const ostrel::CommandLine &line) {
@@ -30,6 +36,15 @@ ostrel::StartupRequest startupRequest(const ostrel::CommandLine &line) {
         request.problem = replay.problem;
     }
     return request;
+}
+
+// The GUI thread serves the signals from the event loop; none without a pipe.
+std::unique_ptr<QSocketNotifier> watch(ostrel::WindowSignals &windowSignals) {
+    if (windowSignals.readFd() < 0) return nullptr;
+    auto watch = std::make_unique<QSocketNotifier>(windowSignals.readFd(), QSocketNotifier::Read);
+    QObject::connect(watch.get(), &QSocketNotifier::activated,
+                     [&windowSignals] { windowSignals.serve(); });
+    return watch;
 }
 
 }  // namespace
@@ -45,10 +60,18 @@ int main(int argc, char **argv) {
         std::cout << (line.help ? ostrel::usageText() : ostrel::versionText());
         return 0;
     }
+    if (!ostrel::ui::qt::displayAvailable()) {
+        std::cerr << "ostrel: no display found (DISPLAY and WAYLAND_DISPLAY are not set); "
+                     "ostrel-record records without a display\n";
+        return kStatusNoDisplay;
+    }
+    ostrel::providePrivateRuntimeDirectory();  // before Qt looks for it
     std::unique_ptr<QApplication> app = ostrel::ui::qt::startApplication(argc, argv);
-    if (!app) return 0;  // no display: nothing to show, nothing to report
+    if (!app) return kStatusNoDisplay;
     auto frontend = std::make_shared<ostrel::ui::qt::QtFrontend>();
     ostrel::ui::installFrontend(frontend);
+    ostrel::WindowSignals windowSignals;
+    const std::unique_ptr<QSocketNotifier> signalWatch = watch(windowSignals);
     ostrel::runMainPanel(startupRequest(line));
     frontend->shutdown();
     ostrel::ui::installFrontend(nullptr);

@@ -13,6 +13,7 @@
 #include "logging/log_description.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "telemetry/number_text.h"
 #include "telemetry/tables.h"
 #include "ui/frontend.h"
 #include "ui/operator_input.h"
@@ -191,14 +192,14 @@ std::string progressLine(double elapsedSeconds, uint64_t cycles, uint64_t bytes)
     const auto whole = uint64_t(elapsedSeconds < 0 ? 0 : elapsedSeconds);
     const double megabytes = double(bytes) / 1e6;
     const double rate = elapsedSeconds > 0 ? megabytes / elapsedSeconds : 0.0;
-    char line[128];
-    std::snprintf(line, sizeof line, "%02llu:%02llu:%02llu  %llu %s  %.1f MB  %.2f MB/s",
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "%02llu:%02llu:%02llu  %llu %s  ",
                   static_cast<unsigned long long>(whole / 3600),
                   static_cast<unsigned long long>(whole / 60 % 60),
                   static_cast<unsigned long long>(whole % 60),
-                  static_cast<unsigned long long>(cycles), cycles == 1 ? "cycle" : "cycles",
-                  megabytes, rate);
-    return line;
+                  static_cast<unsigned long long>(cycles), cycles == 1 ? "cycle" : "cycles");
+    // The figures through fixedText: printf's "%f" would follow the process locale.
+    return clock + fixedText(megabytes, 1) + " MB  " + fixedText(rate, 2) + " MB/s";
 }
 
 Status statusOf(const std::vector<ui::RecordedMessage> &messages) {

@@ -1,13 +1,13 @@
 #include "display/charts.h"
 
 #include <array>
-#include <cstdio>
 #include <string>
 
+#include "panel/ostrel_panel.h"
+#include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/tables.h"
-#include "panel/ostrel_panel.h"
 #include "ui/panel.h"
 
 namespace ostrel {
@@ -34,9 +34,7 @@ void followChartSelection(int ring, std::atomic<int32_t> &chartIndex) {
 
 // The milliseconds right-aligned in 7 places with 2 decimals, then " ms".
 std::string timeBaseText(float milliseconds) {
-    char number[64];
-    std::snprintf(number, sizeof number, "%7.2f", double(milliseconds));
-    return std::string(number) + " ms";
+    return fixedText(double(milliseconds), 2, 7) + " ms";
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "display/live_values.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cstddef>
 
+#include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
 
 namespace ostrel {
@@ -9,8 +11,7 @@ namespace {
 
 constexpr std::string_view percent_unit = " %";
 
-// printf field of a number: minimum width (wider numbers keep every digit) and
-// decimals.
+// The field of a number: minimum width (wider numbers keep every digit) and decimals.
 struct NumberField {
     int width;
     int decimals;
@@ -37,8 +38,9 @@ NumberField slotField(int layout, int slot) {
 
 LiveText numberText(float value, NumberField field, std::string_view unit) {
     LiveText text;
-    std::snprintf(text.chars.data(), text.chars.size(), "%*.*f%.*s", field.width, field.decimals,
-                  static_cast<double>(value), static_cast<int>(unit.size()), unit.data());
+    char *const last = text.chars.data() + text.chars.size() - 1;  // the NUL stays
+    char *end = putFixed(text.chars.data(), last, double(value), field.decimals, field.width);
+    std::copy_n(unit.data(), std::min(unit.size(), std::size_t(last - end)), end);
     return text;
 }
 

@@ -23,7 +23,8 @@ struct LiveText {
     std::string_view view() const { return chars.data(); }
 };
 
-// A percent value as a plain channel shows it: "%7.2f" then " %".
+// A percent value as a plain channel shows it: seven places right-aligned, two decimals and
+// '.' whatever the locale ("  50.04"), then " %".
 LiveText percentText(float percent);
 
 // The text of a plain channel carrying raw word `word`.

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <limits>
 #include <string_view>
 
+#include "telemetry/number_text.h"
 #include "telemetry/tables.h"
 
 namespace ostrel {
@@ -48,11 +47,7 @@ char separatorOf(int32_t fileSeparator) {
 }
 
 std::string timeBaseText(double micros) {
-    // Room for any double in fixed point: sign, 309 integer digits, the point, two decimals.
-    std::array<char, 1 + (std::numeric_limits<double>::max_exponent10 + 1) + 1 + 2> text{};
-    const auto result =
-        std::to_chars(text.data(), text.data() + text.size(), micros, std::chars_format::fixed, 2);
-    return std::string(text.data(), result.ptr);
+    return fixedText(micros, 2);
 }
 
 std::vector<std::string> logColumnNames(int type) {

@@ -28,7 +28,7 @@ enum class MeasurementEnd {
     endOfPlayback,  // "end of playback": a played-back recording reached its end
     notInSync,      // "not in sync": the receiver was not in sync; no data was taken
     notStarted,     // "not started": the module could not be opened or given its buffers
-    signal,         // "ended by signal": SIGTERM, SIGHUP or SIGINT to the window
+    signal,         // "ended by signal": SIGTERM, SIGHUP or SIGINT to the window program
 };
 
 std::string_view measurementEndText(MeasurementEnd end);

@@ -2,7 +2,10 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,8 +17,10 @@
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_testing.h"
 #include "acquisition/module_discovery.h"
+#include "app/window_signals.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "recording/recording_description.h"
 #include "telemetry/selections.h"
 #include "timer/async_timer.h"
 #include "ui/headless.h"
@@ -88,12 +93,60 @@ TEST(Shutdown, ClosingWhileIdleEndsTheEventLoopAndDiscardsThePanel) {
     EXPECT_EQ(ui::setValue(seenPanel, timebase, "late"), ui::UI_NO_PANEL);
 }
 
-// Closing the window while data flows into a log file: the complete stop runs
-// before the event loop ends, the file holds whole cycles, nothing stays open.
-TEST(Shutdown, ClosingDuringAMeasurementStopsItCompletely) {
+// Closing the window while data flows into a log file, with its close button or by a
+// signal to the program: the complete stop runs before the event loop ends, the file holds
+// whole cycles, its description says how it ended, nothing stays open.
+enum class Close { button, sigterm, sighup, sigint };
+
+class ClosingDuringAMeasurement : public ::testing::TestWithParam<Close> {};
+
+// The close, once the measurement logs: the close button, or the signal to this process and
+// the GUI thread serving it as the program's event loop does.
+void closeAs(Close how, WindowSignals &windowSignals) {
+    if (how == Close::button) {
+        EXPECT_TRUE(ui::operatorClosePanel(panelHandle));
+        return;
+    }
+    const int signal = how == Close::sigterm ? SIGTERM : how == Close::sighup ? SIGHUP : SIGINT;
+    ASSERT_EQ(::kill(::getpid(), signal), 0);
+    pollfd readable{windowSignals.readFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&readable, 1, 30000), 1) << "the handler wrote to the pipe";
+    EXPECT_EQ(windowSignals.serve(), 1);
+    EXPECT_FALSE(measurementOpen()) << "the close stopped the measurement";
+}
+
+// Checks every log file in `directory`: whole cycles only, and a description that says how
+// the measurement ended and how many cycles the file holds. Returns the files seen.
+int checkLogFiles(const std::string &directory, recording::MeasurementEnd ended) {
+    namespace fs = std::filesystem;
+    int files = 0;
+    for (const auto &entry : fs::directory_iterator(directory)) {
+        if (entry.path().extension() != ".dat") continue;  // not its description
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        const auto lines = std::count(text.begin(), text.end(), '\n');
+        EXPECT_GE(lines, 2 + 4096);
+        EXPECT_EQ((lines - 2) % 4096, 0) << "whole cycles only";
+        EXPECT_EQ(text.back(), '\n');
+        const recording::ParsedDescription described =
+            recording::readDescription(recording::descriptionPathFor(entry.path().string()));
+        if (!described.description) {
+            ADD_FAILURE() << described.error;
+            continue;
+        }
+        EXPECT_EQ(described.description->ended, ended);
+        EXPECT_EQ(described.description->cycles, uint64_t(lines - 2) / 4096);
+        ++files;
+    }
+    return files;
+}
+
+TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
     namespace fs = std::filesystem;
     auto headless = ui::headlessFrontend();
     headless->reset();
+    WindowSignals windowSignals;
+    ASSERT_GE(windowSignals.readFd(), 0);
     measurement_testing::usePauses({std::chrono::milliseconds(10), std::chrono::milliseconds(30),
                                     std::chrono::milliseconds(10)});
     std::string pattern = (fs::temp_directory_path() / "ostrel-close-XXXXXX").string();
@@ -108,7 +161,7 @@ TEST(Shutdown, ClosingDuringAMeasurementStopsItCompletely) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         EXPECT_TRUE(measurementOpen());
-        EXPECT_TRUE(ui::operatorClosePanel(panelHandle));
+        closeAs(GetParam(), windowSignals);
     };
     headless->post([&] {
         findModules();
@@ -129,20 +182,22 @@ TEST(Shutdown, ClosingDuringAMeasurementStopsItCompletely) {
     EXPECT_NE(sim::bus().UsbOpen(&handle, "APP-FAST"), 0) << "the module was closed";
     sim::bus().UsbClose(handle);
     sim::bus().unplug("APP-FAST");
-    int files = 0;
-    for (const auto &entry : fs::directory_iterator(pattern)) {
-        if (entry.path().extension() != ".dat") continue;  // not its description
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        const auto lines = std::count(text.begin(), text.end(), '\n');
-        EXPECT_GE(lines, 2 + 4096);
-        EXPECT_EQ((lines - 2) % 4096, 0) << "whole cycles only";
-        EXPECT_EQ(text.back(), '\n');
-        ++files;
-    }
-    EXPECT_EQ(files, 1);
+    EXPECT_EQ(
+        checkLogFiles(pattern, GetParam() == Close::button ? recording::MeasurementEnd::windowClosed
+                                                           : recording::MeasurementEnd::signal),
+        1);
     fs::remove_all(pattern);
 }
+
+std::string closeName(const ::testing::TestParamInfo<Close> &info) {
+    const char *const names[] = {"Button", "Sigterm", "Sighup", "Sigint"};
+    return names[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(ButtonOrSignal, ClosingDuringAMeasurement,
+                         ::testing::Values(Close::button, Close::sigterm, Close::sighup,
+                                           Close::sigint),
+                         closeName);
 
 }  // namespace
 }  // namespace ostrel

@@ -69,6 +69,19 @@ TEST(DescriptionJson, FinishedAndRunningDescriptionsReadBackEqual) {
     EXPECT_EQ(parsedOrFail(json), running);
 }
 
+// Every way a measurement ends reads back as itself; a signal to the window is written under
+// its own name.
+TEST(DescriptionJson, EveryEndReadsBackAsItself) {
+    for (int e = 0; e <= int(MeasurementEnd::signal); ++e) {
+        RecordingDescription d = finished();
+        d.ended = MeasurementEnd(e);
+        EXPECT_EQ(parsedOrFail(describeAsJson(d)).ended, d.ended) << measurementEndText(d.ended);
+    }
+    RecordingDescription bySignal = finished();
+    bySignal.ended = MeasurementEnd::signal;
+    EXPECT_NE(describeAsJson(bySignal).find("\"ended\": \"ended by signal\""), std::string::npos);
+}
+
 // Line 17 of 18 is the last key: one key a line, none missing, LF only.
 TEST(DescriptionJson, OneKeyALine) {
     const std::string json = describeAsJson(finished());

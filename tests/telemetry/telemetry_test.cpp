@@ -5,11 +5,11 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/tables.h"
@@ -17,10 +17,38 @@
 namespace ostrel {
 namespace {
 
-std::string format(const char *pattern, double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
+// The fixed-point texts printf's "%*.*f" writes in the C locale, whatever the locale: rounded
+// as printf rounds (the double's exact value, ties to even), wider numbers kept whole, and
+// cut only at the end of the caller's buffer.
+TEST(FixedText, AsPrintfWritesItInTheCLocale) {
+    const struct {
+        double value;
+        int decimals;
+        int width;
+        const char *text;
+    } cases[] = {
+        {50.044, 2, 7, "  50.04"},
+        {-0.0244, 2, 7, "  -0.02"},
+        {-1234.5, 1, 3, "-1234.5"},
+        {0.125, 2, 0, "0.12"},
+        {159.375, 2, 0, "159.38"},
+        {2.5, 0, 0, "2"},
+        {-0.0, 2, 6, " -0.00"},
+        {1e21, 1, 0, "1000000000000000000000.0"},
+        {0.5, 40, 0, "0.50000000000000000"},  // at most kMaxFixedDecimals
+        {7.0, -1, 2, " 7"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(fixedText(c.value, c.decimals, c.width), c.text) << c.value;
+        char buffer[64];
+        EXPECT_EQ(std::string(buffer, putFixed(buffer, buffer + sizeof buffer, c.value, c.decimals,
+                                               c.width)),
+                  c.text)
+            << c.value;
+    }
+    char small[4];
+    EXPECT_EQ(std::string(small, putFixed(small, small + sizeof small, 50.044, 2, 7)), "  50");
+    EXPECT_EQ(std::string(small, putFixed(small, small + sizeof small, -1234.5, 1)), "-123");
 }
 
 TEST(Percent, ExactValuesAndTextsRisingSymmetricallyIgnoringTheLowNibble) {
@@ -40,7 +68,7 @@ TEST(Percent, ExactValuesAndTextsRisingSymmetricallyIgnoringTheLowNibble) {
     };
     for (const auto &c : cases) {
         EXPECT_EQ(percentOf(c.word), c.percent) << std::hex << c.word;
-        EXPECT_EQ(format("%7.2f", percentOf(c.word)), c.text) << std::hex << c.word;
+        EXPECT_EQ(fixedText(percentOf(c.word), 2, 7), c.text) << std::hex << c.word;
     }
     for (int sample = 1; sample <= 4095; ++sample) {
         const float value = percentOf(uint16_t(sample << 4));
@@ -65,7 +93,7 @@ TEST(DiagramTimeBase, EverySpeedAtTheStartUpFactorAndTheEdges) {
     const int factor = blocksize >> 9;  // 8, set at start-up
     for (int speed = 0; speed < speed_count; ++speed) {
         EXPECT_EQ(diagramTimeBase(speed, factor), expected[speed].first) << speed;
-        EXPECT_EQ(format("%7.2f", diagramTimeBase(speed, factor)), expected[speed].second) << speed;
+        EXPECT_EQ(fixedText(diagramTimeBase(speed, factor), 2, 7), expected[speed].second) << speed;
     }
     EXPECT_EQ(diagramTimeBase(1, 0), 0.0f) << "factor before start-up";
     EXPECT_EQ(diagramTimeBase(-1, 8), 0.0f);
@@ -86,10 +114,10 @@ TEST(SamplePeriod, EqualsTheClosedFormExactlyAndRoundsHalfwayUpInTheLogHeader) {
     for (auto [type, speed] : {std::pair{-1, 0}, {telemetry_type_count, 0}, {0, -1}, {0, 4}}) {
         EXPECT_EQ(samplePeriodMicros(type, speed), 0.0) << type << "," << speed;
     }
-    EXPECT_EQ(format("%.2f", samplePeriodMicros(1, 1)), "637.50");  // 637.5
-    EXPECT_EQ(format("%.2f", samplePeriodMicros(3, 0)), "10200.00");
-    EXPECT_EQ(format("%.2f", samplePeriodMicros(0, 2)), "159.38");  // 159.375
-    EXPECT_EQ(format("%.2f", samplePeriodMicros(0, 3)), "79.69");   // 79.6875
+    EXPECT_EQ(fixedText(samplePeriodMicros(1, 1), 2), "637.50");  // 637.5
+    EXPECT_EQ(fixedText(samplePeriodMicros(3, 0), 2), "10200.00");
+    EXPECT_EQ(fixedText(samplePeriodMicros(0, 2), 2), "159.38");  // 159.375
+    EXPECT_EQ(fixedText(samplePeriodMicros(0, 3), 2), "79.69");   // 79.6875
 }
 
 // The chart axes' half-ranges, written out: rows = chart items 0..9 (torque low/high, angle
@@ -163,7 +191,7 @@ TEST(SteeringValue, FullScaleOfEveryLayoutAndSlotAndZeroOutside) {
 // Leaves the idle block and `data` as the program starts with them.
 TEST(IdleBlock, ShowsMidScaleBeforeStartUpAndAfterFillIdleBlock) {
     EXPECT_EQ(data.load(), dummydata.data());
-    EXPECT_EQ(format("%7.2f", percentOf(data.load()[0])), "   0.02");
+    EXPECT_EQ(fixedText(percentOf(data.load()[0]), 2, 7), "   0.02");
     static std::array<uint16_t, block_words> transfer_block{};
     data = transfer_block.data();
     dummydata.front() = 0x1234;

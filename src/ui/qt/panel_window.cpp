@@ -11,6 +11,7 @@
 
 #include "ui/operator_input.h"
 #include "ui/qt/picture.h"
+#include "ui/qt/ring_box.h"
 #include "ui/qt/strip_chart.h"
 #include "ui/qt/switch_widget.h"
 
@@ -50,14 +51,6 @@ QString buttonText(const std::string &label) {
 QString valueText(const Value &value) {
     if (const auto *text = std::get_if<std::string>(&value)) return qs(*text);
     return QString::number(std::get<int>(value));
-}
-
-bool sameItems(const QComboBox *box, const std::vector<RingItem> &items) {
-    if (box->count() != int(items.size())) return false;
-    for (int i = 0; i < box->count(); ++i) {
-        if (box->itemText(i) != qs(items[i].label)) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -127,7 +120,7 @@ ControlWidgets PanelWindow::createWidgets(const ControlState &state) {
 QWidget *PanelWindow::createBody(const ControlState &state) {
     switch (state.kind) {
         case ControlKind::Ring:
-            return new QComboBox(this);
+            return new RingBox(this);
         case ControlKind::TextDisplay: {
             auto *display = new QLineEdit(this);
             display->setReadOnly(true);
@@ -231,12 +224,9 @@ void PanelWindow::applyValue(QWidget *body, const ControlState &state) {
     const QSignalBlocker blocker(body);
     switch (state.kind) {
         case ControlKind::Ring: {
-            auto *ring = static_cast<QComboBox *>(body);
-            if (!sameItems(ring, state.items)) {
-                ring->clear();
-                for (const RingItem &item : state.items) ring->addItem(qs(item.label));
-            }
-            ring->setCurrentIndex(state.index);
+            QStringList labels;
+            for (const RingItem &item : state.items) labels << qs(item.label);
+            static_cast<RingBox *>(body)->showItems(labels, state.index);
             break;
         }
         case ControlKind::TextDisplay:

@@ -45,11 +45,14 @@ std::mutex handoffMutex;
 
 }  // namespace
 
+bool displayAvailable() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
 std::unique_ptr<QApplication> startApplication(int &argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        return nullptr;  // no display: Qt would abort instead of failing
-    }
+    if (!displayAvailable()) return nullptr;  // Qt would abort instead of failing
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     return app;

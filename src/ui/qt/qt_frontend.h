@@ -27,6 +27,9 @@ namespace ostrel::ui::qt {
 class PanelWindow;
 struct MessageRequest;
 
+// Whether Qt has a display to start on: DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM is set.
+bool displayAvailable();
+
 // Creates the QApplication; nullptr when Qt cannot start (no display). argc
 // must outlive it. The caller owns it and destroys it on the GUI thread, after
 // the front end's shutdown().

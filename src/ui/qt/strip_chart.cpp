@@ -21,6 +21,9 @@ StripChart::StripChart(QWidget *parent)
     chart->legend()->hide();
     chart->setMargins(QMargins(2, 2, 2, 2));
     chart->setBackgroundRoundness(0);
+    // Axis labels in the C locale ('.' as the decimal point), as every other number the
+    // program shows, whatever locale the desktop sets.
+    chart->setLocalizeNumbers(false);
     chart->addSeries(trace_);
     xAxis_->setRange(0, double(CHART_POINTS_PER_SCREEN));
     xAxis_->setLabelsVisible(false);

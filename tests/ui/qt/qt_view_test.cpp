@@ -3,6 +3,8 @@
 // revision mark, and the shutdown of the front end.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,6 +20,7 @@
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 #include "ui/qt/panel_window.h"
+#include "ui/qt/ring_box.h"
 
 namespace ostrel::ui::qt {
 namespace {
@@ -189,6 +192,33 @@ TEST_F(QtView, ARingChoiceMeansTheItemSeen) {
     EXPECT_EQ(controlState(panel, RING)->selectedLabel(), "two") << "refused";
     EXPECT_EQ(ring->currentText(), "two");
     EXPECT_EQ(commits, 1);
+}
+
+// A label wider than its box ("jex-log-07122026093000.dat" in 80 pixels): the item keeps it
+// whole, so the operator's pick hands it back; the open list is as wide as it; the closed box
+// shows it elided in the middle; it is the box's tooltip and accessible name.
+TEST_F(QtView, ALongRingLabelIsKeptWholeAndShownElided) {
+    const QString name = "jex-log-07122026093000.dat";
+    replaceRingItems(panel, RING, {{"one", 1}, {name.toStdString(), 2}});
+    settle();
+    auto *ring = body<RingBox>(RING);
+    ASSERT_EQ(ring->count(), 2);
+    EXPECT_EQ(ring->itemText(1), name);
+    EXPECT_EQ(ring->itemData(1, Qt::ToolTipRole).toString(), name);
+    EXPECT_GT(ring->view()->minimumWidth(), ring->view()->fontMetrics().horizontalAdvance(name));
+    emit ring->activated(1);
+    EXPECT_EQ(controlState(panel, RING)->selectedLabel(), name.toStdString());
+    EXPECT_EQ(ring->currentText(), name);
+    const QString shown = ring->shownText();
+    EXPECT_TRUE(shown.startsWith("jex") && shown.endsWith(".dat") && shown.contains(QChar(0x2026)))
+        << shown.toStdString();
+    EXPECT_EQ(ring->toolTip(), name);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(ring);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    emit ring->activated(0);
+    EXPECT_EQ(ring->shownText(), "one") << "a label that fits is shown as it is";
+    EXPECT_EQ(ring->toolTip(), "one");
 }
 
 // After shutdown the front end answers messages at once and owns no window;
