@@ -46,6 +46,7 @@
 #include "app/startup.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "recording/recording_description.h"
 #include "telemetry/scaling.h"
 #include "timer/async_timer.h"
 #include "ui/frontend.h"
@@ -694,6 +695,60 @@ TEST_F(ProgramWindow, OperatorRecordsPlainAndSteeringThenClosesTheWindowWhileMea
         EXPECT_TRUE(std::regex_match(name, kAnyLogName)) << name;
     }
 }
+
+// A close the window takes while the GUI thread waits (START's pause before the refresh) or
+// while the STOP's cycle completes is carried out, never lost: the window goes, the file
+// holds whole cycles and its description says the window was closed.
+enum class CloseMoment { duringStartsWait, rightAfterStop };
+
+class WindowClose : public ProgramWindow, public ::testing::WithParamInterface<CloseMoment> {};
+
+TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
+    measurement_testing::usePauses({800ms, 100ms, 50ms});
+    Operator op(logDirectory);
+    bool scripted = false;
+    QTimer::singleShot(0, [&] {
+        [&] {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return op.window() && op.window()->isVisible(); }, kWaitMs));
+            auto *modules = op.body<QComboBox>(usbinterface);
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return modules->findText("SIM-8CH") >= 0; }, kWaitMs));
+            ASSERT_TRUE(op.setSwitch(LOG_STATE, true));
+            ASSERT_TRUE(op.type(LOGPATH, QString::fromStdString(op.logDirectory().string())));
+            if (GetParam() == CloseMoment::duringStartsWait) {
+                // Fires inside START's wait, which serves the window's events.
+                QTimer::singleShot(200ms, [&] { op.window()->close(); });
+                ASSERT_TRUE(op.press("STOP"));
+            } else {
+                ASSERT_TRUE(op.press("STOP"));
+                const std::string file = op.waitForNewLogFile({});
+                ASSERT_TRUE(op.waitForFirstCycle(file, kPlainType));
+                QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
+                op.window()->close();
+            }
+            scripted = true;
+        }();
+    });
+    QTimer::singleShot(60s, [] { QApplication::exit(1); });  // the close was lost
+    runMainPanel();
+    EXPECT_TRUE(scripted);
+    EXPECT_EQ(panelHandle, 0) << "the window was not closed";
+    EXPECT_FALSE(measurementOpen());
+    const std::set<std::string> files = logFilesIn(logDirectory);
+    ASSERT_EQ(files.size(), 1u);
+    const fs::path file = logDirectory / *files.begin();
+    checkLogFile(file, kPlainType, kPlainChannels,
+                 {"Ch1", "Ch2", "Ch3", "Ch4", "Ch5", "Ch6", "Ch7", "Ch8"});
+    const recording::ParsedDescription described =
+        recording::readDescription(recording::descriptionPathFor(file.string()));
+    ASSERT_TRUE(described.description) << described.error;
+    EXPECT_EQ(described.description->ended, recording::MeasurementEnd::windowClosed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, WindowClose,
+                         ::testing::Values(CloseMoment::duringStartsWait,
+                                           CloseMoment::rightAfterStop));
 
 }  // namespace
 }  // namespace ostrel::ui::qt
