@@ -22,6 +22,7 @@
 #   end_to_end_bench     START to STOP with logging on tmpfs (/dev/shm) and on local disk
 #                        (DIR/bench); raw MB/s against the USB 2.0 bulk ceiling 53.248 MB/s
 #   window_load.sh all   CPU idle and measuring, peak resident memory, under Xvfb
+#   stop_latency_bench   STOP at 40, 160, 320 and 640 kbps: answer, restart, second STOP
 #   start-up             startup_bench (in-process: process start -> panel window painted)
 #                        and the real ostrel seen from outside (its launch -> its window
 #                        mapped, polled with xwininfo), RUNS each under one Xvfb; medians
@@ -41,8 +42,8 @@ readonly MEASURING_GOAL_PERCENT=3
 readonly RSS_GOAL_MB=100
 readonly STARTUP_GOAL_MS=1000  # chosen here: no goal is written down for the start-up
 readonly PANEL_TITLE="Ostrel V1.3.1"
-readonly BENCH_TARGETS=(usb_bench record_writer_bench end_to_end_bench window_load_bench
-    startup_bench ostrel)
+readonly BENCH_TARGETS=(usb_bench record_writer_bench end_to_end_bench stop_latency_bench
+    window_load_bench startup_bench ostrel)
 
 usage() {
     sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -244,6 +245,26 @@ run_end_to_end() {
     sleep 3
 }
 
+run_stop_latency() {
+    section "stop_latency_bench: STOP at every link speed (real-time modules, about 45 s)"
+    local out=$SCRATCH/stop.txt status=0 fails
+    fails=$(fail_rows)
+    timeout --kill-after=10 180 "$BUILD/bench/stop_latency_bench" >"$out" 2>&1 || status=$?
+    cat "$out"
+    local kbps answer restart cycle second limit
+    while read -r _ kbps answer restart cycle second; do
+        limit=$(awk -v c="$cycle" 'BEGIN { printf "%.0f", c + 100 }')
+        summary "STOP -> window answers, $kbps kbps" "$answer ms" "<= 200 ms" \
+            "$(at_most "$answer" 200)"
+        summary "STOP -> START usable, $kbps kbps" "$restart ms (cycle $cycle ms)" \
+            "<= rest of cycle + 100 ms ($limit)" "$(at_most "$restart" "$limit")"
+        summary "second STOP -> START usable, $kbps kbps" "$second ms" "<= 200 ms" \
+            "$(at_most "$second" 200)"
+    done < <(grep '^RESULT ' "$out")
+    grep -q '^RESULT ' "$out" || summary "STOP latency" "no result" "" FAIL
+    exit_status_row stop_latency_bench "$status" "$fails"
+}
+
 # A goal line of window_load_bench or window_load.sh: "<label, 32 wide> VALUE UNIT goal ...".
 window_figure() {  # window_figure FILE SECTION LABEL
     awk -v part="$2" -v label="$3" '
@@ -358,6 +379,7 @@ main() {
     run_usb
     run_record_writer
     run_end_to_end
+    run_stop_latency
     run_window_load
     run_startup
 
