@@ -499,6 +499,23 @@ TEST_F(LogFile, AWriteErrorIsHowTheRecordingEnded) {
     EXPECT_EQ(parsed.description->cycles, 0u);
 }
 
+// The wall clock steps back an hour during the recording (NTP): the stop is the start plus the
+// monotonic time between them, never before the start.
+TEST_F(LogFile, TheDurationComesFromTheMonotonicClock) {
+    static std::chrono::steady_clock::time_point now{};
+    setLogMonotonicClock([] { return now; });
+    configure(1, 1, 2, temp, true);
+    ASSERT_EQ(log_data_info(), 0);
+    setLogClock([] { return kStartTime - 3600; });
+    now += std::chrono::seconds(75);
+    closeLogFile();
+    setLogMonotonicClock(nullptr);
+    const auto parsed = recording::readDescription(temp + "/jex-log-" + kStamp + ".json");
+    ASSERT_TRUE(parsed.description) << parsed.error;
+    EXPECT_EQ(parsed.description->startTime, "2013-03-15T09:05:07+00:00");
+    EXPECT_EQ(parsed.description->stopTime, "2013-03-15T09:06:22+00:00");
+}
+
 // A description that cannot be written is told once per write; the log file is not affected.
 TEST_F(LogFile, ADescriptionThatCannotBeWrittenLeavesTheLogFileAlone) {
     fs::create_directory(temp + "/jex-log-" + kStamp + ".json");  // in the description's way

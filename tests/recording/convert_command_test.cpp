@@ -61,6 +61,25 @@ class ConvertCommand : public ::testing::Test {
     std::string recording_;
 };
 
+// A cycle left out after the first record (8192 records of 4 channels): the second record
+// was measured a cycle later, and the summary says where.
+TEST_F(ConvertCommand, RecordsAfterAGapAreAtTheirTrueTime) {
+    RecordingDescription d;
+    d.programVersion = "1.3.1";
+    d.typeIndex = 0;
+    d.channelCount = 4;
+    d.gaps = {{1, 1}};
+    ASSERT_EQ(writeFileAtomically(descriptionPathFor(recording_), describeAsJson(d)), "");
+    const Outcome table = run({recording_, "--units", "raw"});
+    ASSERT_EQ(table.status, kConvertOk) << table.err;
+    const std::size_t second = table.out.find("\n", table.out.find("\n") + 1) + 1;
+    EXPECT_NEAR(std::stod(table.out.substr(second)), 8193 * 79.69e-6, 1e-9) << table.out;
+    const Outcome summary = run({recording_, "--summary"});
+    EXPECT_NE(summary.out.find("gaps: 1 (1 cycle left out)\ngap: after record 1: 1 cycle\n"),
+              std::string::npos)
+        << summary.out;
+}
+
 TEST_F(ConvertCommand, HelpDocumentsEveryOptionAndStatus) {
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, kConvertOk);

@@ -34,6 +34,7 @@ RecordingDescription finished() {
     d.cycles = 18446744073709551615u;  // exact beyond a double's 53 bits
     d.ended = MeasurementEnd::transferError;
     d.lostFrames = 12;
+    d.gaps = {{4096, 1}, {8192, 3}};
     return d;
 }
 

@@ -114,6 +114,28 @@ TEST(SimStream, ReadsAreWholeFramesAndClearingTheRunBitsEndsThemAtOnce) {
     EXPECT_EQ(rig.wait(ids[5]), kUsbErrorStreamStopped);
 }
 
+// Cancelling keeps the reads whose frames have arrived, fails the rest at once and leaves the
+// module open: the next read goes on with the frames the receiver kept.
+TEST(SimStream, CancelledReadsCompleteAtOnceAndTheModuleStaysOpen) {
+    ManualRig rig(1s);
+    const ModuleConfig config = simModule("M");  // 8 words, 160 kbps: 256 frames a block
+    rig.attach(config);
+    rig.writePort(kRunBits);
+    std::vector<Block> ring(4);
+    const std::vector<uint8_t> ids = rig.queueAll(ring);
+    rig.clock->advance(blockTime(160) * 3 / 2);
+    ASSERT_NE(rig.bus.UsbCancelReads(rig.handle), 0);
+    EXPECT_EQ(rig.wait(ids[0]), kUsbErrorNone);
+    EXPECT_EQ(ring[0], expectedBlock(config, 0));
+    for (size_t k = 1; k < ids.size(); ++k) EXPECT_EQ(rig.poll(ids[k]), kUsbErrorCancelled) << k;
+    Block next{};
+    const uint8_t nextId = rig.queue(next.data());
+    rig.clock->advance(blockTime(160));
+    EXPECT_EQ(rig.wait(nextId), kUsbErrorNone);
+    EXPECT_EQ(next, expectedBlock(config, 256)) << "the frames held by the receiver go on";
+    EXPECT_TRUE(rig.bus.canCancelReads());
+}
+
 TEST(SimStream, WaitTimesOutAndTheReadIsCancelled) {
     SteppingRig rig(100us);
     const ModuleConfig config = simModule("M");
