@@ -639,7 +639,8 @@ TEST_F(ProgramWindow, OperatorRecordsPlainAndSteeringThenClosesTheWindowWhileMea
             run.scriptFinished = !::testing::Test::HasFatalFailure();
         }();
         // A step that failed leaves the window up: close it as the operator would.
-        if (PanelWindow *window = op.window(); window != nullptr && panelHandle != 0) {
+        PanelWindow *window = op.window();
+        if (!run.scriptFinished && window != nullptr && panelHandle != 0) {
             window->close();
         }
     });
