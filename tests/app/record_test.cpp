@@ -24,6 +24,7 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
@@ -237,6 +238,35 @@ TEST_F(Recorder, AnInterruptionEndsWithWholeCyclesAndACompletedDescription) {
     EXPECT_EQ(recordLines(readFile(recorded[0])), d.cycles * 2048) << "whole cycles only";
     EXPECT_EQ(d.separator, '\t');
     EXPECT_EQ(d.channelCount, 16);
+}
+
+// At 40 kbps the cycle in progress takes 10.4 s to complete: a second Ctrl-C meanwhile stops
+// at once, without it, still in order (module and file closed, description completed).
+TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
+    plug("SLOW:words=8,kbps=40");
+    RecordOptions o = options("SLOW", 1000000);
+    std::atomic<int> interrupt{0};
+    std::thread operatorPressesCtrlCTwice([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (data_received.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        interrupt = 1;
+        std::this_thread::sleep_for(100ms);
+        interrupt = 2;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const int status = run(o, &interrupt);
+    operatorPressesCtrlCTwice.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 9s) << "waited for the cycle";
+    EXPECT_EQ(status, kStatusOk) << err.str();
+    EXPECT_NE(err.str().find("interrupted again: stopping at once"), std::string::npos)
+        << err.str();
+    const std::vector<fs::path> recorded = files(".dat");
+    ASSERT_EQ(recorded.size(), 1u);
+    const recording::RecordingDescription d = description(recorded[0]);
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
+    EXPECT_EQ(d.cycles, 0u);
 }
 
 TEST_F(Recorder, SecondsBoundTheRecording) {
