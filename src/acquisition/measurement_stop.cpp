@@ -132,15 +132,20 @@ void onMeasurementClosed(void (*hook)()) {
 
 // The acquisition thread completes the cycle in progress (or, at once, drops it) and then runs
 // the complete stop itself, so no caller waits. The toggle shows STOP until then.
+//
+// Under the lifecycle mutex, so that the busy cursor and the toggle are set before a stop that
+// meets this one (the measurement ending on its own) restores them.
 void requestStop(bool atOnce) {
-    if (!measurementOpen()) return;
     Measurement &m = measurement();
-    threadrun = 0;
-    ui::setBusyCursor(true);
-    ui::setValue(panelHandle, meas_start_stop, 1);
-    if (!atOnce) return;
-    m.stopAtOnce = true;
-    cancelReadsInFlight(m.link);
+    {
+        std::lock_guard lock(m.lifecycle);
+        if (!m.open) return;
+        threadrun = 0;
+        if (atOnce) m.stopAtOnce = true;
+        ui::setBusyCursor(true);
+        ui::setValue(panelHandle, meas_start_stop, 1);
+    }
+    if (atOnce) cancelReadsInFlight(m.link);
 }
 
 void stopOpen() {

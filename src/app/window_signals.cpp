@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "acquisition/measurement.h"
 #include "logging/log_description.h"
 #include "panel/ostrel_panel.h"
 #include "ui/operator_input.h"
@@ -69,6 +70,9 @@ int WindowSignals::serve() {
         // The first note since START counts: a measurement already ended otherwise keeps
         // its own end.
         noteMeasurementEnd(recording::MeasurementEnd::signal);
+        // With a message up the close waits for the operator; the measurement must not (a
+        // logout sends SIGKILL soon after): it is asked to end now, a second time at once.
+        if (ui::modalActive()) stopOpen();
         ui::operatorClosePanel(panelHandle);
     }
     return served;

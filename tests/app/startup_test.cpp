@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include "acquisition/measurement.h"
@@ -96,7 +97,7 @@ TEST(Shutdown, ClosingWhileIdleEndsTheEventLoopAndDiscardsThePanel) {
 // Closing the window while data flows into a log file, with its close button or by a
 // signal to the program: the complete stop runs before the event loop ends, the file holds
 // whole cycles, its description says how it ended, nothing stays open.
-enum class Close { button, sigterm, sighup, sigint };
+enum class Close { button, sigterm, sighup, sigint, sigtermWithMessageUp };
 
 class ClosingDuringAMeasurement : public ::testing::TestWithParam<Close> {};
 
@@ -107,11 +108,21 @@ void closeAs(Close how, WindowSignals &windowSignals) {
         EXPECT_TRUE(ui::operatorClosePanel(panelHandle));
         return;
     }
-    const int signal = how == Close::sigterm ? SIGTERM : how == Close::sighup ? SIGHUP : SIGINT;
+    const int signal = how == Close::sighup ? SIGHUP : how == Close::sigint ? SIGINT : SIGTERM;
+    // A message up holds operator input (the close waits for its acknowledgement), but not
+    // the end of the measurement.
+    std::optional<ui::InputHold> messageUp;
+    if (how == Close::sigtermWithMessageUp) messageUp.emplace();
     ASSERT_EQ(::kill(::getpid(), signal), 0);
     pollfd readable{windowSignals.readFd(), POLLIN, 0};
     ASSERT_EQ(::poll(&readable, 1, 30000), 1) << "the handler wrote to the pipe";
     EXPECT_EQ(windowSignals.serve(), 1);
+    if (!messageUp) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (measurementBusy() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_FALSE(measurementBusy()) << "the measurement waited for the message";
 }
 
 // Checks every log file in `directory`: whole cycles only, and a description that says how
@@ -189,13 +200,13 @@ TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
 }
 
 std::string closeName(const ::testing::TestParamInfo<Close> &info) {
-    const char *const names[] = {"Button", "Sigterm", "Sighup", "Sigint"};
+    const char *const names[] = {"Button", "Sigterm", "Sighup", "Sigint", "SigtermWithMessageUp"};
     return names[int(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(ButtonOrSignal, ClosingDuringAMeasurement,
                          ::testing::Values(Close::button, Close::sigterm, Close::sighup,
-                                           Close::sigint),
+                                           Close::sigint, Close::sigtermWithMessageUp),
                          closeName);
 
 }  // namespace
