@@ -48,6 +48,7 @@
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
 #include "telemetry/scaling.h"
+#include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
 #include "ui/frontend.h"
 #include "ui/panel.h"
@@ -695,6 +696,54 @@ TEST_F(ProgramWindow, OperatorRecordsPlainAndSteeringThenClosesTheWindowWhileMea
     for (const std::string &name : logFilesIn(logDirectory)) {
         EXPECT_TRUE(std::regex_match(name, kAnyLogName)) << name;
     }
+}
+
+// At 40 kbps a cycle takes 10.4 s. STOP leaves the window answering at once while that cycle
+// completes (the button still shows STOP); a second STOP ends the measurement at once, without
+// the incomplete cycle, and says so.
+TEST_F(ProgramWindow, StopAndASecondStopAtTheSlowestLink) {
+    Operator op(logDirectory);
+    RunRecord run;
+    QTimer messageWatch;
+    watchMessages(messageWatch, run);
+    bool scripted = false;
+    QTimer::singleShot(0, [&] {
+        [&] {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return op.window() && op.window()->isVisible(); }, kWaitMs));
+            auto *modules = op.body<QComboBox>(usbinterface);
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return modules->findText("SIM-4CH") >= 0; }, kWaitMs));
+            ASSERT_TRUE(op.choose(usbinterface, "SIM-4CH"));
+            ASSERT_TRUE(op.setSwitch(LOG_STATE, true));
+            ASSERT_TRUE(op.type(LOGPATH, QString::fromStdString(op.logDirectory().string())));
+            ASSERT_TRUE(op.press("STOP"));
+            ASSERT_TRUE(QTest::qWaitFor([] { return data_received.load() == 1; }, kWaitMs));
+            const auto stopped = std::chrono::steady_clock::now();
+            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
+            EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s) << "STOP kept the window";
+            EXPECT_EQ(op.startStopButton()->text(), "STOP") << "the cycle in progress completes";
+            EXPECT_TRUE(measurementOpen());
+            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // a second STOP
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return !measurementBusy() && op.startStopButton()->text() == "START"; },
+                5000));
+            EXPECT_LT(std::chrono::steady_clock::now() - stopped, 9s) << "waited for the cycle";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !run.messages.empty(); }, kWaitMs));
+            scripted = true;
+        }();
+        if (PanelWindow *window = op.window()) window->close();
+    });
+    QTimer::singleShot(60s, [] { QApplication::exit(1); });
+    runMainPanel();
+    messageWatch.stop();
+    EXPECT_TRUE(scripted);
+    EXPECT_EQ(run.messages,
+              (std::vector<std::string>{"Measurement: The measurement was stopped at once: its "
+                                        "last, incomplete cycle was not written to the log "
+                                        "file."}));
+    EXPECT_EQ(loggedCycles(), 0u);
+    EXPECT_EQ(logFilesIn(logDirectory).size(), 1u);
 }
 
 // A close the window takes while the GUI thread waits (START's pause before the refresh) or
