@@ -59,6 +59,25 @@ TEST(ModuleLibrarySelection, TestLibraryWorksEndToEnd) {
     EXPECT_EQ(lastError(library), kUsbErrorNoSuchModule);  // the library's own last error
 }
 
+// The cancel is optional: a library with it cancels the reads and keeps the module open; one
+// without it is usable all the same, and says it cannot cancel.
+TEST(ModuleLibrarySelection, TheCancelOfReadsIsOptional) {
+    for (const bool withCancel : {true, false}) {
+        const ModuleLibrarySelection selection = selectModuleLibrary(
+            withCancel ? OSTREL_TEST_MODULE_LIBRARY : OSTREL_TEST_NOCANCEL_MODULE_LIBRARY);
+        ASSERT_FALSE(selection.problem) << *selection.problem;
+        ModuleLibrary &library = *selection.library;
+        EXPECT_EQ(library.canCancelReads(), withCancel);
+        void *handle = nullptr;
+        ASSERT_NE(library.UsbOpen(&handle, "LIB-A"), 0);
+        EXPECT_EQ(library.UsbCancelReads(handle) != 0, withCancel);
+        uint16_t port = 0;
+        uint16_t length = 2;
+        EXPECT_NE(library.UsbReadPort(handle, 0, &port, &length), 0) << "still open";
+        EXPECT_NE(library.UsbClose(handle), 0);
+    }
+}
+
 TEST(ModuleLibrarySelection, UnusableLibraryGivesNoModulesAndTheReason) {
     const std::pair<const char *, const char *> rows[] = {
         {OSTREL_TEST_INCOMPLETE_MODULE_LIBRARY, "lacks the operation UsbAsyncWait"},

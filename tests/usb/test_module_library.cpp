@@ -1,7 +1,8 @@
 // A module library for tests, built from the simulator: it exports the ten operations with C
 // linkage, as an adapter for receiver hardware would. Modules from OSTREL_TEST_LIBRARY_SIM
 // (OSTREL_SIM grammar), by default "LIB-A" and "LIB-B". OSTREL_TEST_LIBRARY_GARBAGE makes the
-// name list unterminated 'G's. Built a second time without UsbAsyncWait.
+// name list unterminated 'G's. Built a second time without UsbAsyncWait, and a third time
+// without the optional UsbCancelReads.
 #include <cstdlib>
 #include <cstring>
 
@@ -68,5 +69,11 @@ int UsbAsyncWait(void *handle, uint32_t *bytesCount, uint8_t transaction, int fl
 int UsbGetLastError(uint32_t *code) {
     return libraryBus().UsbGetLastError(code);
 }
+
+#ifndef OSTREL_TEST_LIBRARY_WITHOUT_CANCEL
+int UsbCancelReads(void *handle) {
+    return libraryBus().UsbCancelReads(handle);
+}
+#endif
 
 }  // extern "C"
