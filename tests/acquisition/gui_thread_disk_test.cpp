@@ -21,6 +21,11 @@ std::atomic<std::thread::id> watchedThread{};
 std::atomic<int> flushesOnWatched{0};
 std::atomic<int> flushesElsewhere{0};
 
+}  // namespace
+
+#ifdef OSTREL_SEE_FLUSHES
+namespace {
+
 void countFlush() {
     if (std::this_thread::get_id() == watchedThread.load()) {
         ++flushesOnWatched;
@@ -31,7 +36,6 @@ void countFlush() {
 
 }  // namespace
 
-#ifdef OSTREL_SEE_FLUSHES
 extern "C" int fsync(int fd) {
     countFlush();
     static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));

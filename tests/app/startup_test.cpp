@@ -118,7 +118,9 @@ void closeAs(Close how, WindowSignals &windowSignals) {
     ASSERT_EQ(::poll(&readable, 1, 30000), 1) << "the handler wrote to the pipe";
     EXPECT_EQ(windowSignals.serve(), 1);
     if (!messageUp) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    // Generous for a fast module (its cycle takes milliseconds), short enough that a failure
+    // does not leave gigabytes of log behind.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (measurementBusy() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
