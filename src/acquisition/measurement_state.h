@@ -24,9 +24,9 @@ inline constexpr uint32_t kSyncTimeoutMs = 2000;
 inline constexpr uint32_t kDrainTimeoutMs = 10;
 inline constexpr uint32_t kWarmUpBytes = 512;
 
-// The module and the transfer ring. The acquisition thread uses them from its
-// start until it sets threadstopped; a stop on another thread touches them
-// only after it has seen threadstopped = 1.
+// The module and the transfer ring. The acquisition thread uses them from its start to its
+// end, and closes them itself (finishStop, stopOpenError); another thread only cancels the
+// reads in flight, under handleMutex, or touches them once the thread has finished.
 struct Link {
     // Guards USBHandle against its close while another thread cancels the reads in flight
     // (a second stop). Held only around those two calls.
