@@ -263,7 +263,7 @@ struct Run {
     bool cutShort = false;          // interrupted, or the size cap was reached
     double ringSeconds = 0;         // first block seen .. STOP pressed
     uint64_t ringCycles = 0;        // cycles written by STOP's press
-    double startToStopSeconds = 0;  // START returned .. STOP returned
+    double startToStopSeconds = 0;  // START returned .. the measurement closed
     uint64_t cycles = 0;            // cycles in the file after STOP
     uint64_t lostFrames = 0;
     std::size_t messages = 0;  // messages the program raised
@@ -321,7 +321,10 @@ void measure(Clock::duration duration, uint64_t cap, Run &run) {
         run.ringCycles = ostrel::loggedCycles();
         run.ringSeconds = seconds(Clock::now() - firstBlock);
     }
-    run.stopped = !ostrel::measurementOpen() || (pressStartStop() && toggleValue() == 0);
+    // STOP asks; the measurement completes its cycle and closes itself.
+    const bool pressed = !ostrel::measurementOpen() || pressStartStop();
+    ostrel::joinAcquisitionThread();
+    run.stopped = pressed && toggleValue() == 0;
     ostrel::endMeasurement();
     run.startToStopSeconds = seconds(Clock::now() - startReturned);
     run.cycles = ostrel::loggedCycles();
@@ -463,7 +466,7 @@ int main(int argc, char **argv) {
                 kModuleConfig, args.seconds);
     std::printf(
         "raw MB/s = cycles x %llu bytes / time from the first block to STOP; x USB2 = "
-        "ratio to %.3f MB/s; S..S = START..STOP returned\n",
+        "ratio to %.3f MB/s; S..S = START..closed\n",
         static_cast<unsigned long long>(kRawCycleBytes), kUsb2BulkCeiling);
     printHeading();
     bool allGood = !runs.empty() && !interrupted;
