@@ -159,6 +159,7 @@ void startOpen() {
         return;
     }
     data_received = 0;
+    setLogWaitsForDisk(usbSimulatedPaceless(m.link.moduleName));
     launchAcquisitionThread();
     ui::setBusyCursor(true);
     pauseFor(m.pauses.beforeRefresh);

@@ -48,6 +48,15 @@ void pauseFor(std::chrono::milliseconds duration) {
     }
 }
 
+// Told as the disk's overrun is: data that the link carried and the file does not hold.
+void reportReceiverOverrun(uint64_t frames) {
+    ui::postMessage(kReceiverOverrunTitle,
+                    "The receiver lost " + std::to_string(frames) +
+                        (frames == 1 ? " frame" : " frames") +
+                        " while it was not read in time (its buffer overran). They are gaps in "
+                        "the data; the description counts them (lost_frames).");
+}
+
 // The frames a simulated module lost while this measurement had it open go into the
 // recording's description. The module then rests before the next START opens one.
 void releaseModule(Link &link) {
@@ -58,7 +67,11 @@ void releaseModule(Link &link) {
         link.USBHandle = nullptr;
     }
     const std::optional<uint64_t> lost = usbSimulatedLostFrames(link.moduleName);
-    if (link.lostAtOpen && lost) noteLostFrames(*lost - std::min(*lost, *link.lostAtOpen));
+    if (link.lostAtOpen && lost) {
+        const uint64_t lostNow = *lost - std::min(*lost, *link.lostAtOpen);
+        noteLostFrames(lostNow);
+        if (lostNow > 0) reportReceiverOverrun(lostNow);
+    }
     Measurement &m = measurement();
     std::lock_guard lock(m.reopenMutex);
     m.reopenAfter = std::chrono::steady_clock::now() + m.pauses.afterRelease;

@@ -18,6 +18,7 @@ enum Status : int {
     kStatusTransfer = 4,    // "Data transfer error from USB module"
     kStatusLogPath = 5,     // the log directory or the log file ("Path Error")
     kStatusWriteError = 6,  // writing the log file failed during the recording ("Log Error")
+    kStatusOverrun = 7,     // data left out: the disk or the receiver did not keep up
 };
 
 struct RecordOptions {

@@ -203,7 +203,10 @@ std::string progressLine(double elapsedSeconds, uint64_t cycles, uint64_t bytes)
 }
 
 Status statusOf(const std::vector<ui::RecordedMessage> &messages) {
+    bool overrun = false;
     for (const ui::RecordedMessage &message : messages) {
+        overrun =
+            overrun || message.title == log_overrun_title || message.title == "Receiver Overrun";
         if (message.title == "USB Error") {
             return message.text == "Data transfer error from USB module" ? kStatusTransfer
                                                                          : kStatusModule;
@@ -211,7 +214,7 @@ Status statusOf(const std::vector<ui::RecordedMessage> &messages) {
         if (message.title == log_path_error_title) return kStatusLogPath;
         if (message.title == log_write_error_title) return kStatusWriteError;
     }
-    return kStatusOk;
+    return overrun ? kStatusOverrun : kStatusOk;
 }
 
 int listModules(RecorderIo &io) {

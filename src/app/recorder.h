@@ -32,7 +32,9 @@ int runRecording(const RecordOptions &options, RecorderIo &io);
 // "00:01:05  12 cycles  3.1 MB  0.05 MB/s": elapsed time, cycles written, bytes, rate.
 std::string progressLine(double elapsedSeconds, uint64_t cycles, uint64_t bytes);
 
-// The exit status the messages of a recording call for: the first failure's, else kStatusOk.
+// The exit status the messages of a recording call for: the first failure's, else
+// kStatusOverrun when data were left out (the disk or the receiver did not keep up), else
+// kStatusOk.
 Status statusOf(const std::vector<ui::RecordedMessage> &messages);
 
 }  // namespace ostrel::record

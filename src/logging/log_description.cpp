@@ -25,9 +25,10 @@ constexpr int64_t kNoLostFrames = -1;
 std::atomic<int> endNoted{int(MeasurementEnd::running)};
 std::atomic<int64_t> lostFramesNoted{kNoLostFrames};
 
-// The description of the open log file. Written by begin (START, before the acquisition
-// thread exists) and by complete (once that thread has stopped, or on it after its last
-// read): the phases never overlap, as for the log file itself. Never deleted.
+// The description of the open log file. Prepared by begin (START), written by publishStart
+// (the acquisition thread, before it hands the writer a cycle), by update (the writer thread,
+// after a cycle) and by complete (once the writer has finished): each hand-over orders them,
+// no two overlap. Never deleted.
 struct OpenDescription {
     bool active = false;
     bool published = false;  // written at least once
@@ -110,6 +111,14 @@ void begin(const StartFacts &facts) {
 void publishStart() {
     OpenDescription &open = openDescription();
     if (open.active && !open.published) write(open);
+}
+
+void update(uint64_t cycles, const std::vector<recording::LogGap> &gaps) {
+    OpenDescription &open = openDescription();
+    if (!open.active || !open.published) return;
+    open.description.cycles = cycles;
+    open.description.gaps = gaps;
+    write(open);
 }
 
 void complete(uint64_t cycles, std::chrono::steady_clock::time_point stoppedAt,

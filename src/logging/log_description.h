@@ -49,6 +49,11 @@ void begin(const StartFacts &facts);
 // thread, before its first read.
 void publishStart();
 
+// Brings the description of the running measurement up to date: `cycles` whole cycles are on
+// the disk (flushed), with these gaps; still "running". The log's writer thread, after the
+// first description was written, so that a power cut loses at most the last seconds.
+void update(uint64_t cycles, const std::vector<recording::LogGap> &gaps);
+
 // Completes the description of the log file being closed, if one was begun: the stop is the
 // start plus the monotonic time since (a clock step meanwhile changes nothing). The thread
 // that closes the log file; flushed to disk unless that is the GUI thread.

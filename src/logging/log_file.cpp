@@ -10,16 +10,19 @@
 #include <csignal>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "logging/log_description.h"
 #include "logging/log_header.h"
+#include "logging/log_writer.h"
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "telemetry/tables.h"
+#include "ui/frontend.h"
 #include "ui/panel.h"
 
 namespace ostrel {
@@ -34,16 +37,17 @@ constexpr std::string_view kFilePrefix = "/jex-log-";
 constexpr std::string_view kFileExtension = ".dat";
 constexpr const char *kStampPattern = "%d%m%Y%H%M%S";
 
-// The open log file and its writer's state. Written by log_data_info and closeLogFile
-// while no acquisition thread runs, and by writeDataToFileRaw on the acquisition thread
-// during the run; those phases never overlap. Never deleted: a late stop during exit
-// still finds it.
+// The open log file. fd, name and writer belong to the thread that opens the file (START)
+// and then to the one that closes it; the acquisition thread submits cycles to the writer
+// in between. Never deleted: a late stop during exit still finds it.
 struct OpenLog {
     int fd = -1;
     std::string name;
-    std::unique_ptr<char[]> cycle;        // kMaxCycleBytes, allocated at START
-    off_t committed = 0;                  // bytes of the header and the whole cycles written
-    bool stopped = false;                 // a write failed: nothing more is written
+    std::unique_ptr<LogWriter> writer;
+    uint64_t recordsPerCycle = 0;
+    std::atomic<bool> stopped{false};     // a write failed: nothing more is written
+    bool overrunTold = false;             // acquisition thread
+    std::mutex gapsMutex;                 // guards gaps
     std::vector<recording::LogGap> gaps;  // cycles left out, in file order
 };
 
@@ -52,8 +56,11 @@ OpenLog &openLog() {
     return *log;
 }
 
-std::atomic<uint64_t> cyclesWritten{0};
-std::atomic<uint64_t> cycleLimit{0};  // 0: none
+std::atomic<uint64_t> cyclesWritten{0};   // by the writer
+std::atomic<uint64_t> cyclesAccepted{0};  // handed to the writer
+std::atomic<uint64_t> cycleLimit{0};      // 0: none
+std::atomic<bool> waitForDisk{false};
+std::atomic<std::size_t> queueCycles{LogWriter::kDefaultQueueCycles};
 
 std::time_t systemTime() {
     return std::time(nullptr);
@@ -160,7 +167,19 @@ std::string cycleCount(uint64_t cycles) {
     return std::to_string(cycles) + (cycles == 1 ? " whole cycle" : " whole cycles");
 }
 
-// Posted, never waited for: the acquisition thread must not stall.
+// Posted once, at the first cycle left out because the writer's queue was full.
+void reportOverrun(const OpenLog &log) {
+    ui::postMessage(log_overrun_title,
+                    "The disk does not keep up with the link:\n" + log.name +
+                        "\nCycles are being left out of the log file while it stalls; the "
+                        "measurement goes on. The description lists where (its gaps).");
+}
+
+bool onGuiThread() {
+    return ui::currentFrontend()->isGuiThread();
+}
+
+// Posted, never waited for: the writer thread must not stall.
 void reportWriteFailure(const OpenLog &log, int error, int truncateError) {
     std::string text = "Writing the log file failed:\n" + log.name + "\n" + reasonOf(error) +
                        ".\nLogging has stopped for this measurement; the file holds its header "
@@ -223,11 +242,50 @@ bool openLogFile(const std::string &directory, const std::string &stamp,
     OpenLog &log = openLog();
     log.fd = fd;
     log.name = std::move(name);
-    log.cycle = std::make_unique_for_overwrite<char[]>(kMaxCycleBytes);
-    log.committed = off_t(header.size());
     log.stopped = false;
+    log.overrunTold = false;
     log_file_open = 1;
     return true;
+}
+
+// The cycles left out before `records` records: what a description of those records lists.
+std::vector<recording::LogGap> gapsWithin(OpenLog &log, uint64_t records) {
+    std::lock_guard lock(log.gapsMutex);
+    std::vector<recording::LogGap> within;
+    for (const recording::LogGap &gap : log.gaps) {
+        if (gap.afterRecord <= records) within.push_back(gap);
+    }
+    return within;
+}
+
+void addGap(OpenLog &log) {
+    const uint64_t after = cyclesAccepted.load() * log.recordsPerCycle;
+    std::lock_guard lock(log.gapsMutex);
+    if (!log.gaps.empty() && log.gaps.back().afterRecord == after) {
+        ++log.gaps.back().cycles;
+    } else {
+        log.gaps.push_back({after, 1});
+    }
+}
+
+void stopLogging(OpenLog &log, int error, int truncateError);
+
+// The writer of the new file: records of the START's type; its durable cycles are brought
+// into the description as they reach the disk.
+void startWriter(OpenLog &log, int type, char separator) {
+    const int words = number_of_channels[type];
+    log.recordsPerCycle = std::min<uint64_t>(channel_blocks, LOGCOUNT / uint64_t(words));
+    LogWriter::Callbacks callbacks;
+    callbacks.failed = [&log](int error, int truncateError) {
+        stopLogging(log, error, truncateError);
+    };
+    callbacks.written = [](uint64_t cycles) { cyclesWritten = cycles; };
+    callbacks.durable = [&log](uint64_t cycles) {
+        log_description::update(cycles, gapsWithin(log, cycles * log.recordsPerCycle));
+    };
+    log.writer = std::make_unique<LogWriter>(
+        log.fd, LogWriter::Format{std::size_t(log.recordsPerCycle), words, separator},
+        std::move(callbacks), queueCycles.load());
 }
 
 int panelInt(int control) {
@@ -240,13 +298,12 @@ int panelInt(int control) {
 // Writing cycles
 // ---------------------------------------------------------------------------------------
 
-// After a failed write: nothing more is written, the file is cut back to its whole cycles
-// and the operator is told once.
-void stopLogging(OpenLog &log, int error) {
+// After a failed write (the writer has cut the file back to its whole cycles): nothing more
+// is written and the operator is told once. Writer thread.
+void stopLogging(OpenLog &log, int error, int truncateError) {
     log.stopped = true;
     log_to_file = 0;
     noteMeasurementEnd(recording::MeasurementEnd::writeError);
-    const int truncateError = ::ftruncate(log.fd, log.committed) == 0 ? 0 : errno;
     reportWriteFailure(log, error, truncateError);
 }
 
@@ -270,8 +327,12 @@ log_description::StartFacts startFacts(int type, int speedIndex, double timeBase
 int log_data_info() {
     closeLogFile();
     openLog().name.clear();
-    openLog().gaps.clear();
+    {
+        std::lock_guard lock(openLog().gapsMutex);
+        openLog().gaps.clear();
+    }
     cyclesWritten = 0;
+    cyclesAccepted = 0;
     log_description::reset();
     const int type = channel_index;
     channel_blocks = framesPerLoggedCycle(type);
@@ -292,57 +353,66 @@ int log_data_info() {
     const std::string header = logHeader(type, timeBase, separatorOf(file_separator));
     if (!openLogFile(directory, stamp, header)) return 1;
     log_description::begin(startFacts(type, speedIndex, timeBase, startTime));
+    startWriter(openLog(), type, separatorOf(file_separator));
     return 0;
 }
 
+// Hands the cycle to the writer thread, which formats and writes it. A full queue (the disk
+// stalls longer than the queue lasts) leaves the cycle out: counted, placed, told once. A
+// source with no link to keep up with waits for room instead.
 void writeDataToFileRaw() {
     OpenLog &log = openLog();
-    if (log.fd < 0 || log.stopped || !log.cycle) return;
-    if (const uint64_t limit = cycleLimit.load(); limit != 0 && cyclesWritten >= limit) return;
-    const char separator = separatorOf(file_separator);
-    const int type = channel_index;
-    if (separator == '\0' || !isValidType(type)) return;
-    const int words = number_of_channels[type];
-    // Never more records than dataout holds: the buffer is sized for exactly that.
-    const std::size_t records = std::min<uint64_t>(channel_blocks, LOGCOUNT / uint64_t(words));
-    const std::size_t bytes =
-        formatCycle(dataout.data(), records, words, separator, log.cycle.get());
-    if (const int error = writeAll(log.fd, log.cycle.get(), bytes)) {
-        stopLogging(log, error);
-        return;
-    }
-    log.committed += off_t(bytes);
-    ++cyclesWritten;
+    if (!log.writer || log.stopped) return;
+    if (const uint64_t limit = cycleLimit.load(); limit != 0 && cyclesAccepted >= limit) return;
+    const LogWriter::Submitted submitted = log.writer->submit(dataout.data(), waitForDisk.load());
+    if (submitted == LogWriter::Submitted::queued) ++cyclesAccepted;
+    if (submitted != LogWriter::Submitted::full) return;
+    addGap(log);
+    if (!log.overrunTold) reportOverrun(log);
+    log.overrunTold = true;
 }
 
+// The writer writes what it holds and flushes it (not on the GUI thread, which must never
+// wait for the disk: there only a START that failed closes a file, with no cycles in it).
 void closeLogFile() {
     OpenLog &log = openLog();
     const bool wasOpen = log_file_open.exchange(0) == 1;
+    if (log.writer) {
+        cyclesWritten = log.writer->finish(!onGuiThread());
+        log.writer.reset();
+    }
     if (wasOpen && log.fd >= 0 && ::close(log.fd) != 0 && !log.stopped) {
         reportCloseFailure(log.name, errno);
     }
     log.fd = -1;
-    log.cycle.reset();
-    if (wasOpen) log_description::complete(cyclesWritten, monotonicClock.load()(), log.gaps);
+    if (wasOpen) {
+        log_description::complete(cyclesWritten, monotonicClock.load()(),
+                                  gapsWithin(log, cyclesWritten * log.recordsPerCycle));
+    }
 }
 
 void noteSkippedCycle() {
     OpenLog &log = openLog();
-    if (log.fd < 0 || log.stopped) return;
-    const uint64_t after = cyclesWritten.load() * channel_blocks;
-    if (!log.gaps.empty() && log.gaps.back().afterRecord == after) {
-        ++log.gaps.back().cycles;
-    } else {
-        log.gaps.push_back({after, 1});
-    }
+    if (!log.writer || log.stopped) return;
+    addGap(log);
 }
 
 std::vector<recording::LogGap> logGaps() {
-    return openLog().gaps;
+    OpenLog &log = openLog();
+    std::lock_guard lock(log.gapsMutex);
+    return log.gaps;
+}
+
+void setLogWaitsForDisk(bool wait) {
+    waitForDisk = wait;
+}
+
+void useLogQueueCycles(std::size_t cycles) {
+    queueCycles = cycles != 0 ? cycles : LogWriter::kDefaultQueueCycles;
 }
 
 std::string describeLogGaps() {
-    const std::vector<recording::LogGap> &gaps = openLog().gaps;
+    const std::vector<recording::LogGap> gaps = logGaps();
     if (gaps.empty()) return {};
     constexpr std::size_t kPlacesShown = 5;
     uint64_t cycles = 0;
@@ -358,8 +428,8 @@ std::string describeLogGaps() {
         places += "\n  and " + std::to_string(gaps.size() - kPlacesShown) + " more places";
     }
     return std::to_string(cycles) + (cycles == 1 ? " cycle was" : " cycles were") +
-           " left out of the log file because a block of theirs arrived short:\n" + openLog().name +
-           places +
+           " left out of the log file (a block arrived short, or the disk did not keep up):\n" +
+           openLog().name + places +
            "\nThe records after a gap were measured that much later; the description lists "
            "the gaps.";
 }

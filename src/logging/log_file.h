@@ -1,8 +1,8 @@
-// The log file of a measurement. START creates it and writes its header (log_data_info,
-// main thread, before the acquisition thread exists); the acquisition thread appends one
-// cycle of records per completed transfer ring (writeDataToFileRaw); the stop closes it
-// (closeLogFile) once the acquisition thread has stopped, or the acquisition thread itself
-// after a transfer error. That order is the only synchronisation: no lock is used.
+// The log file of a measurement. START creates it, writes its header and starts its writer
+// thread (log_data_info, main thread, before the acquisition thread exists); the acquisition
+// thread hands the writer one cycle per completed transfer ring (writeDataToFileRaw); the
+// acquisition thread closes it (closeLogFile) in its complete stop, or START's thread when
+// the start failed. The writer flushes the file before its description counts new cycles.
 #pragma once
 
 #include <atomic>
@@ -38,9 +38,11 @@ inline constexpr int kMaxLogNameAttempts = 100;
 // its header) and nothing is left open. A file left open by an earlier start is closed.
 int log_data_info();
 
-// Acquisition thread, once per completed cycle while log_to_file is 1: appends the
-// channel_blocks records of `dataout` with one write. A failed write stops logging for the
-// rest of the measurement, cuts the file back to its last whole cycle and posts one notice.
+// Acquisition thread, once per completed cycle while log_to_file is 1: hands a copy of
+// `dataout` to the log's writer thread, which appends its channel_blocks records with one
+// write. When the writer's queue is full the cycle is left out (a gap, told once). A failed
+// write stops logging for the rest of the measurement, cuts the file back to its last whole
+// cycle and posts one notice.
 void writeDataToFileRaw();
 
 // Acquisition thread, for a cycle left out of the log (a block of it arrived short): counted
@@ -51,6 +53,14 @@ std::vector<recording::LogGap> logGaps();
 // What the operator is told of those gaps when the measurement ends; empty without gaps.
 std::string describeLogGaps();
 inline constexpr const char *log_gaps_title = "Log Gaps";
+// Title of the notice that the disk does not keep up (cycles left out while it stalls).
+inline constexpr const char *log_overrun_title = "Log Overrun";
+
+// START: whether the acquisition thread waits for the writer when its queue is full (a
+// source with no link to keep up with) instead of leaving the cycle out.
+void setLogWaitsForDisk(bool wait);
+// The cycles the writer's queue holds from the next START on (0: the default). For tests.
+void useLogQueueCycles(std::size_t cycles);
 
 // Closes the log file if log_file_open, clears it and frees the cycle buffer. Safe to call
 // again. Runs once the acquisition thread has stopped, or on that thread itself.

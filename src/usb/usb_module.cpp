@@ -84,6 +84,10 @@ bool usbModulesSimulated() {
     return dynamic_cast<const sim::SimulatedBus *>(active().library.get()) != nullptr;
 }
 
+bool usbSimulatedPaceless(const std::string &name) {
+    return usbModulesSimulated() && sim::bus().paceless(name);
+}
+
 std::optional<uint64_t> usbSimulatedLostFrames(const std::string &name) {
     if (!usbModulesSimulated()) return std::nullopt;
     return sim::bus().lostFrames(name);

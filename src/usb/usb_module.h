@@ -44,4 +44,8 @@ bool usbModulesSimulated();
 // nothing when the active source is a loaded module library (real hardware does not say).
 std::optional<uint64_t> usbSimulatedLostFrames(const std::string &name);
 
+// True for a simulated module without a time base (pace=fast): nothing is lost when it is read
+// late, so its reader may wait for the disk instead of leaving cycles out of the log.
+bool usbSimulatedPaceless(const std::string &name);
+
 }  // namespace ostrel

@@ -30,6 +30,7 @@ namespace ostrel {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 constexpr std::time_t kStartTime = 1363338307;  // 15.03.2013 09:05:07 UTC
@@ -198,8 +199,8 @@ TEST_F(LogFile, CycleHoldsEveryWordInOrder) {
         ASSERT_EQ(log_data_info(), 0);
         const std::string header = readFile(logFilePath());
         writeDataToFileRaw();
+        closeLogFile();  // the writer writes what it was handed, then the file closes
         EXPECT_EQ(loggedCycles(), 1u);
-        closeLogFile();
         std::string expected = header;
         for (std::size_t r = 0; r < c.records; ++r) {
             for (std::size_t f = 0; f < c.fields; ++f) {
@@ -394,6 +395,10 @@ TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
             for (int i = 0; i < 4; ++i) writeDataToFileRaw();
         });
         acquisition.join();
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (log_to_file == 1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);  // the writer thread meets the limit
+        }
     }
     EXPECT_EQ(log_to_file, 0);
     EXPECT_EQ(loggedCycles(), 2u);
@@ -540,8 +545,8 @@ TEST_F(LogFile, TheCycleLimitStopsTheWriter) {
     ASSERT_EQ(log_data_info(), 0);
     for (int k = 0; k < 4; ++k) writeDataToFileRaw();
     limitLoggedCycles(0);
-    EXPECT_EQ(loggedCycles(), 2u);
     closeLogFile();
+    EXPECT_EQ(loggedCycles(), 2u);
 }
 
 }  // namespace

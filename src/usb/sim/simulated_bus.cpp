@@ -79,6 +79,14 @@ uint64_t SimulatedBus::lostFrames(std::string_view name) const {
     return 0;
 }
 
+bool SimulatedBus::paceless(std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    for (const ModulePtr &module : modules_) {
+        if (module->config().name == name) return module->config().pace.fast;
+    }
+    return false;
+}
+
 // Caller holds mutex_.
 void SimulatedBus::pruneGoneModules(Nanos now) {
     std::erase_if(modules_, [now](const ModulePtr &module) { return !module->presentAt(now); });

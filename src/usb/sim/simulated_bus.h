@@ -41,6 +41,8 @@ class SimulatedBus final : public ModuleLibrary {
     // Frames the attached module `name` lost to receive buffer overruns, over all the times it
     // was open since it was plugged; 0 when no such module is attached.
     uint64_t lostFrames(std::string_view name) const;
+    // Whether the module `name` has no time base (pace=fast): its link waits for its reader.
+    bool paceless(std::string_view name) const;
     Clock &clock() const { return *clock_; }
 
     int UsbFindModules(char *nameList, uint32_t size) override;
