@@ -339,8 +339,9 @@ TEST_F(Recorder, ListShowsTheModulesInOrder) {
 }
 
 // The program itself: a real SIGINT ends a real-time recording cleanly, with status 0.
-TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
-    const std::string dir = directory.string();
+// Starts the real ostrel-record on the module RT (32 words at 640 kbps, four times faster
+// than real time) for a minute into `dir`.
+pid_t spawnRecorder(const std::string &dir) {
     std::vector<std::string> args = {
         OSTREL_RECORD_PROGRAM, "--module", "RT",    "--type", "32ch", "--speed", "640",
         "--seconds",           "60",       "--dir", dir};
@@ -356,8 +357,13 @@ TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
     for (std::string &e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     pid_t child = 0;
-    ASSERT_EQ(::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+    if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    return child;
+}
 
+TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
+    const pid_t child = spawnRecorder(directory.string());
+    ASSERT_GT(child, 0);
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     bool cycleWritten = false;
     while (!cycleWritten && std::chrono::steady_clock::now() < deadline) {
@@ -384,6 +390,37 @@ TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
     EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
     EXPECT_GE(d.cycles, 1u);
     EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 1024);
+}
+
+// Killed at once (kill -9) at several moments of a recording: the description beside the file
+// was brought up to date while it ran ("running", with cycles), and never claims more whole
+// cycles than the file holds.
+TEST_F(Recorder, AKilledRecordingsDescriptionNeverClaimsMoreThanTheFile) {
+    for (const int cyclesBeforeKill : {2, 5}) {
+        SCOPED_TRACE(cyclesBeforeKill);
+        for (const fs::path &old : files(".dat")) fs::remove(old);
+        for (const fs::path &old : files(".json")) fs::remove(old);
+        const pid_t child = spawnRecorder(directory.string());
+        ASSERT_GT(child, 0);
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        recording::RecordingDescription seen;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+            const std::vector<fs::path> logs = files(".dat");
+            if (logs.empty()) continue;
+            const auto parsed = recording::readDescription(recording::descriptionPathFor(logs[0]));
+            if (parsed.description) seen = *parsed.description;
+            if (seen.cycles >= uint64_t(cyclesBeforeKill)) break;
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_GE(seen.cycles, uint64_t(cyclesBeforeKill)) << "not brought up to date";
+        const fs::path log = files(".dat").at(0);
+        const recording::RecordingDescription d = description(log);
+        EXPECT_EQ(d.ended, recording::MeasurementEnd::running);
+        EXPECT_LE(d.cycles * 1024, recordLines(readFile(log))) << "claims more than the file";
+    }
 }
 
 // ostrel --replay: the recording's module at the top of the ring, its type and speed chosen.
