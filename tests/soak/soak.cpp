@@ -46,6 +46,7 @@
 #include "acquisition/module_discovery.h"
 #include "display/channel_layout.h"
 #include "logging/log_file.h"
+#include "logging/log_writer.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
@@ -1154,6 +1155,45 @@ Expected writeFailureRun(Soak &soak, Run &run, int r) {
     return e;
 }
 
+// A disk that stalls for seconds: the first write of the file takes 3 s.
+std::atomic<int> stallsLeft{0};
+void stallingDisk() {
+    if (stallsLeft.fetch_sub(1) > 0) std::this_thread::sleep_for(3s);
+}
+
+// A real-time module at 640 kbps (a 16 KiB receive buffer holds 0.16 s) through a 3 s stall:
+// nothing lost at the receiver, nothing left out of the file, nothing to tell. With the disk
+// full during the stall as well, the write error is told as usual and the file keeps its
+// whole cycles.
+Expected slowDiskRun(Soak &soak, Run &run, int r, bool full) {
+    stallsLeft = 1;
+    setLogWriteHook(stallingDisk);
+    {
+        std::optional<FileSizeLimit> limit;
+        if (full) limit.emplace(run, rlim_t(soak.uniform(300'000, 900'000)));
+        if (!limit || limit->set()) {
+            if (useModule(run,
+                          soak.moduleName(full ? "STALLFULL" : "STALL") + ":words=8,kbps=640")) {
+                logging(run, 1, r % 2);
+                if (start(run)) {
+                    run.check(waitFor([] { return loggedCycles() >= 6 || log_to_file == 0; }),
+                              "the cycles after the stall were not written");
+                    stopLikeTheOperator(run);
+                }
+            }
+        }
+    }
+    setLogWriteHook(nullptr);
+    if (run.module) {
+        run.check(sim::bus().lostFrames(run.module->name) == 0, "frames lost at the receiver");
+    }
+    run.check(logGaps().empty(), "cycles left out of the log file");
+    if (!full) return Expected{exactly({})};
+    return Expected{[](const Messages &seen) {
+        return seen.size() == 1 && seen[0].title == log_write_error_title;
+    }};
+}
+
 void faultRuns(Soak &soak) {
     const int repeats = soak.options.faultRepeats;
     for (int r = 0; r < repeats; ++r) {
@@ -1346,6 +1386,11 @@ void faultRuns(Soak &soak) {
 
         runCase(soak, "write failure (file size limit)",
                 [&](Run &run) { return writeFailureRun(soak, run, r); });
+
+        runCase(soak, "slow disk (a 3 s stall)",
+                [&](Run &run) { return slowDiskRun(soak, run, r, false); });
+        runCase(soak, "disk full during a stall",
+                [&](Run &run) { return slowDiskRun(soak, run, r, true); });
     }
 }
 
