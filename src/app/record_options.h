@@ -19,6 +19,7 @@ enum Status : int {
     kStatusLogPath = 5,     // the log directory or the log file ("Path Error")
     kStatusWriteError = 6,  // writing the log file failed during the recording ("Log Error")
     kStatusOverrun = 7,     // data left out: the disk or the receiver did not keep up
+    kStatusNoCycle = 8,     // the recording ended before a whole cycle was written
 };
 
 struct RecordOptions {

@@ -14,6 +14,7 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/number_text.h"
+#include "telemetry/scaling.h"
 #include "telemetry/tables.h"
 #include "ui/frontend.h"
 #include "ui/operator_input.h"
@@ -142,6 +143,20 @@ void waitWhileRecording(const RecordOptions &options, RecorderIo &io, RecorderFr
     frontend.endProgress();
 }
 
+// One logged cycle at the chosen type and speed, in seconds; 0 when unknown.
+double cycleSeconds(const RecordOptions &options) {
+    const int speed = isSteeringType(options.type) ? steering_speed_index : options.speedIndex;
+    const double frameMicros = samplePeriodMicros(options.type, speed);
+    return double(framesPerLoggedCycle(options.type)) * frameMicros / 1e6;
+}
+
+// "10.4 s at 40 kbps"
+std::string cycleText(const RecordOptions &options) {
+    const int speed = isSteeringType(options.type) ? steering_speed_index : options.speedIndex;
+    const int kbps = isValidSpeed(speed) ? telemetry_speeds[speed].item_value : 0;
+    return fixedText(cycleSeconds(options), 1) + " s at " + std::to_string(kbps) + " kbps";
+}
+
 int interruptions(const RecorderIo &io) {
     return io.interrupt != nullptr ? io.interrupt->load() : 0;
 }
@@ -176,6 +191,10 @@ int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFron
                           "\" is listed (ostrel-record --list shows the modules)");
         return kStatusModule;
     }
+    if (options.seconds && *options.seconds < cycleSeconds(options)) {
+        frontend.tellLine("note: one cycle takes " + cycleText(options) +
+                          ": the recording ends when the cycle in progress is complete");
+    }
     pressStartStop(panel, 1);
     waitWhileRecording(options, io, frontend);
     if (measurementOpen()) pressStartStop(panel, 0);
@@ -183,7 +202,10 @@ int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFron
     joinAcquisitionThread();
     ui::serveMessages();
     if (!logFilePath().empty()) io.out << logFilePath() << '\n' << std::flush;
-    return statusOf(frontend.messages());
+    const Status status = statusOf(frontend.messages());
+    if (status != kStatusOk || loggedCycles() > 0) return status;
+    frontend.tellLine("no whole cycle was written (one takes " + cycleText(options) + ")");
+    return kStatusNoCycle;
 }
 
 }  // namespace

@@ -245,6 +245,7 @@ TEST_F(Recorder, AnInterruptionEndsWithWholeCyclesAndACompletedDescription) {
 TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
     plug("SLOW:words=8,kbps=40");
     RecordOptions o = options("SLOW", 1000000);
+    o.speedIndex = 0;  // 40 kbps
     std::atomic<int> interrupt{0};
     std::thread operatorPressesCtrlCTwice([&] {
         const auto deadline = std::chrono::steady_clock::now() + 30s;
@@ -259,7 +260,10 @@ TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
     const int status = run(o, &interrupt);
     operatorPressesCtrlCTwice.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 9s) << "waited for the cycle";
-    EXPECT_EQ(status, kStatusOk) << err.str();
+    EXPECT_EQ(status, kStatusNoCycle) << err.str();
+    EXPECT_NE(err.str().find("no whole cycle was written (one takes 10.4 s at 40 kbps)"),
+              std::string::npos)
+        << err.str();
     EXPECT_NE(err.str().find("interrupted again: stopping at once"), std::string::npos)
         << err.str();
     const std::vector<fs::path> recorded = files(".dat");
@@ -279,6 +283,8 @@ TEST_F(Recorder, SecondsBoundTheRecording) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
     ASSERT_EQ(files(".dat").size(), 1u);
     EXPECT_EQ(description(files(".dat")[0]).ended, recording::MeasurementEnd::stop);
+    EXPECT_NE(err.str().find("note: one cycle takes 2.6 s at 160 kbps"), std::string::npos)
+        << "a limit shorter than a cycle is told before the start";
 }
 
 // Each failure: the window's message on stderr and its own status; nothing left open.
