@@ -495,6 +495,10 @@ TEST_F(LogFile, AWriteErrorIsHowTheRecordingEnded) {
         const FileSizeLimit limit(fs::file_size(logFilePath()) + 10);
         std::thread acquisition([] { writeDataToFileRaw(); });
         acquisition.join();
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (log_to_file == 1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);  // the writer thread meets the limit
+        }
     }
     noteMeasurementEnd(recording::MeasurementEnd::stop);
     closeLogFile();
