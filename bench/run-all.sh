@@ -350,7 +350,7 @@ main() {
     fi
     SELF=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
     cd "$(dirname "$0")/.."
-    scripts/install-deps.sh
+    scripts/install-deps.sh display
     local tool
     for tool in cmake ninja xvfb-run xwininfo timeout; do
         command -v "$tool" >/dev/null || die "$tool is missing (scripts/install-deps.sh; xwininfo: x11-utils)"

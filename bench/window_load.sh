@@ -13,7 +13,7 @@
 #
 # BUILD_DIR defaults to build/default, SECONDS to 10. Build first, e.g.
 #   ninja -C build/default -j2 window_load_bench ostrel
-# Needs xvfb-run (Debian package xvfb, installed by scripts/install-deps.sh). Each run gets a
+# Needs xvfb-run (Debian package xvfb, installed by scripts/install-deps.sh display). Each run gets a
 # private XDG_RUNTIME_DIR and working directory, removed afterwards. Exit status 0 only when
 # every goal is met.
 set -euo pipefail
@@ -106,8 +106,9 @@ main() {
     esac
     local build_dir=${1:-build/default} seconds=${2:-10}
     [[ $seconds =~ ^[1-9][0-9]*$ ]] || usage
+    "$(dirname "$0")/../scripts/install-deps.sh" display
     command -v xvfb-run >/dev/null || {
-        echo "xvfb-run is missing: install Debian's xvfb (scripts/install-deps.sh)" >&2
+        echo "xvfb-run is missing: install Debian's xvfb (scripts/install-deps.sh display)" >&2
         exit 2
     }
     build_dir=$(cd "$build_dir" && pwd) || exit 2

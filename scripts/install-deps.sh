@@ -9,29 +9,33 @@
 #   package  dpkg-dev (dpkg-shlibdeps), for building the Debian package
 #   lintian  lintian, for checking the Debian package
 #   locale   locales and the de_DE.UTF-8 locale, for the suite's run under a decimal comma
+#   format   clang-format, for formatting the code (scripts/format.sh)
+#   display  xvfb, xauth and x11-utils, for the window benchmarks under a virtual display
 set -euo pipefail
 
 # One group a line: "why|packages". Every group is installed when missing.
 groups=(
   "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev"
+  # The window's platform plugins (xcb, wayland, offscreen), loaded at run time.
+  "to show the window|qt6-qpa-plugins"
   "to draw the icon in its PNG sizes|librsvg2-bin"
   "for the test suite|libgtest-dev libgmock-dev"
   "for the test suite's install checks|desktop-file-utils appstream man-db groff-base"
   "for the benchmarks|libbenchmark-dev"
-  "to format the code|clang-format"
-  # A virtual display for looking at the real window without a desktop.
-  "to show the window without a desktop|xvfb xauth x11-utils"
 )
 for extra in "$@"; do
   case $extra in
   fuzz) groups+=("for fuzzing|clang-14 libclang-rt-14-dev") ;;
   package) groups+=("to build the Debian package|dpkg-dev") ;;
   lintian) groups+=("to check the Debian package|lintian") ;;
+  format) groups+=("to format the code|clang-format") ;;
+  # A virtual display for looking at the real window without a desktop (the window benchmarks).
+  display) groups+=("to show the window without a desktop|xvfb xauth x11-utils") ;;
   locale)
     groups+=("to run the suite under a decimal-comma locale|locales")
     comma_locale=de_DE.UTF-8
     ;;
-  *) echo "install-deps: unknown group '$extra' (fuzz, package, lintian, locale)" >&2; exit 2 ;;
+  *) echo "install-deps: unknown group '$extra' (fuzz, package, lintian, locale, format, display)" >&2; exit 2 ;;
   esac
 done
 
