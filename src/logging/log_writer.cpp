@@ -93,18 +93,23 @@ bool LogWriter::takeNext(std::vector<uint16_t> &cycle, bool &flushDue) {
     return true;
 }
 
+// Nothing more is written; the file is cut back to its whole cycles and the owner told.
+void LogWriter::fail(int error) {
+    {
+        std::lock_guard lock(mutex_);
+        failed_ = true;
+        changed_.notify_all();
+    }
+    const int truncateError = ::ftruncate(fd_, committed_) == 0 ? 0 : errno;
+    if (callbacks_.failed) callbacks_.failed(error, truncateError);
+}
+
 bool LogWriter::writeCycle(const std::vector<uint16_t> &cycle) {
     const std::size_t bytes =
         formatCycle(cycle.data(), format_.records, format_.words, format_.separator, text_.get());
     if (void (*hook)() = writeHook.load()) hook();
     if (const int error = writeAll(fd_, text_.get(), bytes)) {
-        {
-            std::lock_guard lock(mutex_);
-            failed_ = true;
-            changed_.notify_all();
-        }
-        const int truncateError = ::ftruncate(fd_, committed_) == 0 ? 0 : errno;
-        if (callbacks_.failed) callbacks_.failed(error, truncateError);
+        fail(error);
         return false;
     }
     committed_ += off_t(bytes);
@@ -117,11 +122,16 @@ bool LogWriter::writeCycle(const std::vector<uint16_t> &cycle) {
     return true;
 }
 
-// The written cycles reach the disk before anyone is told they are there.
+// The written cycles reach the disk before anyone is told they are there. A flush the disk
+// refuses (EIO, ENOSPC) is a failed write; a file that cannot be flushed at all (EINVAL) is
+// reported as it is.
 void LogWriter::flush() {
     const uint64_t written = cyclesWritten();
     if (written == reported_) return;
-    if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) return;
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) {
+        fail(errno);
+        return;
+    }
     reported_ = written;
     if (callbacks_.durable) callbacks_.durable(written);
 }

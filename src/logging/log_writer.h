@@ -69,6 +69,7 @@ class LogWriter {
     void run();
     bool takeNext(std::vector<uint16_t> &cycle, bool &flushDue);
     bool writeCycle(const std::vector<uint16_t> &cycle);
+    void fail(int error);
     void flush();
 
     const int fd_;
