@@ -104,20 +104,6 @@ std::string reasonOf(int error) {
     return std::strerror(error);
 }
 
-// Writes all of `size` bytes, going on after partial writes and interruptions. Returns 0,
-// or the errno of the write that failed (EIO for a write that makes no progress).
-int writeAll(int fd, const char *bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        bytes += n;
-        size -= std::size_t(n);
-    }
-    return 0;
-}
-
 // Only the answer "no such directory" counts as missing; any other failure of the check
 // lets the start go on, and creating the file then tells the precise reason.
 bool directoryMissing(const std::string &directory) {

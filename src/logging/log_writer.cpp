@@ -15,8 +15,8 @@ namespace {
 
 std::atomic<void (*)()> writeHook{nullptr};
 
-// Writes all of `size` bytes, going on after partial writes and interruptions. Returns 0,
-// or the errno of the write that failed (EIO for a write that makes no progress).
+}  // namespace
+
 int writeAll(int fd, const char *bytes, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, bytes, size);
@@ -28,8 +28,6 @@ int writeAll(int fd, const char *bytes, std::size_t size) {
     }
     return 0;
 }
-
-}  // namespace
 
 void setLogWriteHook(void (*hook)()) {
     writeHook = hook;

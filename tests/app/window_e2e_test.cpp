@@ -395,6 +395,19 @@ class Operator {
         return QTest::qWaitFor([&] { return lineCount(logDirectory_ / file) >= wanted; }, kWaitMs);
     }
 
+    // The window shown, `module` listed and chosen, logging on into the log directory.
+    bool prepareLogging(const QString &module) {
+        if (!QTest::qWaitFor([&] { return window() && window()->isVisible(); }, kWaitMs)) {
+            return false;
+        }
+        auto *modules = body<QComboBox>(usbinterface);
+        if (!QTest::qWaitFor([&] { return modules->findText(module) >= 0; }, kWaitMs)) {
+            return false;
+        }
+        return choose(usbinterface, module) && setSwitch(LOG_STATE, true) &&
+               type(LOGPATH, QString::fromStdString(logDirectory_.string()));
+    }
+
     const fs::path &logDirectory() const { return logDirectory_; }
 
   private:
@@ -709,14 +722,7 @@ TEST_F(ProgramWindow, StopAndASecondStopAtTheSlowestLink) {
     bool scripted = false;
     QTimer::singleShot(0, [&] {
         [&] {
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return op.window() && op.window()->isVisible(); }, kWaitMs));
-            auto *modules = op.body<QComboBox>(usbinterface);
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return modules->findText("SIM-4CH") >= 0; }, kWaitMs));
-            ASSERT_TRUE(op.choose(usbinterface, "SIM-4CH"));
-            ASSERT_TRUE(op.setSwitch(LOG_STATE, true));
-            ASSERT_TRUE(op.type(LOGPATH, QString::fromStdString(op.logDirectory().string())));
+            ASSERT_TRUE(op.prepareLogging("SIM-4CH"));
             ASSERT_TRUE(op.press("STOP"));
             ASSERT_TRUE(QTest::qWaitFor([] { return data_received.load() == 1; }, kWaitMs));
             const auto stopped = std::chrono::steady_clock::now();
@@ -759,13 +765,7 @@ TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
     bool scripted = false;
     QTimer::singleShot(0, [&] {
         [&] {
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return op.window() && op.window()->isVisible(); }, kWaitMs));
-            auto *modules = op.body<QComboBox>(usbinterface);
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return modules->findText("SIM-8CH") >= 0; }, kWaitMs));
-            ASSERT_TRUE(op.setSwitch(LOG_STATE, true));
-            ASSERT_TRUE(op.type(LOGPATH, QString::fromStdString(op.logDirectory().string())));
+            ASSERT_TRUE(op.prepareLogging("SIM-8CH"));
             if (GetParam() == CloseMoment::duringStartsWait) {
                 // Fires inside START's wait, which serves the window's events.
                 QTimer::singleShot(200ms, [&] { op.window()->close(); });
