@@ -286,11 +286,14 @@ int panelInt(int control) {
 
 // After a failed write (the writer has cut the file back to its whole cycles): nothing more
 // is written and the operator is told once. Writer thread.
+//
+// log_to_file goes last: whoever sees it cleared (ostrel-record ends its recording on it) finds
+// the end noted and the notice posted.
 void stopLogging(OpenLog &log, int error, int truncateError) {
     log.stopped = true;
-    log_to_file = 0;
     noteMeasurementEnd(recording::MeasurementEnd::writeError);
     reportWriteFailure(log, error, truncateError);
+    log_to_file = 0;
 }
 
 // What the description of a new log file says about it.
