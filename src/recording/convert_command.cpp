@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -59,7 +60,10 @@ summarises it.
   --version       the program's version
 
 The table is CSV with '.' as the decimal point: "Time [s]" (record index x time
-base), then one column per word of the record. Steering types name the words by
+base, in seconds to the microsecond; records after cycles the description says
+were left out at their true time), then one column per word of the record. The
+time base is the description's exact one, else the link's sample period that
+the recording's rounded "Time-Base" stands for. Steering types name the words by
 their quantity and unit and leave out the placeholder words ("-" in the log file).
 
 Exit status:
@@ -283,6 +287,13 @@ class Output {
     std::unique_ptr<AtomicFile> file_;
 };
 
+// The shortest text that reads back as `value`, '.' as the decimal point.
+std::string numberText(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return result.ec == std::errc{} ? std::string(text, result.ptr) : std::string("?");
+}
+
 int readErrorStatus(const ReadError &error) {
     return error.line == 0 ? kConvertFileError : kConvertMalformed;
 }
@@ -297,21 +308,30 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
     const std::optional<int> type = resolveType(options, err, status);
     if (!type) return status;
 
+    // The description gives the exact time base and the cycles left out of the file, which
+    // put the records after them later; without one the header's time base is made exact
+    // and there are no gaps to tell.
+    const std::string descriptionPath = descriptionPathFor(options.recording);
+    const ParsedDescription described = readDescription(descriptionPath);
+    std::optional<double> describedTimeBase;
+    if (described.description) describedTimeBase = described.description->timeBaseMicros;
     std::string mismatch;
     std::optional<Conversion> conversion =
-        Conversion::create(*type, options.units, reader.header(), mismatch);
+        Conversion::create(*type, options.units, reader.header(), mismatch, describedTimeBase);
     if (!conversion) {
         err << kProgram << ": " << options.recording << ": " << mismatch << "\n";
         return options.type ? kConvertUsage : kConvertMalformed;
     }
-    // Cycles left out of the file put the records after them later; a missing description
-    // has none to tell.
-    const ParsedDescription described = readDescription(descriptionPathFor(options.recording));
+    if (describedTimeBase && conversion->timeBaseMicros() != *describedTimeBase) {
+        err << kProgram << ": note: the time base of " << descriptionPath << " ("
+            << numberText(*describedTimeBase) << " us) does not fit the recording's ("
+            << numberText(reader.header().timeBaseMicros) << " us); "
+            << numberText(conversion->timeBaseMicros()) << " us is used\n";
+    }
     if (described.description) conversion->placeGaps(described.description->gaps);
 
     if (options.outPath) {
-        for (const std::string &input :
-             {options.recording, descriptionPathFor(options.recording)}) {
+        for (const std::string &input : {options.recording, descriptionPath}) {
             if (*options.outPath == input || sameFile(*options.outPath, input)) {
                 return usageError(
                     err, "--out " + *options.outPath + " would overwrite the input " + input);
