@@ -1,6 +1,5 @@
 #include "recording/convert_command.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 
 #include "recording/atomic_file.h"
 #include "recording/conversion.h"
+#include "recording/input_file.h"
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 #include "recording/type_names.h"
@@ -72,7 +72,8 @@ Exit status:
   3  a malformed recording (a foreign file, a bad or truncated record), a type
      whose words per record differ from the recording's columns, or a malformed
      description; the output then holds every whole record before the problem
-  4  a file that cannot be read or written
+  4  a file that cannot be read or written, or a recording or description that
+     is not a regular file (a FIFO is refused at once, not waited for)
 )";
 
 struct Options {
@@ -222,12 +223,10 @@ std::optional<int> resolveType(const Options &options, std::ostream &err, int &s
                                      " does not exist; give --type TYPE");
         return std::nullopt;
     }
-    const int fd = ::open(descriptionPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !S_ISREG(fileStatus.st_mode)) {
-        const int errorNumber = errno;
-        if (fd >= 0) ::close(fd);
-        err << kProgram << ": " << descriptionPath << ": "
-            << (fd < 0 ? std::strerror(errorNumber) : "not a regular file") << "\n";
+    std::string problem;
+    const int fd = openRegularFile(descriptionPath, problem);
+    if (fd < 0) {
+        err << kProgram << ": " << descriptionPath << ": " << problem << "\n";
         status = kConvertFileError;
         return std::nullopt;
     }

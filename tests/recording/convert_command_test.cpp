@@ -3,6 +3,7 @@
 #include "recording/convert_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <initializer_list>
 #include <sstream>
@@ -221,6 +222,42 @@ TEST_F(ConvertCommand, MalformedAndUnreadableRecordingsHaveTheirOwnStatus) {
     EXPECT_EQ(foreign.status, kConvertMalformed);
     EXPECT_NE(foreign.err.find(text + ": line 1: expected \"Time-Base"), std::string::npos);
     EXPECT_EQ(foreign.out, "");
+}
+
+// A FIFO named like the recording or its description is refused at once, naming it, never
+// waited for (opened for reading, it would block until a writer comes).
+TEST_F(ConvertCommand, AFifoIsRefusedAtOnceNotWaitedFor) {
+    const std::string description = descriptionPathFor(recording_);
+    const std::string fifo = dir_.file("jex-log-08122026093000.dat");
+    ASSERT_EQ(::mkfifo(description.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string fifo;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{fifo, "--type", "4ch"},
+         fifo,
+         kConvertFileError,
+         "ostrel-convert: " + fifo + ": not a regular file\n"},
+        {{recording_},
+         description,
+         kConvertFileError,
+         "ostrel-convert: " + description + ": not a regular file\n"},
+        {{recording_, "--type", "4ch"}, description, kConvertOk, ""},  // not needed
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + std::to_string(c.args.size()));
+        const std::vector<std::string_view> args(c.args.begin(), c.args.end());
+        std::ostringstream out;
+        std::ostringstream err;
+        int status = -1;
+        EXPECT_TRUE(test::returnsAtOnce(c.fifo, [&] { status = runConvert(args, out, err); }));
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(err.str(), c.err);
+        EXPECT_EQ(out.str(), c.status == kConvertOk ? std::string(kTable) : "");
+    }
 }
 
 TEST_F(ConvertCommand, ATruncatedRecordingGivesEveryWholeRecordBeforeIt) {
