@@ -297,6 +297,33 @@ int readErrorStatus(const ReadError &error) {
     return error.line == 0 ? kConvertFileError : kConvertMalformed;
 }
 
+// The conversion of the recording with `header` as `type`; nullopt after telling why. The
+// description gives the exact time base and the cycles left out of the file, which put the
+// records after them later; without one the header's time base is made exact and there are
+// no gaps to tell.
+std::optional<Conversion> conversionOf(const Options &options, int type,
+                                       const RecordingHeader &header, std::ostream &err) {
+    const std::string descriptionPath = descriptionPathFor(options.recording);
+    const ParsedDescription described = readDescription(descriptionPath);
+    std::optional<double> describedTimeBase;
+    if (described.description) describedTimeBase = described.description->timeBaseMicros;
+    std::string mismatch;
+    std::optional<Conversion> conversion =
+        Conversion::create(type, options.units, header, mismatch, describedTimeBase);
+    if (!conversion) {
+        err << kProgram << ": " << options.recording << ": " << mismatch << "\n";
+        return std::nullopt;
+    }
+    if (describedTimeBase && conversion->timeBaseMicros() != *describedTimeBase) {
+        err << kProgram << ": note: the time base of " << descriptionPath << " ("
+            << numberText(*describedTimeBase) << " us) does not fit the recording's ("
+            << numberText(header.timeBaseMicros) << " us); "
+            << numberText(conversion->timeBaseMicros()) << " us is used\n";
+    }
+    if (described.description) conversion->placeGaps(described.description->gaps);
+    return conversion;
+}
+
 int convert(const Options &options, std::ostream &out, std::ostream &err) {
     RecordingReader reader(options.recording);
     if (reader.error()) {
@@ -306,29 +333,10 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
     int status = kConvertOk;
     const std::optional<int> type = resolveType(options, err, status);
     if (!type) return status;
+    std::optional<Conversion> conversion = conversionOf(options, *type, reader.header(), err);
+    if (!conversion) return options.type ? kConvertUsage : kConvertMalformed;
 
-    // The description gives the exact time base and the cycles left out of the file, which
-    // put the records after them later; without one the header's time base is made exact
-    // and there are no gaps to tell.
     const std::string descriptionPath = descriptionPathFor(options.recording);
-    const ParsedDescription described = readDescription(descriptionPath);
-    std::optional<double> describedTimeBase;
-    if (described.description) describedTimeBase = described.description->timeBaseMicros;
-    std::string mismatch;
-    std::optional<Conversion> conversion =
-        Conversion::create(*type, options.units, reader.header(), mismatch, describedTimeBase);
-    if (!conversion) {
-        err << kProgram << ": " << options.recording << ": " << mismatch << "\n";
-        return options.type ? kConvertUsage : kConvertMalformed;
-    }
-    if (describedTimeBase && conversion->timeBaseMicros() != *describedTimeBase) {
-        err << kProgram << ": note: the time base of " << descriptionPath << " ("
-            << numberText(*describedTimeBase) << " us) does not fit the recording's ("
-            << numberText(reader.header().timeBaseMicros) << " us); "
-            << numberText(conversion->timeBaseMicros()) << " us is used\n";
-    }
-    if (described.description) conversion->placeGaps(described.description->gaps);
-
     if (options.outPath) {
         for (const std::string &input : {options.recording, descriptionPath}) {
             if (*options.outPath == input || sameFile(*options.outPath, input)) {
