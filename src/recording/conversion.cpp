@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "recording/type_names.h"
+#include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
 #include "telemetry/tables.h"
 
@@ -14,7 +15,10 @@ namespace ostrel::recording {
 namespace {
 
 constexpr std::string_view kTimeColumn = "Time [s]";
-constexpr int kTimeDecimals = 9;  // nanoseconds
+constexpr int kTimeDecimals = 6;  // microseconds
+// Decimals of the time base in the log header ("Time-Base: 79.69us"), as the log writer
+// writes it (fixedText with two decimals).
+constexpr int kHeaderTimeBaseDecimals = 2;
 constexpr double kMicrosPerSecond = 1e6;
 constexpr int kSteeringGroupWords = 10;  // a frame carries three groups of the ten words
 constexpr std::size_t kSteeringGroupedWords = 30;
@@ -25,7 +29,7 @@ constexpr double kLargestSample = 4095;
 constexpr uint16_t kLowestWord = 0x0000;
 constexpr uint16_t kHighestWord = 0xFFF0;
 
-// Longest texts formatRow writes: the time in fixed point with nine decimals for any
+// Longest texts formatRow writes: the time in fixed point with six decimals for any
 // double (sign, 309 digits, point, decimals), and one value (shortest float in fixed
 // point: sign, 39 digits, point, up to 45 decimals below 1).
 constexpr std::size_t kMaxTimeBytes = 1 + 309 + 1 + kTimeDecimals;
@@ -100,7 +104,40 @@ std::string doubleText(double value) {
     return std::string(text, putDouble(text, value));
 }
 
+// Whether the header's "Time-Base: <T>us" stands for `micros`: T is `micros` itself, or
+// `micros` written with the header's two decimals.
+bool headerShows(const RecordingHeader &header, double micros) {
+    if (!(micros > 0) || !std::isfinite(micros)) return false;
+    if (micros == header.timeBaseMicros) return true;
+    const std::string text = fixedText(micros, kHeaderTimeBaseDecimals);
+    double shown = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), shown);
+    return ec == std::errc{} && end == text.data() + text.size() && shown == header.timeBaseMicros;
+}
+
+// A telemetry type whose frames have `words` words; -1 when none has.
+int typeWithWords(std::size_t words) {
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        if (std::size_t(number_of_channels[type]) == words) return type;
+    }
+    return -1;
+}
+
 }  // namespace
+
+double exactTimeBaseMicros(const RecordingHeader &header, std::optional<double> described) {
+    if (described && headerShows(header, *described)) return *described;
+    // The sample period depends on the words per frame only, so any type of that frame
+    // length gives the very value the log writer used. The speeds are a factor two or
+    // more apart: at most one of them rounds to the header's value.
+    if (const int type = typeWithWords(header.columns.size()); type >= 0) {
+        for (int speed = 0; speed < speed_count; ++speed) {
+            const double period = samplePeriodMicros(type, speed);
+            if (headerShows(header, period)) return period;
+        }
+    }
+    return header.timeBaseMicros;
+}
 
 std::optional<Units> unitsFromName(std::string_view name) {
     for (const UnitsName &u : kUnitsNames) {
@@ -117,7 +154,8 @@ std::string_view unitsName(Units units) {
 }
 
 std::optional<Conversion> Conversion::create(int type, Units units, const RecordingHeader &header,
-                                             std::string &error) {
+                                             std::string &error,
+                                             std::optional<double> describedTimeBase) {
     if (!isValidType(type)) {
         error = "unknown telemetry type " + std::to_string(type);
         return std::nullopt;
@@ -134,7 +172,7 @@ std::optional<Conversion> Conversion::create(int type, Units units, const Record
     c.type_ = type;
     c.layout_ = steeringLayout(type);
     c.units_ = units;
-    c.timeBaseMicros_ = header.timeBaseMicros;
+    c.timeBaseMicros_ = exactTimeBaseMicros(header, describedTimeBase);
     c.wordsPerRecord_ = words;
     const std::string_view plainUnit = units == Units::raw ? "" : " [%]";
     for (std::size_t w = 0; w < words; ++w) {

@@ -34,16 +34,26 @@ struct OutputColumn {
     std::string name;      // "Ch3 [%]", "Torque high [Nm]", "Angle low #2 [°]"
 };
 
+// The exact time base of a recording, in µs. The log header writes it rounded to two
+// decimals ("Time-Base: 79.69us" for the 79.6875 of 4 words at 640 kbps), which drifts by
+// 31 ppm over a long recording. `described` (the description's time_base_us, written with
+// full precision) is taken when the header shows it rounded; else the sample period of the
+// speed whose rounded value the header shows for its column count; else, when no speed
+// gives it, the header's value as it is.
+double exactTimeBaseMicros(const RecordingHeader &header,
+                           std::optional<double> described = std::nullopt);
+
 class Conversion {
   public:
     // The conversion of `type` (0..9) in `units` for a recording with `header`. Plain
     // types keep every column under the file's names; steering types name the words by
     // their slot and leave out the placeholder words ("-" in the log file: 30 and 31, and
-    // the accelerations 6..9 of each group of ten in the module layouts). nullopt, with
-    // `error` saying why, for an unknown type or one whose words per record differ from
-    // the header's columns.
+    // the accelerations 6..9 of each group of ten in the module layouts). The time base is
+    // exactTimeBaseMicros(header, describedTimeBase). nullopt, with `error` saying why, for
+    // an unknown type or one whose words per record differ from the header's columns.
     static std::optional<Conversion> create(int type, Units units, const RecordingHeader &header,
-                                            std::string &error);
+                                            std::string &error,
+                                            std::optional<double> describedTimeBase = std::nullopt);
 
     int type() const { return type_; }
     Units units() const { return units_; }
@@ -71,8 +81,8 @@ class Conversion {
     // Writes the CSV row of record `index` (its wordsPerRecord() words at `record`) to
     // `out`, which holds maxRowBytes(); returns the end of the row (after its LF). Numbers
     // with '.' as the decimal point whatever the locale: the time in seconds to the
-    // nanosecond, raw words as integers, other values as the shortest decimal that reads
-    // back as the same float.
+    // microsecond (trailing zeros dropped), raw words as integers, other values as the
+    // shortest decimal that reads back as the same float.
     char *formatRow(char *out, uint64_t index, const uint16_t *record) const;
 
   private:

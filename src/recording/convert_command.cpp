@@ -1,10 +1,10 @@
 #include "recording/convert_command.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -14,6 +14,7 @@
 
 #include "recording/atomic_file.h"
 #include "recording/conversion.h"
+#include "recording/input_file.h"
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 #include "recording/type_names.h"
@@ -59,7 +60,10 @@ summarises it.
   --version       the program's version
 
 The table is CSV with '.' as the decimal point: "Time [s]" (record index x time
-base), then one column per word of the record. Steering types name the words by
+base, in seconds to the microsecond; records after cycles the description says
+were left out at their true time), then one column per word of the record. The
+time base is the description's exact one, else the link's sample period that
+the recording's rounded "Time-Base" stands for. Steering types name the words by
 their quantity and unit and leave out the placeholder words ("-" in the log file).
 
 Exit status:
@@ -68,7 +72,8 @@ Exit status:
   3  a malformed recording (a foreign file, a bad or truncated record), a type
      whose words per record differ from the recording's columns, or a malformed
      description; the output then holds every whole record before the problem
-  4  a file that cannot be read or written
+  4  a file that cannot be read or written, or a recording or description that
+     is not a regular file (a FIFO is refused at once, not waited for)
 )";
 
 struct Options {
@@ -218,12 +223,10 @@ std::optional<int> resolveType(const Options &options, std::ostream &err, int &s
                                      " does not exist; give --type TYPE");
         return std::nullopt;
     }
-    const int fd = ::open(descriptionPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !S_ISREG(fileStatus.st_mode)) {
-        const int errorNumber = errno;
-        if (fd >= 0) ::close(fd);
-        err << kProgram << ": " << descriptionPath << ": "
-            << (fd < 0 ? std::strerror(errorNumber) : "not a regular file") << "\n";
+    std::string problem;
+    const int fd = openRegularFile(descriptionPath, problem);
+    if (fd < 0) {
+        err << kProgram << ": " << descriptionPath << ": " << problem << "\n";
         status = kConvertFileError;
         return std::nullopt;
     }
@@ -283,8 +286,42 @@ class Output {
     std::unique_ptr<AtomicFile> file_;
 };
 
+// The shortest text that reads back as `value`, '.' as the decimal point.
+std::string numberText(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return result.ec == std::errc{} ? std::string(text, result.ptr) : std::string("?");
+}
+
 int readErrorStatus(const ReadError &error) {
     return error.line == 0 ? kConvertFileError : kConvertMalformed;
+}
+
+// The conversion of the recording with `header` as `type`; nullopt after telling why. The
+// description gives the exact time base and the cycles left out of the file, which put the
+// records after them later; without one the header's time base is made exact and there are
+// no gaps to tell.
+std::optional<Conversion> conversionOf(const Options &options, int type,
+                                       const RecordingHeader &header, std::ostream &err) {
+    const std::string descriptionPath = descriptionPathFor(options.recording);
+    const ParsedDescription described = readDescription(descriptionPath);
+    std::optional<double> describedTimeBase;
+    if (described.description) describedTimeBase = described.description->timeBaseMicros;
+    std::string mismatch;
+    std::optional<Conversion> conversion =
+        Conversion::create(type, options.units, header, mismatch, describedTimeBase);
+    if (!conversion) {
+        err << kProgram << ": " << options.recording << ": " << mismatch << "\n";
+        return std::nullopt;
+    }
+    if (describedTimeBase && conversion->timeBaseMicros() != *describedTimeBase) {
+        err << kProgram << ": note: the time base of " << descriptionPath << " ("
+            << numberText(*describedTimeBase) << " us) does not fit the recording's ("
+            << numberText(header.timeBaseMicros) << " us); "
+            << numberText(conversion->timeBaseMicros()) << " us is used\n";
+    }
+    if (described.description) conversion->placeGaps(described.description->gaps);
+    return conversion;
 }
 
 int convert(const Options &options, std::ostream &out, std::ostream &err) {
@@ -296,22 +333,12 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
     int status = kConvertOk;
     const std::optional<int> type = resolveType(options, err, status);
     if (!type) return status;
+    std::optional<Conversion> conversion = conversionOf(options, *type, reader.header(), err);
+    if (!conversion) return options.type ? kConvertUsage : kConvertMalformed;
 
-    std::string mismatch;
-    std::optional<Conversion> conversion =
-        Conversion::create(*type, options.units, reader.header(), mismatch);
-    if (!conversion) {
-        err << kProgram << ": " << options.recording << ": " << mismatch << "\n";
-        return options.type ? kConvertUsage : kConvertMalformed;
-    }
-    // Cycles left out of the file put the records after them later; a missing description
-    // has none to tell.
-    const ParsedDescription described = readDescription(descriptionPathFor(options.recording));
-    if (described.description) conversion->placeGaps(described.description->gaps);
-
+    const std::string descriptionPath = descriptionPathFor(options.recording);
     if (options.outPath) {
-        for (const std::string &input :
-             {options.recording, descriptionPathFor(options.recording)}) {
+        for (const std::string &input : {options.recording, descriptionPath}) {
             if (*options.outPath == input || sameFile(*options.outPath, input)) {
                 return usageError(
                     err, "--out " + *options.outPath + " would overwrite the input " + input);

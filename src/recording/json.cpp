@@ -17,6 +17,65 @@ std::string describeByte(char c) {
     return std::string("byte \\x") + kHexDigits[byte >> 4] + kHexDigits[byte & 0xF];
 }
 
+// Strings are bytes. A byte 0x80..0xFF that is not part of valid UTF-8 is written as the
+// escape of the private-use code point U+F700 + byte (U+F780..U+F7FF), and every such code
+// point read back, escaped or not, is that byte again. The writer also writes the UTF-8 of
+// U+F780..U+F7FF itself byte by byte this way, so any byte string reads back exactly and the
+// text stays valid Unicode.
+constexpr uint32_t kByteEscapeBase = 0xF700;
+constexpr uint32_t kFirstByteEscape = kByteEscapeBase + 0x80;
+constexpr uint32_t kLastByteEscape = kByteEscapeBase + 0xFF;
+
+bool isByteEscape(uint32_t codePoint) {
+    return codePoint >= kFirstByteEscape && codePoint <= kLastByteEscape;
+}
+
+// Length of the well-formed UTF-8 sequence at the start of `text`, from a byte >= 0x80 (the
+// ranges of Unicode's table of well-formed sequences: no overlong form, no surrogate,
+// nothing above U+10FFFF); 0 when it is not one.
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = at(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // the second byte's range; the later ones are 80..BF
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || at(1) < low || at(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+// The code point of the three-byte sequence at `text` when it is U+F780..U+F7FF
+// (EF 9E 80..EF 9F BF); 0 otherwise.
+uint32_t byteEscapeAt(std::string_view text) {
+    if (text.size() < 3) return 0;
+    const auto b0 = static_cast<unsigned char>(text[0]);
+    const auto b1 = static_cast<unsigned char>(text[1]);
+    const auto b2 = static_cast<unsigned char>(text[2]);
+    if (b0 != 0xEF || (b1 != 0x9E && b1 != 0x9F) || b2 < 0x80 || b2 > 0xBF) return 0;
+    return uint32_t(0xF000) | uint32_t(b1 & 0x3F) << 6 | uint32_t(b2 & 0x3F);
+}
+
+void appendByteEscape(std::string &out, unsigned char byte) {
+    out += "\\uf7";
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0xF];
+}
+
 void appendUtf8(std::string &out, uint32_t codePoint) {
     if (codePoint < 0x80) {
         out += char(codePoint);
@@ -179,7 +238,11 @@ class Parser {
             }
             unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
-        appendUtf8(out, unit);
+        if (isByteEscape(unit)) {
+            out += char(unit - kByteEscapeBase);
+        } else {
+            appendUtf8(out, unit);
+        }
         return true;
     }
 
@@ -198,6 +261,12 @@ class Parser {
                             "); write it as an escape");
             }
             if (c != '\\') {
+                // A byte escape written as UTF-8 (a tool that rewrote the text) is the byte.
+                if (const uint32_t escape = byteEscapeAt(text_.substr(pos_)); escape != 0) {
+                    out += char(escape - kByteEscapeBase);
+                    pos_ += 3;
+                    continue;
+                }
                 out += c;
                 ++pos_;
                 continue;
@@ -353,10 +422,38 @@ ParseResult parse(std::string_view text) {
     return Parser(text).run();
 }
 
+namespace {
+
+// Appends the bytes from 0x80 on at the start of `text` (at least one): a well-formed UTF-8
+// sequence as it is, any other byte, and the UTF-8 of U+F780..U+F7FF, as byte escapes.
+// Returns how many bytes it took.
+std::size_t appendNonAscii(std::string &out, std::string_view text) {
+    const std::size_t length = utf8SequenceLength(text);
+    if (length == 0) {
+        appendByteEscape(out, static_cast<unsigned char>(text[0]));
+        return 1;
+    }
+    if (byteEscapeAt(text) != 0) {
+        for (std::size_t i = 0; i < length; ++i)
+            appendByteEscape(out, static_cast<unsigned char>(text[i]));
+    } else {
+        out.append(text.substr(0, length));
+    }
+    return length;
+}
+
+}  // namespace
+
 void appendQuoted(std::string &out, std::string_view text) {
     out += '"';
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) {
+            i += appendNonAscii(out, text.substr(i));
+            continue;
+        }
+        ++i;
         switch (c) {
             case '"':
                 out += "\\\"";

@@ -2,8 +2,16 @@
 // the escaping of a string for writing. Objects, arrays, strings (every escape, \uXXXX
 // and surrogate pairs to UTF-8), numbers (kept as their text, so 64-bit integers stay
 // exact), true, false, null. Hostile input cannot exhaust the stack: nesting deeper than
-// kMaxDepth is refused. Bytes outside ASCII inside strings are taken as they are.
-// Pure; any thread.
+// kMaxDepth is refused.
+//
+// Strings are byte strings (a module name from an adapter library may be any bytes), and
+// the text written is valid UTF-8 all the same: a byte 0x80..0xFF that is not part of valid
+// UTF-8 is written as the escape of the private-use code point U+F700 + byte ("\uf7ff" for
+// 0xFF), and the parser reads every U+F780..U+F7FF, escaped or as UTF-8, as that byte. The
+// writer writes a genuine U+F780..U+F7FF byte by byte the same way (three escapes), so every
+// byte string reads back exactly; only a foreign writer's U+F780..U+F7FF reads as bytes.
+// Other bytes outside ASCII are taken as they are (also invalid UTF-8, as older
+// descriptions hold it). Pure; any thread.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +54,8 @@ struct ParseResult {
 ParseResult parse(std::string_view text);
 
 // Appends `text` as a JSON string literal, quotes included: '"' and '\\' escaped, control
-// characters as \n, \t, ... or \u00XX; every other byte as it is.
+// characters as \n, \t, ... or \u00XX, bytes that are not valid UTF-8 (and the UTF-8 of
+// U+F780..U+F7FF) as \uf780..\uf7ff; valid UTF-8 as it is.
 void appendQuoted(std::string &out, std::string_view text);
 
 }  // namespace ostrel::recording::json

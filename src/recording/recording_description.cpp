@@ -1,6 +1,5 @@
 #include "recording/recording_description.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <limits>
 
 #include "recording/atomic_file.h"
+#include "recording/input_file.h"
 #include "recording/json.h"
 
 namespace ostrel::recording {
@@ -372,16 +372,12 @@ ParsedDescription parseDescription(std::string_view text) {
 }
 
 ParsedDescription readDescription(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {std::nullopt, path + ": " + std::strerror(errno)};
-    std::string content;
     std::string error;
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        error = std::strerror(errno);
-    } else if (!S_ISREG(status.st_mode)) {
-        error = "not a regular file";
-    } else if (status.st_size > kMaxDescriptionBytes) {
+    const int fd = openRegularFile(path, error, &status);
+    if (fd < 0) return {std::nullopt, path + ": " + error};
+    std::string content;
+    if (status.st_size > kMaxDescriptionBytes) {
         error = "larger than " + std::to_string(kMaxDescriptionBytes) +
                 " bytes: not a recording description";
     } else {

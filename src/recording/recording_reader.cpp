@@ -11,6 +11,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "recording/input_file.h"
 #include "recording/recording_reader_testing.h"
 
 namespace ostrel::recording {
@@ -113,9 +114,8 @@ class Scanner {
     // Over the file `path`, read chunkBytes at a time.
     Scanner(const std::string &path, std::size_t chunkBytes)
         : name_(path), chunkBytes_(std::max<std::size_t>(chunkBytes, 1)) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = openRegularFile(path, openError_);
         if (fd_ < 0) {
-            openError_ = errno;
             eof_ = true;
             return;
         }
@@ -133,7 +133,7 @@ class Scanner {
 
     // Reads both header lines into `header`. False with `error` set on failure.
     bool readHeader(RecordingHeader &header, std::optional<ReadError> &error) {
-        if (openError_ != 0) return ioFailure(error, std::strerror(openError_));
+        if (!openError_.empty()) return ioFailure(error, openError_);
         std::string_view first;
         std::string_view second;
         if (!headerLine(1, first, error)) return false;
@@ -403,7 +403,7 @@ class Scanner {
 
     std::string name_;
     int fd_ = -1;
-    int openError_ = 0;
+    std::string openError_;  // why the file could not be opened
     std::size_t chunkBytes_ = kDefaultChunkBytes;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;

@@ -77,7 +77,7 @@ TEST_F(DecimalCommaLocale, TheProgressLineLogHeaderDescriptionAndCsvWriteADecima
     std::vector<char> row(conversion->maxRowBytes());
     const std::vector<uint16_t> words = {0x0000, 0xFFF0, 0x8000, 0x7FF0};
     EXPECT_EQ(std::string(row.data(), conversion->formatRow(row.data(), 3, words.data())),
-              "0.00047814,-100,100,0.024420025,-0.024420025\n");
+              "0.000478,-100,100,0.024420025,-0.024420025\n");
 }
 
 }  // namespace

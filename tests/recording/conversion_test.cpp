@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,42 @@ TEST(SteeringConversion, PhysicalValuesAreTheWindowsForTwoLayouts) {
               percentOf(word));
 }
 
+// The header's two decimals drift by up to 31 ppm; the exact value is the description's,
+// else the sample period of the one speed the header's text and column count fit.
+TEST(TimeBase, TheHeadersRoundedTextStandsForTheExactSamplePeriod) {
+    const struct {
+        double header;
+        std::size_t columns;
+        std::optional<double> described;
+        double exact;
+    } cases[] = {
+        {79.69, 4, std::nullopt, 79.6875},                     // 640 kbps
+        {159.38, 4, std::nullopt, 159.375},                    // 320 kbps
+        {159.38, 8, std::nullopt, 159.375},                    // 640 kbps
+        {159.38, 32, std::nullopt, 159.38},                    // no speed: the header's value
+        {79.6875, 4, std::nullopt, 79.6875},                   // already exact
+        {637.5, 32, std::nullopt, 637.5},                      // 640 kbps, exact in two decimals
+        {79.69, 4, 79.6875, 79.6875},                          // the description's
+        {1821.43, 4, 1821.4285714285713, 1821.4285714285713},  // 28 kbps: only described
+        {79.69, 4, 80.0, 79.6875},                             // a description that does not fit
+        {79.69, 4, 0.0, 79.6875},
+        {79.69, 5, std::nullopt, 79.69},  // no frame of 5 words
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(exactTimeBaseMicros(headerOf(c.columns, c.header), c.described), c.exact)
+            << c.header << " us, " << c.columns << " columns";
+    }
+    // The time of record N is N x the exact time base, however far into the recording.
+    const Conversion fast = conversionOf(1, Units::raw, 159.38);
+    EXPECT_EQ(fast.timeBaseMicros(), 159.375);
+    EXPECT_EQ(fast.secondsAt(1'000'000), 159.375);
+    std::string error;
+    const std::optional<Conversion> described =
+        Conversion::create(0, Units::raw, headerOf(4, 1821.43), error, 1821.4285714285713);
+    ASSERT_TRUE(described) << error;
+    EXPECT_EQ(row(*described, 7, {1, 2, 3, 4}), "0.01275,1,2,3,4\n");
+}
+
 TEST(Conversion, ATypeWithOtherWordsThanTheFileIsRefused) {
     std::string error;
     EXPECT_FALSE(Conversion::create(3, Units::raw, headerOf(8), error));
@@ -188,15 +225,18 @@ TEST(Conversion, ATypeWithOtherWordsThanTheFileIsRefused) {
 // CSV
 // ---------------------------------------------------------------------------------------
 
-TEST(CsvRows, TimeToTheNanosecondAndValuesThatReadBackExactly) {
+TEST(CsvRows, TimeToTheMicrosecondAndValuesThatReadBackExactly) {
     const Conversion percent = conversionOf(0, Units::percent);
     EXPECT_EQ(percent.csvHeader(), "Time [s],Ch1 [%],Ch2 [%],Ch3 [%],Ch4 [%]\n");
     EXPECT_EQ(row(percent, 0, {0x0000, 0xFFF0, 0x8000, 0x7FF0}),
               "0,-100,100,0.024420025,-0.024420025\n");
+    // "159.38" of 4 words is 159.375 us (320 kbps); "79.69" is 79.6875 us (640 kbps).
     const Conversion raw = conversionOf(0, Units::raw);
-    EXPECT_EQ(row(raw, 3, {0, 65535, 7, 10000}), "0.00047814,0,65535,7,10000\n");
-    EXPECT_EQ(row(raw, 1'000'000, {1, 2, 3, 4}), "159.38,1,2,3,4\n");
-    EXPECT_EQ(row(conversionOf(0, Units::raw, 0.5), 3, {1, 2, 3, 4}), "0.0000015,1,2,3,4\n");
+    EXPECT_EQ(row(raw, 3, {0, 65535, 7, 10000}), "0.000478,0,65535,7,10000\n");
+    EXPECT_EQ(row(raw, 1'000'000, {1, 2, 3, 4}), "159.375,1,2,3,4\n");
+    EXPECT_EQ(row(conversionOf(0, Units::raw, 79.69), 1'000'000, {1, 2, 3, 4}),
+              "79.6875,1,2,3,4\n");
+    EXPECT_EQ(row(conversionOf(0, Units::raw, 0.25), 5, {1, 2, 3, 4}), "0.000001,1,2,3,4\n");
 
     // Every word of every steering column reads back as the very float.
     const Conversion steering = conversionOf(6, Units::physical);

@@ -3,6 +3,7 @@
 #include "recording/convert_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <initializer_list>
 #include <sstream>
@@ -22,7 +23,7 @@ constexpr std::string_view kRecording =
 constexpr std::string_view kTable =
     "Time [s],Ch1 [%],Ch2 [%],Ch3 [%],Ch4 [%]\n"
     "0,-100,100,0.024420025,-100\n"
-    "0.00007969,100,-100,-0.024420025,-100\n";
+    "0.00008,100,-100,-0.024420025,-100\n";
 
 struct Outcome {
     int status = -1;
@@ -49,10 +50,11 @@ class ConvertCommand : public ::testing::Test {
         return result;
     }
 
-    void describe(int typeIndex) const {
+    void describe(int typeIndex, double timeBaseMicros = 79.6875) const {
         RecordingDescription d;
         d.programVersion = "1.3.1";
         d.typeIndex = typeIndex;
+        d.timeBaseMicros = timeBaseMicros;
         d.channelCount = 4;
         ASSERT_EQ(writeFileAtomically(descriptionPathFor(recording_), describeAsJson(d)), "");
     }
@@ -61,21 +63,26 @@ class ConvertCommand : public ::testing::Test {
     std::string recording_;
 };
 
-// A cycle left out after the first record (8192 records of 4 channels): the second record
-// was measured a cycle later, and the summary says where.
+// 122 cycles left out after the first record (8192 records of 4 channels each): the second
+// record is record 999 425 of the measurement, at 999 425 x 79.6875 us exactly (the
+// header's 79.69 would put it 2.5 ms late), and the summary says where.
 TEST_F(ConvertCommand, RecordsAfterAGapAreAtTheirTrueTime) {
     RecordingDescription d;
     d.programVersion = "1.3.1";
     d.typeIndex = 0;
+    d.timeBaseMicros = 79.6875;
     d.channelCount = 4;
-    d.gaps = {{1, 1}};
+    d.gaps = {{1, 122}};
     ASSERT_EQ(writeFileAtomically(descriptionPathFor(recording_), describeAsJson(d)), "");
     const Outcome table = run({recording_, "--units", "raw"});
     ASSERT_EQ(table.status, kConvertOk) << table.err;
-    const std::size_t second = table.out.find("\n", table.out.find("\n") + 1) + 1;
-    EXPECT_NEAR(std::stod(table.out.substr(second)), 8193 * 79.69e-6, 1e-9) << table.out;
+    EXPECT_EQ(table.err, "");
+    EXPECT_EQ(table.out, "Time [s],Ch1,Ch2,Ch3,Ch4\n0,0,65535,32768,1\n79.64168,65520,0,32752,2\n");
     const Outcome summary = run({recording_, "--summary"});
-    EXPECT_NE(summary.out.find("gaps: 1 (1 cycle left out)\ngap: after record 1: 1 cycle\n"),
+    EXPECT_NE(summary.out.find("time base: 79.6875 us\nrecords: 2\nduration: 79.641759 s\n"),
+              std::string::npos)
+        << summary.out;
+    EXPECT_NE(summary.out.find("gaps: 1 (122 cycles left out)\ngap: after record 1: 122 cycles\n"),
               std::string::npos)
         << summary.out;
 }
@@ -165,6 +172,17 @@ TEST_F(ConvertCommand, BrokenDescriptionsAreMalformedUnlessOverridden) {
         << broken.err;
     EXPECT_EQ(run({recording_, "--type", "4ch"}).status, kConvertOk);
 
+    // A time base that the header's does not show is told; the header's exact one is used.
+    describe(0, 80.5);
+    const Outcome misfit = run({recording_});
+    EXPECT_EQ(misfit.status, kConvertOk);
+    EXPECT_EQ(misfit.out, kTable);
+    EXPECT_NE(misfit.err.find("note: the time base of " + descriptionPathFor(recording_) +
+                              " (80.5 us) does not fit the recording's (79.69 us); 79.6875 us "
+                              "is used\n"),
+              std::string::npos)
+        << misfit.err;
+
     describe(12);
     const Outcome unknown = run({recording_});
     EXPECT_EQ(unknown.status, kConvertMalformed);
@@ -173,16 +191,16 @@ TEST_F(ConvertCommand, BrokenDescriptionsAreMalformedUnlessOverridden) {
 
 TEST_F(ConvertCommand, UnitsAndSummary) {
     const Outcome raw = run({recording_, "--type", "4ch", "--units", "raw"});
-    EXPECT_EQ(raw.out, "Time [s],Ch1,Ch2,Ch3,Ch4\n0,0,65535,32768,1\n0.00007969,65520,0,32752,2\n");
+    EXPECT_EQ(raw.out, "Time [s],Ch1,Ch2,Ch3,Ch4\n0,0,65535,32768,1\n0.00008,65520,0,32752,2\n");
     const Outcome summary = run({recording_, "--type", "4ch", "--summary", "--units=raw"});
     EXPECT_EQ(summary.status, kConvertOk);
     EXPECT_EQ(summary.out, "recording: " + recording_ +
                                "\n"
                                "type: 4 Channel (4ch)\n"
                                "units: raw\n"
-                               "time base: 79.69 us\n"
+                               "time base: 79.6875 us\n"
                                "records: 2\n"
-                               "duration: 0.00015938 s\n"
+                               "duration: 0.000159 s\n"
                                "cycles: 0.000244140625\n"
                                "gaps: none\n"
                                "column,count,min,max,mean\n"
@@ -204,6 +222,42 @@ TEST_F(ConvertCommand, MalformedAndUnreadableRecordingsHaveTheirOwnStatus) {
     EXPECT_EQ(foreign.status, kConvertMalformed);
     EXPECT_NE(foreign.err.find(text + ": line 1: expected \"Time-Base"), std::string::npos);
     EXPECT_EQ(foreign.out, "");
+}
+
+// A FIFO named like the recording or its description is refused at once, naming it, never
+// waited for (opened for reading, it would block until a writer comes).
+TEST_F(ConvertCommand, AFifoIsRefusedAtOnceNotWaitedFor) {
+    const std::string description = descriptionPathFor(recording_);
+    const std::string fifo = dir_.file("jex-log-08122026093000.dat");
+    ASSERT_EQ(::mkfifo(description.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string fifo;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{fifo, "--type", "4ch"},
+         fifo,
+         kConvertFileError,
+         "ostrel-convert: " + fifo + ": not a regular file\n"},
+        {{recording_},
+         description,
+         kConvertFileError,
+         "ostrel-convert: " + description + ": not a regular file\n"},
+        {{recording_, "--type", "4ch"}, description, kConvertOk, ""},  // not needed
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + std::to_string(c.args.size()));
+        const std::vector<std::string_view> args(c.args.begin(), c.args.end());
+        std::ostringstream out;
+        std::ostringstream err;
+        int status = -1;
+        EXPECT_TRUE(test::returnsAtOnce(c.fifo, [&] { status = runConvert(args, out, err); }));
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(err.str(), c.err);
+        EXPECT_EQ(out.str(), c.status == kConvertOk ? std::string(kTable) : "");
+    }
 }
 
 TEST_F(ConvertCommand, ATruncatedRecordingGivesEveryWholeRecordBeforeIt) {

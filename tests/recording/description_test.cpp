@@ -103,6 +103,85 @@ TEST(DescriptionJson, AwkwardTextsSurviveEscaping) {
     EXPECT_NE(json.find("\\u0000"), std::string::npos) << json;
 }
 
+// Whether `text` is well-formed UTF-8 (every sequence the shortest form of a scalar value)
+// and its escapes stand for no surrogate: the description is valid Unicode text.
+bool isStrictUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80         ? 1
+                                   : lead >> 5 == 0x6  ? 2
+                                   : lead >> 4 == 0xE  ? 3
+                                   : lead >> 3 == 0x1E ? 4
+                                                       : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        uint32_t codePoint = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if (next >> 6 != 0x2) return false;
+            codePoint = codePoint << 6 | (next & 0x3Fu);
+        }
+        constexpr uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (codePoint < kShortest[length] || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    // No escape of a surrogate (\\ud800..\\udfff) either.
+    for (std::size_t at = text.find("\\u"); at != std::string_view::npos;
+         at = text.find("\\u", at + 2)) {
+        const std::string_view digits = text.substr(at + 2, 2);
+        if (digits.size() == 2 && (digits[0] == 'd' || digits[0] == 'D') &&
+            std::string_view("89abcdefABCDEF").find(digits[1]) != std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Strings are bytes: bytes that are not valid UTF-8 are written as escapes of U+F780..U+F7FF
+// and read back as the very bytes; valid UTF-8 stays as it is; a genuine U+F780..U+F7FF is
+// escaped byte by byte, so it stays apart from an escaped byte.
+TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
+    const struct {
+        std::string bytes;
+        std::string written;
+    } cases[] = {
+        {"Empf\xC3\xA4nger", "\"Empf\xC3\xA4nger\""},
+        {"RX-\xFF\xFE", R"("RX-\uf7ff\uf7fe")"},
+        {"\xC3", R"("\uf7c3")"},                                // cut short
+        {"\xC3(", R"("\uf7c3(")"},                              // not continued
+        {"\xC0\xAF", R"("\uf7c0\uf7af")"},                      // overlong '/'
+        {"\xE0\x80\xAF", R"("\uf7e0\uf780\uf7af")"},            // overlong '/'
+        {"\xED\xA0\x80", R"("\uf7ed\uf7a0\uf780")"},            // a surrogate
+        {"\xF4\x90\x80\x80", R"("\uf7f4\uf790\uf780\uf780")"},  // above U+10FFFF
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},           // U+1F600
+        {"\xEF\x9D\xBF", "\"\xEF\x9D\xBF\""},                   // U+F77F, below the range
+        {"\xEF\x9E\x80", R"("\uf7ef\uf79e\uf780")"},            // U+F780 itself
+        {"\xEE\x80\x80\x80", "\"\xEE\x80\x80\\uf780\""},        // U+E000, a stray byte
+    };
+    for (const auto &c : cases) {
+        std::string written;
+        json::appendQuoted(written, c.bytes);
+        EXPECT_EQ(written, c.written);
+        EXPECT_TRUE(isStrictUtf8(written)) << written;
+        const json::ParseResult back = json::parse(written);
+        ASSERT_TRUE(back.value) << back.error;
+        EXPECT_EQ(back.value->text, c.bytes) << written;
+    }
+    // Escaped or as UTF-8 (a tool rewrote the text), U+F780..U+F7FF is a byte; the raw bytes
+    // of an older description are taken as they are.
+    EXPECT_EQ(json::parse("\"\\uf780\xEF\x9F\xBF\\u00e4\"").value->text, "\x80\xFF\xC3\xA4");
+    EXPECT_EQ(json::parse("\"\xFF\xC3\"").value->text, "\xFF\xC3");
+
+    RecordingDescription d = finished();
+    d.module = "RX-\xFF\xFE Empf\xC3\xA4nger";
+    d.columns = {"\x80", "\xEF\x9E\x80", "\xC3\xA4"};
+    const std::string description = describeAsJson(d);
+    EXPECT_TRUE(isStrictUtf8(description)) << description;
+    EXPECT_EQ(parsedOrFail(description), d) << description;
+}
+
 TEST(DescriptionJson, AnyKeyOrderWhitespaceEscapesAndUnknownKeys) {
     const std::string json = R"(  {"ended":"STOP","cycles":4,"stop":"b","start":"a",
         "columns":["Ch\u0031","\u00e4\u20ac\ud83d\ude00"],"separator":"tab",

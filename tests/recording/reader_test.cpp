@@ -304,8 +304,7 @@ TEST_F(ReaderTest, FilesThatCannotBeReadHaveNoLine) {
 
     RecordingReader directory(dir_.path());
     ASSERT_TRUE(directory.error());
-    EXPECT_EQ(directory.error()->message(),
-              dir_.path() + ": read failed after line 0: Is a directory");
+    EXPECT_EQ(directory.error()->message(), dir_.path() + ": not a regular file");
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // Playback modules: a recording streamed back word for word, its end, its repetition, and
 // files that are not recordings.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "../recording/recording_test_support.h"
 #include "sim_test_support.h"
 #include "usb/sim/playback.h"
 
@@ -188,6 +190,34 @@ TEST_F(Playback, TheDescriptionGivesSpeedAndTypeAndAMismatchFallsBackToTheTimeBa
     EXPECT_EQ(loaded.recording->kbps, 640);  // 32 words in 637.5 us
     EXPECT_EQ(loaded.recording->typeIndex, std::nullopt);
     EXPECT_NE(loaded.warning.find("jex-log-1.json"), std::string::npos);
+}
+
+// Neither waits for a writer: a FIFO as the recording leaves the module out with a message
+// naming it; a FIFO as the description is a description that cannot be used (told, and the
+// speed comes from the time base).
+TEST_F(Playback, AFifoIsRefusedAtOnceNotWaitedFor) {
+    const std::string fifo = (directory / "jex-log-2.dat").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<ModuleConfig> modules;
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(recording::test::returnsAtOnce(
+        fifo, [&] { modules = modulesFromEnvironment(("FIFO:file=" + fifo + ";SIM").c_str()); }));
+    const std::string told = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(modules.size(), 1u);
+    EXPECT_EQ(modules[0].name, "SIM");
+    EXPECT_NE(told.find("\"FIFO\" can't play back: " + fifo + ": not a regular file"),
+              std::string::npos)
+        << told;
+
+    const std::string path = writeRecording("jex-log-3.dat", 8, 4);
+    const std::string description = (directory / "jex-log-3.json").string();
+    ASSERT_EQ(::mkfifo(description.c_str(), 0600), 0);
+    LoadedPlayback loaded;
+    EXPECT_TRUE(recording::test::returnsAtOnce(description, [&] { loaded = loadPlayback(path); }));
+    ASSERT_NE(loaded.recording, nullptr) << loaded.error;
+    EXPECT_EQ(loaded.recording->kbps, 160);
+    EXPECT_NE(loaded.warning.find(description + ": not a regular file"), std::string::npos)
+        << loaded.warning;
 }
 
 TEST(PlaybackConfig, KeysAndNames) {

@@ -160,9 +160,10 @@ QWidget *PanelWindow::createBody(const ControlState &state) {
 
 void PanelWindow::connectInput(QWidget *body, const ControlState &state) {
     const int id = state.id;
-    if (auto *ring = qobject_cast<QComboBox *>(body)) {
+    if (auto *ring = dynamic_cast<RingBox *>(body)) {
+        // The item's own label bytes: the text shown may differ from the model's label.
         connect(ring, &QComboBox::activated, this, [this, id, ring](int index) {
-            operatorSelectRingItem(panel_, id, index, ring->itemText(index).toStdString());
+            operatorSelectRingItem(panel_, id, index, ring->labelAt(index).toStdString());
             resyncControl(id);  // refused, or the label seen sits elsewhere in the model
         });
     } else if (auto *sw = dynamic_cast<SwitchWidget *>(body)) {
@@ -224,8 +225,10 @@ void PanelWindow::applyValue(QWidget *body, const ControlState &state) {
     const QSignalBlocker blocker(body);
     switch (state.kind) {
         case ControlKind::Ring: {
-            QStringList labels;
-            for (const RingItem &item : state.items) labels << qs(item.label);
+            QList<QByteArray> labels;
+            for (const RingItem &item : state.items) {
+                labels << QByteArray(item.label.data(), qsizetype(item.label.size()));
+            }
             static_cast<RingBox *>(body)->showItems(labels, state.index);
             break;
         }

@@ -15,12 +15,13 @@ constexpr int kListTextMargin = 32;
 
 RingBox::RingBox(QWidget *parent) : QComboBox(parent) {}
 
-void RingBox::showItems(const QStringList &labels, int index) {
+void RingBox::showItems(const QList<QByteArray> &labels, int index) {
     if (!hasItems(labels)) {
         clear();
         for (int i = 0; i < labels.size(); ++i) {
-            addItem(labels[i]);
-            setItemData(i, labels[i], Qt::ToolTipRole);
+            const QString shown = QString::fromUtf8(labels[i]);
+            addItem(shown, labels[i]);
+            setItemData(i, shown, Qt::ToolTipRole);
         }
         fitListToItems();
     }
@@ -28,10 +29,15 @@ void RingBox::showItems(const QStringList &labels, int index) {
     describeCurrent();
 }
 
-bool RingBox::hasItems(const QStringList &labels) const {
+QByteArray RingBox::labelAt(int index) const {
+    const QVariant label = itemData(index, Qt::UserRole);
+    return label.isValid() ? label.toByteArray() : itemText(index).toUtf8();
+}
+
+bool RingBox::hasItems(const QList<QByteArray> &labels) const {
     if (count() != labels.size()) return false;
     for (int i = 0; i < count(); ++i) {
-        if (itemText(i) != labels[i]) return false;
+        if (labelAt(i) != labels[i]) return false;
     }
     return true;
 }

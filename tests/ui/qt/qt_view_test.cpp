@@ -221,6 +221,26 @@ TEST_F(QtView, ALongRingLabelIsKeptWholeAndShownElided) {
     EXPECT_EQ(ring->toolTip(), "one");
 }
 
+// A module name from an adapter library may be any bytes. The item shows it with replacement
+// characters, and picking it selects that very item in the model, also beside a name that
+// looks the same on screen.
+TEST_F(QtView, ARingLabelThatIsNotUtf8IsPickedByItsBytes) {
+    const std::vector<std::string> labels = {"Empf\xC3\xA4nger", "RX-\xFF\xFE", "RX-\xFE\xFF"};
+    replaceRingItems(panel, RING, {{labels[0], 1}, {labels[1], 2}, {labels[2], 3}});
+    settle();
+    auto *ring = body<RingBox>(RING);
+    ASSERT_EQ(ring->count(), 3);
+    EXPECT_EQ(ring->itemText(0), QStringLiteral(u"Empf\u00E4nger"));
+    EXPECT_TRUE(ring->itemText(1).contains(QChar::ReplacementCharacter));
+    EXPECT_EQ(ring->itemText(1), ring->itemText(2));
+    for (const int index : {2, 1, 0, 2}) {
+        emit ring->activated(index);
+        EXPECT_EQ(controlState(panel, RING)->selectedLabel(), labels[std::size_t(index)]) << index;
+        EXPECT_EQ(ring->currentIndex(), index);
+    }
+    EXPECT_EQ(commits, 4);
+}
+
 // After shutdown the front end answers messages at once and owns no window;
 // whichever thread drops the last reference, no Qt object is touched.
 TEST_F(QtView, ShutdownReleasesWaitingWorkersAndDropsTheWindows) {
