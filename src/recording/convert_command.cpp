@@ -18,6 +18,7 @@
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 #include "recording/type_names.h"
+#include "telemetry/scaling.h"
 #include "telemetry/tables.h"
 
 #ifndef OSTREL_VERSION
@@ -324,6 +325,20 @@ std::optional<Conversion> conversionOf(const Options &options, int type,
     return conversion;
 }
 
+// The file is what is converted; a description that counts other cycles (a recording killed or
+// cut off before its description caught up) is told, not believed.
+void noteCycleMismatch(const Options &options, int type, uint64_t records, std::ostream &err) {
+    const std::string descriptionPath = descriptionPathFor(options.recording);
+    const ParsedDescription described = readDescription(descriptionPath);
+    if (!described.description) return;
+    const uint64_t cycles = described.description->cycles;
+    const uint64_t claimed = cycles * framesPerLoggedCycle(type);
+    if (claimed == records) return;
+    err << kProgram << ": note: " << descriptionPath << " counts " << cycles << " cycles ("
+        << claimed << " records), the recording holds " << records
+        << " records; the recording's records are converted\n";
+}
+
 int convert(const Options &options, std::ostream &out, std::ostream &err) {
     RecordingReader reader(options.recording);
     if (reader.error()) {
@@ -379,6 +394,7 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
         err << kProgram << ": " << output.failure() << "\n";
         return kConvertFileError;
     }
+    noteCycleMismatch(options, *type, reader.recordsRead(), err);
     if (reader.error()) {
         const ReadError &error = *reader.error();
         err << kProgram << ": " << error.message() << "\n"

@@ -34,8 +34,19 @@ struct DescribedLink {
     std::optional<int> typeIndex;
 };
 
+// The file is what is played; a description that counts other cycles (a recording killed or
+// cut off before its description caught up) is told, not believed.
+std::string cycleMismatch(const std::string &descriptionPath, uint64_t describedCycles,
+                          std::size_t words, std::size_t records) {
+    const uint64_t described = describedCycles * (LOGCOUNT / words);
+    if (described == records) return {};
+    return descriptionPath + ": counts " + std::to_string(describedCycles) + " cycles (" +
+           std::to_string(described) + " records), the log file holds " + std::to_string(records) +
+           " records; the log file's records are played";
+}
+
 std::optional<DescribedLink> describedLink(const std::string &path, std::size_t words,
-                                           std::string &warning) {
+                                           std::size_t records, std::string &warning) {
     const std::string descriptionPath = recording::descriptionPathFor(path);
     if (!fileExists(descriptionPath)) return std::nullopt;
     const recording::ParsedDescription parsed = recording::readDescription(descriptionPath);
@@ -50,6 +61,7 @@ std::optional<DescribedLink> describedLink(const std::string &path, std::size_t 
                   "taken from the time base";
         return std::nullopt;
     }
+    warning = cycleMismatch(descriptionPath, d.cycles, words, records);
     DescribedLink link{d.speedKbps, std::nullopt};
     if (isValidType(d.typeIndex) && std::size_t(number_of_channels[d.typeIndex]) == words) {
         link.typeIndex = d.typeIndex;
@@ -101,7 +113,8 @@ LoadedPlayback loadPlayback(const std::string &path) {
         result.error = path + ": holds no records to play back";
         return result;
     }
-    if (const auto link = describedLink(path, words, result.warning)) {
+    const std::size_t records = recording->words.size() / words;
+    if (const auto link = describedLink(path, words, records, result.warning)) {
         recording->kbps = link->kbps;
         recording->typeIndex = link->typeIndex;
     } else {
