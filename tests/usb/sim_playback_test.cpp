@@ -183,6 +183,11 @@ TEST_F(Playback, TheDescriptionGivesSpeedAndTypeAndAMismatchFallsBackToTheTimeBa
     ASSERT_NE(loaded.recording, nullptr) << loaded.error;
     EXPECT_EQ(loaded.recording->kbps, 640);
     EXPECT_EQ(loaded.recording->typeIndex, std::optional<int>(5));
+    // It counts no cycle where the file holds 64 records (killed before it caught up): the
+    // file is played, and told.
+    EXPECT_NE(loaded.warning.find("counts 0 cycles (0 records), the log file holds 64 records"),
+              std::string::npos)
+        << loaded.warning;
 
     std::ofstream(directory / "jex-log-1.json") << "{broken";
     loaded = loadPlayback(path);
