@@ -11,6 +11,7 @@
 // acknowledged, so no step can hang on it. A watchdog ends the process, after removing the
 // log directory, should the run overstay its bound.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QValueAxis>
@@ -44,6 +46,7 @@
 #include "acquisition/measurement_testing.h"
 #include "acquisition/module_discovery.h"
 #include "app/startup.h"
+#include "app/window_signals.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
@@ -755,7 +758,7 @@ TEST_F(ProgramWindow, StopAndASecondStopAtTheSlowestLink) {
 // A close the window takes while the GUI thread waits (START's pause before the refresh) or
 // while the STOP's cycle completes is carried out, never lost: the window goes, the file
 // holds whole cycles and its description says the window was closed.
-enum class CloseMoment { duringStartsWait, rightAfterStop };
+enum class CloseMoment { duringStartsWait, rightAfterStop, sigtermWhileMeasuring };
 
 class WindowClose : public ProgramWindow, public ::testing::WithParamInterface<CloseMoment> {};
 
@@ -774,13 +777,21 @@ TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
                 ASSERT_TRUE(op.press("STOP"));
                 const std::string file = op.waitForNewLogFile({});
                 ASSERT_TRUE(op.waitForFirstCycle(file, kPlainType));
-                QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
-                op.window()->close();
+                if (GetParam() == CloseMoment::sigtermWhileMeasuring) {
+                    ::kill(::getpid(), SIGTERM);  // served by the event loop, as in main
+                } else {
+                    QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
+                    op.window()->close();
+                }
             }
             scripted = true;
         }();
     });
     QTimer::singleShot(60s, [] { QApplication::exit(1); });  // the close was lost
+    WindowSignals windowSignals;
+    QSocketNotifier signalWatch(windowSignals.readFd(), QSocketNotifier::Read);
+    QObject::connect(&signalWatch, &QSocketNotifier::activated,
+                     [&windowSignals] { windowSignals.serve(); });
     runMainPanel();
     EXPECT_TRUE(scripted);
     EXPECT_EQ(panelHandle, 0) << "the window was not closed";
@@ -793,12 +804,15 @@ TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
     const recording::ParsedDescription described =
         recording::readDescription(recording::descriptionPathFor(file.string()));
     ASSERT_TRUE(described.description) << described.error;
-    EXPECT_EQ(described.description->ended, recording::MeasurementEnd::windowClosed);
+    EXPECT_EQ(described.description->ended, GetParam() == CloseMoment::sigtermWhileMeasuring
+                                                ? recording::MeasurementEnd::signal
+                                                : recording::MeasurementEnd::windowClosed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, WindowClose,
                          ::testing::Values(CloseMoment::duringStartsWait,
-                                           CloseMoment::rightAfterStop));
+                                           CloseMoment::rightAfterStop,
+                                           CloseMoment::sigtermWhileMeasuring));
 
 }  // namespace
 }  // namespace ostrel::ui::qt
