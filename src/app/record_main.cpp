@@ -10,6 +10,7 @@
 
 #include "app/record_options.h"
 #include "app/recorder.h"
+#include "usb/program_name.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ void installInterruptHandlers() {
 
 int main(int argc, char **argv) {
     using namespace ostrel::record;
+    ostrel::setUsbProgramName("ostrel-record");
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ParsedOptions parsed = parseRecordOptions(args);
     if (!parsed.options) {

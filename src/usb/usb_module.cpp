@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "usb/module_library_selection.h"
+#include "usb/program_name.h"
 #include "usb/sim/simulated_bus.h"
 
 namespace ostrel {
@@ -16,7 +17,9 @@ const ModuleLibrarySelection &active() {
     static const ModuleLibrarySelection *const selection = [] {
         auto *chosen =
             new ModuleLibrarySelection(selectModuleLibrary(std::getenv("OSTREL_MODULE_LIBRARY")));
-        if (chosen->problem) std::fprintf(stderr, "ostrel: %s\n", chosen->problem->c_str());
+        if (chosen->problem) {
+            std::fprintf(stderr, "%s: %s\n", usbProgramName().c_str(), chosen->problem->c_str());
+        }
         return chosen;
     }();
     return *selection;

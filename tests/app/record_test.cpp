@@ -367,6 +367,19 @@ pid_t spawnRecorder(const std::string &dir) {
     return child;
 }
 
+// The module library's messages begin with the program's own name.
+TEST_F(Recorder, AMalformedModuleListIsToldUnderTheProgramsName) {
+    const std::string command =
+        "OSTREL_SIM='BAD:words=3' " + std::string(OSTREL_RECORD_PROGRAM) + " --list 2>&1";
+    FILE *pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_EQ(output.rfind("ostrel-record: OSTREL_SIM is malformed", 0), 0u) << output;
+}
+
 TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
     const pid_t child = spawnRecorder(directory.string());
     ASSERT_GT(child, 0);

@@ -10,6 +10,7 @@
 #include "recording/recording_reader.h"
 #include "telemetry/link_timing.h"
 #include "telemetry/tables.h"
+#include "usb/program_name.h"
 
 namespace ostrel::sim {
 
@@ -131,7 +132,9 @@ LoadedPlayback loadPlayback(const std::string &path) {
 std::optional<std::string> preparePlayback(ModuleConfig &config) {
     if (!config.playback || config.playback->recording) return std::nullopt;
     LoadedPlayback loaded = loadPlayback(config.playback->file);
-    if (!loaded.warning.empty()) std::fprintf(stderr, "ostrel: %s\n", loaded.warning.c_str());
+    if (!loaded.warning.empty()) {
+        std::fprintf(stderr, "%s: %s\n", usbProgramName().c_str(), loaded.warning.c_str());
+    }
     if (!loaded.recording) return loaded.error;
     config.wordsPerFrame = loaded.recording->wordsPerFrame;
     config.kbps = loaded.recording->kbps;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "usb/program_name.h"
 #include "usb/sim/playback.h"
 
 namespace ostrel::sim {
@@ -273,7 +274,7 @@ std::vector<ModuleConfig> modulesFromEnvironment(const char *value) {
     if (value == nullptr) return defaultModules();
     SimConfig config = parseSimConfig(value);
     if (!config.problems.empty()) {
-        std::string message = "ostrel: OSTREL_SIM is malformed, ignoring ";
+        std::string message = usbProgramName() + ": OSTREL_SIM is malformed, ignoring ";
         for (size_t i = 0; i < config.problems.size(); ++i) {
             if (i > 0) message += "; ";
             message += config.problems[i];
@@ -283,8 +284,8 @@ std::vector<ModuleConfig> modulesFromEnvironment(const char *value) {
     std::vector<ModuleConfig> modules;
     for (ModuleConfig &module : config.modules) {
         if (const std::optional<std::string> problem = preparePlayback(module)) {
-            std::fprintf(stderr, "ostrel: OSTREL_SIM: module \"%s\" can't play back: %s\n",
-                         module.name.c_str(), problem->c_str());
+            std::fprintf(stderr, "%s: OSTREL_SIM: module \"%s\" can't play back: %s\n",
+                         usbProgramName().c_str(), module.name.c_str(), problem->c_str());
             continue;
         }
         modules.push_back(std::move(module));

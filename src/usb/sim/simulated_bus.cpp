@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "usb/program_name.h"
 #include "usb/usb_error.h"
 
 namespace ostrel::sim {
@@ -13,9 +14,9 @@ namespace ostrel::sim {
 namespace {
 
 void reportLostFrames(const std::string &name, uint64_t frames) {
-    std::fprintf(stderr,
-                 "ostrel: simulated module \"%s\" lost %llu frame%s (receive buffer overrun)\n",
-                 name.c_str(), static_cast<unsigned long long>(frames), frames == 1 ? "" : "s");
+    std::fprintf(stderr, "%s: simulated module \"%s\" lost %llu frame%s (receive buffer overrun)\n",
+                 usbProgramName().c_str(), name.c_str(), static_cast<unsigned long long>(frames),
+                 frames == 1 ? "" : "s");
 }
 
 }  // namespace
