@@ -48,10 +48,11 @@ summarises it.
                     steer-mod-100 steer-mod-200   (Steering Module 100/200 Nm)
                   or the type's text as the window lists it ("8 Channel",
                   "Steering Module 200 Nm"), in any case
-  --units UNITS   raw       the logged words, 0..65535
-                  percent   percent of full scale, -100..+100
-                  physical  steering types: Nm, deg, deg/s, g, deg/s^2, the values
-                            the window shows; plain types: percent (the default)
+  --units UNITS   physical (the default): for steering types Nm, deg, deg/s, g,
+                            deg/s^2, the values the window shows; for plain
+                            types percent, as the window shows them
+                  percent   percent of full scale, -100..+100, for every type
+                  raw       the logged words, 0..65535
   --out FILE      write to FILE instead of standard output; FILE is replaced
                   only once it is complete, and is never the recording itself or
                   its description
@@ -349,7 +350,8 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
     const std::optional<int> type = resolveType(options, err, status);
     if (!type) return status;
     std::optional<Conversion> conversion = conversionOf(options, *type, reader.header(), err);
-    if (!conversion) return options.type ? kConvertUsage : kConvertMalformed;
+    // A type that does not fit the file, given or described: the recording is not that type.
+    if (!conversion) return kConvertMalformed;
 
     const std::string descriptionPath = descriptionPathFor(options.recording);
     if (options.outPath) {

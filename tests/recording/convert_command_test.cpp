@@ -162,9 +162,10 @@ TEST_F(ConvertCommand, TypeFromTheOptionOrTheDescriptionOptionWinning) {
     EXPECT_EQ(mismatch.out, "");
 }
 
-TEST_F(ConvertCommand, ATypeThatDoesNotFitIsAUsageErrorWhenGiven) {
+// Given or described, a type that does not fit ends as the manual page says: status 3.
+TEST_F(ConvertCommand, ATypeThatDoesNotFitIsMalformedAlsoWhenGiven) {
     const Outcome r = run({recording_, "--type", "steer-car-100"});
-    EXPECT_EQ(r.status, kConvertUsage);
+    EXPECT_EQ(r.status, kConvertMalformed);
     EXPECT_NE(r.err.find("has 32 words per record"), std::string::npos);
 }
 
