@@ -203,6 +203,11 @@ int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFron
     ui::serveMessages();
     if (!logFilePath().empty()) io.out << logFilePath() << '\n' << std::flush;
     const Status status = statusOf(frontend.messages());
+    if (status == kStatusLogPath && logFilePath().empty()) {
+        std::string directory;
+        ui::getValue(panel, LOGPATH, &directory);
+        frontend.tellLine("the log directory is " + directory);
+    }
     if (status != kStatusOk || loggedCycles() > 0) return status;
     frontend.tellLine("no whole cycle was written (one takes " + cycleText(options) + ")");
     return kStatusNoCycle;

@@ -312,6 +312,10 @@ TEST_F(Recorder, EveryFailureHasItsMessageAndStatus) {
         EXPECT_EQ(run(o), row.status);
         EXPECT_NE(err.str().find(std::string("ostrel-record: ") + row.message), std::string::npos)
             << err.str();
+        if (row.missingDirectory) {
+            EXPECT_NE(err.str().find("the log directory is " + *o.directory), std::string::npos)
+                << "the message names the directory: " << err.str();
+        }
         EXPECT_FALSE(measurementOpen());
         EXPECT_EQ(log_file_open, 0);
         ui::headlessFrontend()->reset();
