@@ -12,6 +12,9 @@
 
 namespace ostrel {
 
+// Title of the notice that the receiver lost frames while it was not read in time.
+inline constexpr const char *receiver_overrun_title = "Receiver Overrun";
+
 // Value of meas_start_stop at the last commit: 1 START, 0 STOP.
 extern std::atomic<int32_t> openclosed;
 // Run flag: 1 while the acquisition thread keeps its reads in flight; 0 asks it

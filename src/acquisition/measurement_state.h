@@ -23,7 +23,6 @@ inline constexpr uint8_t kDataPort = 0;
 inline constexpr uint32_t kSyncTimeoutMs = 2000;
 inline constexpr uint32_t kDrainTimeoutMs = 10;
 inline constexpr uint32_t kWarmUpBytes = 512;
-inline constexpr const char *kReceiverOverrunTitle = "Receiver Overrun";
 
 // The module and the transfer ring. The acquisition thread uses them from its start to its
 // end, and closes them itself (finishStop, stopOpenError); another thread only cancels the

@@ -50,7 +50,7 @@ void pauseFor(std::chrono::milliseconds duration) {
 
 // Told as the disk's overrun is: data that the link carried and the file does not hold.
 void reportReceiverOverrun(uint64_t frames) {
-    ui::postMessage(kReceiverOverrunTitle,
+    ui::postMessage(receiver_overrun_title,
                     "The receiver lost " + std::to_string(frames) +
                         (frames == 1 ? " frame" : " frames") +
                         " while it was not read in time (its buffer overran). They are gaps in "

@@ -6,8 +6,8 @@
 namespace ostrel::measurement_testing {
 
 // The measurement's fixed pauses: after starting the thread before the refresh
-// timer (0.5 s), between the run bits and the first reads (1.0 s), and after
-// releasing the buffers (0.5 s).
+// timer (0.5 s), between the run bits and the first reads (1.0 s), and the rest
+// of a released module before the next START opens one (0.5 s).
 struct Pauses {
     std::chrono::milliseconds beforeRefresh{500};
     std::chrono::milliseconds beforeReads{1000};

@@ -232,8 +232,8 @@ std::string progressLine(double elapsedSeconds, uint64_t cycles, uint64_t bytes)
 Status statusOf(const std::vector<ui::RecordedMessage> &messages) {
     bool overrun = false;
     for (const ui::RecordedMessage &message : messages) {
-        overrun =
-            overrun || message.title == log_overrun_title || message.title == "Receiver Overrun";
+        overrun = overrun || message.title == log_overrun_title ||
+                  message.title == receiver_overrun_title;
         if (message.title == "USB Error") {
             return message.text == "Data transfer error from USB module" ? kStatusTransfer
                                                                          : kStatusModule;

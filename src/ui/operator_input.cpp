@@ -1,6 +1,5 @@
 #include "ui/operator_input.h"
 
-#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>

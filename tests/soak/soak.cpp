@@ -919,8 +919,8 @@ Expected overrunRun(Soak &soak, Run &run, int r) {
     Expected e{[lost](const Messages &seen) {
         int receiver = 0;
         for (const ui::RecordedMessage &m : seen) {
-            receiver += m.title == "Receiver Overrun";
-            if (m.title != "Receiver Overrun" && m.title != log_overrun_title &&
+            receiver += m.title == receiver_overrun_title;
+            if (m.title != receiver_overrun_title && m.title != log_overrun_title &&
                 m.title != log_gaps_title) {
                 return false;
             }
