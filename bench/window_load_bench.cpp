@@ -3,7 +3,7 @@
 //
 //   ninja -C build/default -j2 window_load_bench
 //   bench/window_load.sh [BUILD_DIR [SECONDS]]       (under Xvfb; the usual way)
-//   build/default/bench/window_load_bench [SECONDS]  (needs a display)
+//   build/default/bench/window_load_bench [--replay FILE] [SECONDS]  (needs a display)
 //
 // It runs the program's window as main does (startApplication, QtFrontend,
 // runMainPanel) with the default simulated modules and drives it from timers on the GUI
@@ -14,6 +14,11 @@
 // VmHWM in /proc/self/status. Goals: idle <= 0.5 % of one core, measuring <= 3 %, peak
 // RSS <= 100 MB; exit status 0 only when all are met. The threads that used CPU while
 // measuring are listed, for finding out where it goes.
+//
+// With --replay FILE the window plays FILE back instead (as `ostrel --replay FILE` does: its
+// module, type and speed chosen at start-up), charts on, for the same phases; the peak
+// resident memory then shows what playing a recording costs over measuring live
+// (bench/playback_memory.sh compares the two).
 #include <dirent.h>
 #include <unistd.h>
 
@@ -28,10 +33,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "app/replay.h"
 #include "app/startup.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/stream_buffers.h"
@@ -143,7 +150,8 @@ double cpuPercent(const Sample &from, const Sample &to) {
 
 class Operator {
   public:
-    explicit Operator(std::chrono::seconds phase) : phase_(phase) {}
+    Operator(std::chrono::seconds phase, std::optional<std::string> replayModule)
+        : phase_(phase), replayModule_(std::move(replayModule)) {}
 
     void begin() {
         waitUntil([] { return windowShown(); }, "the window", [this] { idle(); });
@@ -167,6 +175,10 @@ class Operator {
     static int moduleIndex() {
         const auto ring = ostrel::ui::controlState(panel(), ostrel::usbinterface);
         return ring ? ring->itemIndexOf(kModule) : -1;
+    }
+    bool replayChosen() const {
+        const auto ring = ostrel::ui::controlState(panel(), ostrel::usbinterface);
+        return ring && ring->selectedLabel() == *replayModule_;
     }
 
     // Polls `done` every kPoll; then runs `next`, or fails after kWaitLimit.
@@ -192,6 +204,11 @@ class Operator {
         idleFrom_ = sampleNow();
         after(phase_, [this] {
             idleTo_ = sampleNow();
+            if (replayModule_) {
+                waitUntil([this] { return replayChosen(); }, "module " + *replayModule_,
+                          [this] { chartsOn(); });
+                return;
+            }
             waitUntil([] { return moduleIndex() >= 0; }, std::string("module ") + kModule,
                       [this] { selectModule(); });
         });
@@ -242,6 +259,7 @@ class Operator {
     }
 
     const std::chrono::seconds phase_;
+    const std::optional<std::string> replayModule_;  // the recording's module when playing
     bool finished_ = false;
     std::string failure_;
     Sample idleFrom_, idleTo_, measureFrom_, measureTo_;
@@ -272,7 +290,7 @@ void printBusyThreads(const Sample &from, const Sample &to) {
     }
 }
 
-int report(const Operator &op) {
+int report(const Operator &op, const std::string &what) {
     if (!op.failure().empty() || !op.finished()) {
         std::printf("FAIL: %s\n",
                     op.failure().empty() ? "the run did not finish" : op.failure().c_str());
@@ -281,7 +299,7 @@ int report(const Operator &op) {
     const double idle = cpuPercent(op.idleFrom(), op.idleTo());
     const double measuring = cpuPercent(op.measureFrom(), op.measureTo());
     const double peak = peakResidentMb();
-    std::printf("window load: %s, %s, charts on, clock tick %ld/s\n", kModule, kSteeringLabel,
+    std::printf("window load: %s, charts on, clock tick %ld/s\n", what.c_str(),
                 ::sysconf(_SC_CLK_TCK));
     bool met = printGoal("CPU idle (% of one core)", idle, kIdleGoalPercent, "%");
     met = printGoal("CPU measuring (% of one core)", measuring, kMeasuringGoalPercent, "%") && met;
@@ -298,10 +316,30 @@ int report(const Operator &op) {
     return met ? 0 : 1;
 }
 
-int phaseSeconds(int argc, char **argv) {
-    if (argc < 2) return kDefaultSeconds;
-    const int value = std::atoi(argv[1]);
-    return value > 0 && value <= kMaxSeconds ? value : -1;
+struct Arguments {
+    std::optional<std::string> replay;
+    int seconds = kDefaultSeconds;  // -1: not valid
+};
+
+Arguments parseArguments(int argc, char **argv) {
+    Arguments arguments;
+    int next = 1;
+    if (next + 1 < argc && std::string(argv[next]) == "--replay") {
+        arguments.replay = argv[next + 1];
+        next += 2;
+    }
+    if (next < argc) {
+        const int value = std::atoi(argv[next]);
+        arguments.seconds = value > 0 && value <= kMaxSeconds && next + 1 == argc ? value : -1;
+    }
+    return arguments;
+}
+
+// The replay's module and settings, or nothing with the problem on stderr.
+std::optional<ostrel::ReplaySetup> replaySetup(const std::string &path) {
+    ostrel::ReplayResult replay = ostrel::addReplayModule(path);
+    if (!replay.setup) std::fprintf(stderr, "window_load_bench: %s\n", replay.problem.c_str());
+    return replay.setup;
 }
 
 // Ends the process if the run overstays its bound (a message box nobody answers).
@@ -317,9 +355,11 @@ void startWatchdog(std::chrono::seconds bound) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const int seconds = phaseSeconds(argc, argv);
+    const Arguments arguments = parseArguments(argc, argv);
+    const int seconds = arguments.seconds;
     if (seconds < 0) {
-        std::fprintf(stderr, "usage: %s [SECONDS per phase, 1..%d]\n", argv[0], kMaxSeconds);
+        std::fprintf(stderr, "usage: %s [--replay FILE] [SECONDS per phase, 1..%d]\n", argv[0],
+                     kMaxSeconds);
         return 2;
     }
     startWatchdog(std::chrono::seconds(2 * seconds) +
@@ -331,10 +371,18 @@ int main(int argc, char **argv) {
     }
     auto frontend = std::make_shared<ostrel::ui::qt::QtFrontend>();
     ostrel::ui::installFrontend(frontend);
-    Operator op{std::chrono::seconds(seconds)};
+    ostrel::StartupRequest request;
+    std::string what = std::string(kModule) + ", " + kSteeringLabel;
+    if (arguments.replay) {
+        request.replay = replaySetup(*arguments.replay);
+        if (!request.replay) return 2;
+        what = "playing " + *arguments.replay;
+    }
+    Operator op{std::chrono::seconds(seconds),
+                request.replay ? std::optional(request.replay->moduleName) : std::nullopt};
     QTimer::singleShot(0, [&op] { op.begin(); });
-    ostrel::runMainPanel();
+    ostrel::runMainPanel(request);
     frontend->shutdown();
     ostrel::ui::installFrontend(nullptr);
-    return report(op);
+    return report(op, what);
 }

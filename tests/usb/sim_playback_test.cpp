@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "../recording/recording_test_support.h"
 #include "sim_test_support.h"
 #include "usb/sim/playback.h"
+#include "usb/sim/playback_stream.h"
 
 namespace ostrel::sim::test {
 namespace {
@@ -168,7 +170,7 @@ TEST_F(Playback, FilesThatCannotBePlayedBackAreToldWithFileAndLine) {
     ASSERT_EQ(modules.size(), 2u);
     EXPECT_EQ(modules[0].name, "GOOD");
     ASSERT_TRUE(modules[0].playback && modules[0].playback->recording);
-    EXPECT_EQ(modules[0].playback->recording->words.size(), 32u);
+    EXPECT_EQ(modules[0].playback->recording->frames, 4u);
 }
 
 TEST_F(Playback, TheDescriptionGivesSpeedAndTypeAndAMismatchFallsBackToTheTimeBase) {
@@ -223,6 +225,69 @@ TEST_F(Playback, AFifoIsRefusedAtOnceNotWaitedFor) {
     EXPECT_EQ(loaded.recording->kbps, 160);
     EXPECT_NE(loaded.warning.find(description + ": not a regular file"), std::string::npos)
         << loaded.warning;
+}
+
+// A recording several times the read-ahead, read as a session reads it: pieces that end inside
+// a frame, across the read-ahead's refills, round the end of the period, and back to an
+// earlier frame. Every word is the file's, and the words held never exceed the read-ahead.
+TEST_F(Playback, StreamsAFileLargerThanItsReadAheadInBoundedMemory) {
+    constexpr int kWords = 8;
+    const uint64_t frames = 5 * PlaybackStream::kReadAheadWords / kWords + 3;
+    const std::string path = writeRecording("long.dat", kWords, frames);
+    const ModuleConfig config = playbackModule(path);
+    ASSERT_EQ(config.playback->recording->frames, frames);
+    PlaybackStream stream(config.playback->recording);
+    ASSERT_TRUE(stream.open());
+
+    const auto expectWordsFrom = [&](uint64_t frame, std::size_t bytes) {
+        std::vector<uint8_t> out(bytes);
+        ASSERT_EQ(stream.copy(frame, out.data(), bytes), kUsbErrorNone);
+        for (std::size_t b = 0; b < bytes; ++b) {
+            const uint64_t word = frame * kWords + b / 2;
+            const uint16_t expected = recordedWord(word / kWords % frames, int(word % kWords));
+            ASSERT_EQ(out[b], b % 2 ? expected >> 8 : expected & 0xFF) << frame << "+" << b;
+        }
+    };
+    for (uint64_t frame = 0; frame < frames + 200; frame += 333) expectWordsFrom(frame, 5333);
+    expectWordsFrom(frames - 2, 3 * kWords * 2);  // round the end of the period
+    expectWordsFrom(7, 100);                      // back before the read-ahead
+    EXPECT_EQ(stream.error(), "");
+    EXPECT_GT(stream.mostWordsHeld(), 0u);
+    EXPECT_LE(stream.mostWordsHeld(), PlaybackStream::kReadAheadWords);
+}
+
+// The file changes under a loaded recording: cut short, the read that reaches the missing
+// records fails (never frames of nothing); removed, the module no longer opens. Both are said.
+TEST_F(Playback, ARecordingThatChangesAfterLoadingFailsItsReadsOrItsOpen) {
+    const std::string path = writeRecording("rec.dat", 32, 256);
+    const ModuleConfig config = playbackModule(path, ",pace=fast");
+    {
+        fs::resize_file(path, fs::file_size(path) / 2);
+        SteppingRig rig(100us);
+        rig.attach(config);
+        rig.writePort(kRunBits);
+        std::vector<Block> blocks(256 * 64 / kBlockBytes);  // the whole recording as loaded
+        const std::vector<uint8_t> ids = rig.queueAll(blocks);
+        ::testing::internal::CaptureStderr();
+        std::vector<uint32_t> outcomes;
+        for (const uint8_t id : ids) outcomes.push_back(rig.wait(id));
+        const auto failed = std::find(outcomes.begin(), outcomes.end(), kUsbErrorTransferFailed);
+        EXPECT_GT(failed - outcomes.begin(), 0);
+        EXPECT_LT(failed - outcomes.begin(), std::ptrdiff_t(outcomes.size() / 2 + 1));
+        EXPECT_TRUE(std::all_of(outcomes.begin(), failed, [](uint32_t e) { return e == 0; }));
+        EXPECT_TRUE(std::all_of(failed, outcomes.end(),
+                                [](uint32_t e) { return e == kUsbErrorTransferFailed; }));
+        const std::string told = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(told.find("playback stopped: " + path), std::string::npos) << told;
+    }
+    fs::remove(path);
+    SimulatedBus bus;
+    ASSERT_TRUE(bus.plug(config));
+    void *handle = nullptr;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(bus.UsbOpen(&handle, config.name.c_str()), 0);
+    const std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find(path), std::string::npos) << told;
 }
 
 TEST(PlaybackConfig, KeysAndNames) {

@@ -17,13 +17,12 @@ constexpr uint8_t kDataPort = 0;
 }  // namespace
 
 ModuleSession::ModuleSession(std::shared_ptr<SimulatedModule> module,
-                             std::shared_ptr<const SignalTable> signal,
-                             std::shared_ptr<Clock> clock)
+                             std::unique_ptr<FrameSource> source, std::shared_ptr<Clock> clock)
     : module_(std::move(module)),
-      signal_(std::move(signal)),
+      source_(std::move(source)),
       clock_(std::move(clock)),
       config_(module_->config()),
-      fifoFrames_(config_.fifoBytes / signal_->frameBytes()) {}
+      fifoFrames_(config_.fifoBytes / source_->frameBytes()) {}
 
 uint32_t ModuleSession::usableError(Nanos now) const {
     if (closed_) return kUsbErrorInvalidHandle;
@@ -32,7 +31,7 @@ uint32_t ModuleSession::usableError(Nanos now) const {
 }
 
 uint64_t ModuleSession::framesFor(uint32_t length) const {
-    const uint32_t frameBytes = signal_->frameBytes();
+    const uint32_t frameBytes = source_->frameBytes();
     return (length + frameBytes - 1) / frameBytes;
 }
 
@@ -74,7 +73,7 @@ bool ModuleSession::stalled() const {
 // The frames a stream carries: all of a recording played back once, else no end.
 uint64_t ModuleSession::streamEnd() const {
     const bool once = config_.playback && !config_.playback->loop;
-    return once ? signal_->frames() : UINT64_MAX;
+    return once ? source_->frames() : UINT64_MAX;
 }
 
 // The link has carried the whole recording: no read that wants more will ever complete.
@@ -145,17 +144,19 @@ void ModuleSession::discardNewest(uint64_t count) {
 }
 
 // Hands the oldest `frames` held frames to a read: their first `bytes` bytes land in
-// `destination` (nowhere when null), and the frames lost before them are counted.
-void ModuleSession::handOver(uint64_t frames, uint8_t *destination, uint32_t bytes) {
-    const uint64_t frameBytes = signal_->frameBytes();
+// `destination` (nowhere when null), and the frames lost before them are counted. Returns the
+// source's error when it could not give them all (the frames are handed over all the same).
+uint32_t ModuleSession::handOver(uint64_t frames, uint8_t *destination, uint32_t bytes) {
+    const uint64_t frameBytes = source_->frameBytes();
+    uint32_t error = kUsbErrorNone;
     heldFrames_ -= frames;
     while (frames > 0) {
         Segment &oldest = held_.front();
         const uint64_t taken = std::min(frames, oldest.count);
         countGapBefore(oldest.first);
-        if (destination != nullptr) {
+        if (destination != nullptr && error == kUsbErrorNone) {
             const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(bytes, taken * frameBytes));
-            signal_->copy(signalBase_ + oldest.first, destination, chunk);
+            error = source_->copy(signalBase_ + oldest.first, destination, chunk);
             destination += chunk;
             bytes -= chunk;
         }
@@ -165,6 +166,7 @@ void ModuleSession::handOver(uint64_t frames, uint8_t *destination, uint32_t byt
         frames -= taken;
         if (oldest.count == 0) held_.pop_front();
     }
+    return error;
 }
 
 // Frames the receiver dropped are a loss once a later frame reaches a read.
@@ -199,13 +201,16 @@ void ModuleSession::finishHead(uint64_t frames, uint32_t bytes) {
     wantedFrames_ -= transfer.frames;
     ++blocksStreamed_;
     const bool fails = blocksStreamed_ == config_.faults.failBlock;
-    handOver(frames, fails ? nullptr : transfer.destination, bytes);
+    const uint32_t error = handOver(frames, fails ? nullptr : transfer.destination, bytes);
     // A short block: the receiver reports one frame less than it delivered.
-    if (blocksStreamed_ == config_.faults.shortBlock && bytes >= signal_->frameBytes()) {
-        bytes -= signal_->frameBytes();
+    if (blocksStreamed_ == config_.faults.shortBlock && bytes >= source_->frameBytes()) {
+        bytes -= source_->frameBytes();
     }
-    finished_[transfer.id] =
-        fails ? Outcome{kUsbErrorTransferFailed, 0} : Outcome{kUsbErrorNone, bytes};
+    if (fails || error != kUsbErrorNone) {
+        finished_[transfer.id] = Outcome{fails ? kUsbErrorTransferFailed : error, 0};
+    } else {
+        finished_[transfer.id] = Outcome{kUsbErrorNone, bytes};
+    }
 }
 
 // Completes, in queue order, the reads up to and including `transaction` whose data the link
@@ -241,7 +246,7 @@ void ModuleSession::stopStream(Nanos now) {
     if (!pending_.empty() && !stalled()) {
         const uint64_t partial = std::min(heldFrames_, pending_.front().frames - 1);
         if (partial > 0) {
-            finishHead(partial, static_cast<uint32_t>(partial * signal_->frameBytes()));
+            finishHead(partial, static_cast<uint32_t>(partial * source_->frameBytes()));
         }
     }
     for (const Transfer &transfer : pending_) {
@@ -347,9 +352,9 @@ uint32_t ModuleSession::readData(uint8_t *destination, uint32_t *length) {
             *length = 0;
             return kUsbErrorNone;
         }
-        signal_->copy(signalFrame_, destination, *length);
+        const uint32_t error = source_->copy(signalFrame_, destination, *length);
         signalFrame_ += framesFor(*length);
-        return kUsbErrorNone;
+        return error;
     }
     carryLink(now);
     uint8_t id = 0;

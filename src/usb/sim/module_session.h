@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "usb/sim/clock.h"
-#include "usb/sim/signal_table.h"
+#include "usb/sim/frame_source.h"
 #include "usb/sim/simulated_module.h"
 
 namespace ostrel::sim {
@@ -40,8 +40,8 @@ class ModuleSession {
     static constexpr uint32_t kDefaultTimeoutMs = 1000;
     static constexpr uint32_t kMaxTransferBytes = 1u << 24;
 
-    ModuleSession(std::shared_ptr<SimulatedModule> module,
-                  std::shared_ptr<const SignalTable> signal, std::shared_ptr<Clock> clock);
+    ModuleSession(std::shared_ptr<SimulatedModule> module, std::unique_ptr<FrameSource> source,
+                  std::shared_ptr<Clock> clock);
 
     const SimulatedModule *module() const { return module_.get(); }
 
@@ -95,7 +95,7 @@ class ModuleSession {
     void carryOnDemand();
     void hold(uint64_t first, uint64_t count);
     void discardNewest(uint64_t count);
-    void handOver(uint64_t frames, uint8_t *destination, uint32_t bytes);
+    uint32_t handOver(uint64_t frames, uint8_t *destination, uint32_t bytes);
     void countGapBefore(uint64_t first);
     std::optional<Nanos> headDueTime() const;
     bool completeHead();
@@ -112,7 +112,7 @@ class ModuleSession {
     void sleepUntil(Lock &lock, Nanos now, Nanos wakeAt);
 
     const std::shared_ptr<SimulatedModule> module_;
-    const std::shared_ptr<const SignalTable> signal_;
+    const std::unique_ptr<FrameSource> source_;  // used under mutex_
     const std::shared_ptr<Clock> clock_;
     const ModuleConfig &config_;
     const uint64_t fifoFrames_;  // whole frames the receive buffer holds

@@ -38,7 +38,7 @@ struct DescribedLink {
 // The file is what is played; a description that counts other cycles (a recording killed or
 // cut off before its description caught up) is told, not believed.
 std::string cycleMismatch(const std::string &descriptionPath, uint64_t describedCycles,
-                          std::size_t words, std::size_t records) {
+                          std::size_t words, uint64_t records) {
     const uint64_t described = describedCycles * (LOGCOUNT / words);
     if (described == records) return {};
     return descriptionPath + ": counts " + std::to_string(describedCycles) + " cycles (" +
@@ -47,7 +47,7 @@ std::string cycleMismatch(const std::string &descriptionPath, uint64_t described
 }
 
 std::optional<DescribedLink> describedLink(const std::string &path, std::size_t words,
-                                           std::size_t records, std::string &warning) {
+                                           uint64_t records, std::string &warning) {
     const std::string descriptionPath = recording::descriptionPathFor(path);
     if (!fileExists(descriptionPath)) return std::nullopt;
     const recording::ParsedDescription parsed = recording::readDescription(descriptionPath);
@@ -70,13 +70,13 @@ std::optional<DescribedLink> describedLink(const std::string &path, std::size_t 
     return link;
 }
 
-// Every record of the file, or the reader's error.
-std::string readWords(recording::RecordingReader &reader, std::vector<uint16_t> &words) {
+// Reads the file through to its end, keeping nothing: the records it holds, or the reader's
+// error. The words are streamed again when the module plays them.
+std::string countRecords(recording::RecordingReader &reader, uint64_t &records) {
     std::vector<uint16_t> chunk(kChunkWords / reader.wordsPerRecord() * reader.wordsPerRecord());
-    while (const std::size_t records = reader.nextRecords(chunk)) {
-        words.insert(words.end(), chunk.begin(),
-                     chunk.begin() + std::ptrdiff_t(records * reader.wordsPerRecord()));
+    while (reader.nextRecords(chunk) > 0) {
     }
+    records = reader.recordsRead();
     return reader.error() ? reader.error()->message() : std::string();
 }
 
@@ -106,16 +106,15 @@ LoadedPlayback loadPlayback(const std::string &path) {
     auto recording = std::make_shared<PlaybackRecording>();
     recording->path = path;
     recording->wordsPerFrame = int(words);
-    if (std::string error = readWords(reader, recording->words); !error.empty()) {
+    if (std::string error = countRecords(reader, recording->frames); !error.empty()) {
         result.error = std::move(error);
         return result;
     }
-    if (recording->words.empty()) {
+    if (recording->frames == 0) {
         result.error = path + ": holds no records to play back";
         return result;
     }
-    const std::size_t records = recording->words.size() / words;
-    if (const auto link = describedLink(path, words, records, result.warning)) {
+    if (const auto link = describedLink(path, words, recording->frames, result.warning)) {
         recording->kbps = link->kbps;
         recording->typeIndex = link->typeIndex;
     } else {

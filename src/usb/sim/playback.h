@@ -11,7 +11,10 @@
 
 namespace ostrel::sim {
 
-// Reads the recording at `path` whole. On failure `error` names the file and, for a file that
+// Reads the recording at `path` through once, checking every record and counting them; keeps
+// none of its words (they are streamed when the module plays). On failure `error` names the file
+// and, for a file that
+
 // is not a recording, the line and what was expected; `warning` tells a description that
 // could not be used (the log file's own header is then used).
 struct LoadedPlayback {

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "telemetry/link_timing.h"
+#include "usb/usb_error.h"
 
 namespace ostrel::sim {
 
@@ -89,27 +90,9 @@ uint16_t encodeSample(double value, double fullScale) {
     return sampleWord(std::lround(kHalfScale + value / fullScale * kHalfScale));
 }
 
-namespace {
-
-const PlaybackRecording *recordingOf(const ModuleConfig &config) {
-    return config.playback ? config.playback->recording.get() : nullptr;
-}
-
-uint64_t periodFrames(const ModuleConfig &config) {
-    const PlaybackRecording *recording = recordingOf(config);
-    if (recording == nullptr) return SignalTable::kFrames;
-    return recording->words.size() / static_cast<size_t>(recording->wordsPerFrame);
-}
-
-}  // namespace
-
 SignalTable::SignalTable(const ModuleConfig &config)
-    : wordsPerFrame_(config.wordsPerFrame),
-      frames_(periodFrames(config)),
-      bytes_(frames_ * frameBytes()) {
-    if (const PlaybackRecording *recording = recordingOf(config)) {
-        fillRecording(*recording);
-    } else if (config.signal == SignalKind::Steering) {
+    : wordsPerFrame_(config.wordsPerFrame), bytes_(kFrames * frameBytes()) {
+    if (config.signal == SignalKind::Steering) {
         fillSteering(config);
     } else {
         fillPlain(config);
@@ -123,7 +106,7 @@ void SignalTable::put(uint64_t frame, int word, uint16_t value) {
 }
 
 uint16_t SignalTable::word(uint64_t frame, int word) const {
-    const uint8_t *at = &bytes_[(frame % frames_) * frameBytes() + static_cast<size_t>(word) * 2];
+    const uint8_t *at = &bytes_[(frame % kFrames) * frameBytes() + static_cast<size_t>(word) * 2];
     return static_cast<uint16_t>(at[0] | (at[1] << 8));
 }
 
@@ -163,17 +146,8 @@ void SignalTable::fillSteering(const ModuleConfig &config) {
     }
 }
 
-// The recorded words as they came off the link.
-void SignalTable::fillRecording(const PlaybackRecording &recording) {
-    const size_t words = frames_ * static_cast<size_t>(wordsPerFrame_);
-    for (size_t k = 0; k < words; ++k) {
-        bytes_[2 * k] = static_cast<uint8_t>(recording.words[k] & 0xFF);
-        bytes_[2 * k + 1] = static_cast<uint8_t>(recording.words[k] >> 8);
-    }
-}
-
 void SignalTable::copy(uint64_t frame, uint8_t *destination, size_t bytes) const {
-    size_t offset = (frame % frames_) * frameBytes();
+    size_t offset = (frame % kFrames) * frameBytes();
     while (bytes > 0) {
         const size_t chunk = std::min(bytes, bytes_.size() - offset);
         std::memcpy(destination, bytes_.data() + offset, chunk);
@@ -181,6 +155,29 @@ void SignalTable::copy(uint64_t frame, uint8_t *destination, size_t bytes) const
         bytes -= chunk;
         offset = 0;
     }
+}
+
+namespace {
+
+// The table seen as a session's source; the table itself stays shared and immutable.
+class TableSource final : public FrameSource {
+  public:
+    explicit TableSource(std::shared_ptr<const SignalTable> table) : table_(std::move(table)) {}
+    uint32_t frameBytes() const override { return table_->frameBytes(); }
+    uint64_t frames() const override { return SignalTable::kFrames; }
+    uint32_t copy(uint64_t frame, uint8_t *destination, std::size_t bytes) override {
+        table_->copy(frame, destination, bytes);
+        return kUsbErrorNone;
+    }
+
+  private:
+    const std::shared_ptr<const SignalTable> table_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameSource> tableSource(std::shared_ptr<const SignalTable> table) {
+    return std::make_unique<TableSource>(std::move(table));
 }
 
 }  // namespace ostrel::sim

@@ -4,14 +4,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "usb/sim/frame_source.h"
 #include "usb/sim/sim_config.h"
 
 namespace ostrel::sim {
 
 // One period of a module's signal, precomputed as the bytes of whole frames: every word a 12-bit
-// sample in bits 15..4, stored little-endian. Streaming is then a copy out of this table. A
-// playback module's table is its recording: the period is the recording's length.
-// Immutable after construction, so sessions on any thread may share it.
+// sample in bits 15..4, stored little-endian. Streaming is then a copy out of this table
+// (tableSource in usb/sim/frame_source.h). Immutable after construction, so sessions on any
+// thread may share it.
 class SignalTable {
   public:
     // Frames in one period of a generated signal; every waveform period divides it, so the
@@ -21,9 +22,6 @@ class SignalTable {
     explicit SignalTable(const ModuleConfig &config);
 
     uint32_t frameBytes() const { return static_cast<uint32_t>(wordsPerFrame_) * 2; }
-    // Frames in one period: kFrames, or the frames of the recording played back.
-    uint64_t frames() const { return frames_; }
-
     // Copies `bytes` bytes of the signal starting at frame `frame`, wrapping round the period.
     void copy(uint64_t frame, uint8_t *destination, size_t bytes) const;
 
@@ -33,11 +31,9 @@ class SignalTable {
   private:
     void fillPlain(const ModuleConfig &config);
     void fillSteering(const ModuleConfig &config);
-    void fillRecording(const PlaybackRecording &recording);
     void put(uint64_t frame, int word, uint16_t value);
 
     int wordsPerFrame_;
-    uint64_t frames_;
     std::vector<uint8_t> bytes_;
 };
 

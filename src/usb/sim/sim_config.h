@@ -29,14 +29,15 @@ struct Faults {
     std::optional<uint64_t> stallAfter;  // blocks streamed before the stream stalls
 };
 
-// A recording a module plays back instead of a generated signal: its words, frame size and
-// link speed come from the log file and the description beside it.
+// A recording a module plays back instead of a generated signal: its frame size and link
+// speed come from the log file and the description beside it. Its words stay in the file
+// (usb/sim/playback_stream.h streams them).
 struct PlaybackRecording {
     std::string path;
     int wordsPerFrame = 8;
     int kbps = 160;
     std::optional<int> typeIndex;  // the telemetry type its description names
-    std::vector<uint16_t> words;   // whole frames in recorded order; never empty
+    uint64_t frames = 0;           // records in the file when it was loaded; never 0
 };
 
 // A module's playback: the file as configured, whether it repeats, and the recording once

@@ -137,18 +137,19 @@ uint32_t SimulatedBus::open(void **handle, const char *moduleName) {
     }
     if (!module) return kUsbErrorNoSuchModule;
     if (module->config().faults.openFails) return kUsbErrorOpenFailed;
-    std::shared_ptr<const SignalTable> signal;
+    std::unique_ptr<FrameSource> source;
     try {
-        signal = module->signal();  // built outside the bus lock on the first open
+        source = module->openSource();  // built outside the bus lock
     } catch (const std::bad_alloc &) {
         return kUsbErrorOutOfMemory;
     }
+    if (!source) return kUsbErrorOpenFailed;
     std::lock_guard lock(mutex_);
     if (findModule(moduleName, clock_->now()) != module) return kUsbErrorNoSuchModule;
     if (isOpen(module.get())) return kUsbErrorBusy;
     const uintptr_t token = nextHandle_;
     nextHandle_ += 0x10;
-    sessions_.emplace(token, std::make_shared<ModuleSession>(module, std::move(signal), clock_));
+    sessions_.emplace(token, std::make_shared<ModuleSession>(module, std::move(source), clock_));
     *handle = reinterpret_cast<void *>(token);
     return kUsbErrorNone;
 }

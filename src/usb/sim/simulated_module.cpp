@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "usb/sim/playback_stream.h"
+
 namespace ostrel::sim {
 
 namespace {
@@ -25,6 +27,13 @@ void SimulatedModule::unplugAt(Nanos when) {
 std::shared_ptr<const SignalTable> SimulatedModule::signal() {
     std::call_once(signalBuilt_, [this] { signal_ = std::make_shared<SignalTable>(config_); });
     return signal_;
+}
+
+std::unique_ptr<FrameSource> SimulatedModule::openSource() {
+    if (!config_.playback) return tableSource(signal());
+    auto stream = std::make_unique<PlaybackStream>(config_.playback->recording);
+    if (!stream->open()) return nullptr;
+    return stream;
 }
 
 }  // namespace ostrel::sim

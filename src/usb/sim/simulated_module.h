@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "usb/sim/clock.h"
+#include "usb/sim/frame_source.h"
 #include "usb/sim/signal_table.h"
 #include "usb/sim/sim_config.h"
 
@@ -28,6 +29,11 @@ class SimulatedModule {
 
     // The precomputed signal, built on first use. Throws std::bad_alloc when memory runs out.
     std::shared_ptr<const SignalTable> signal();
+
+    // The frames for a new session: the recording streamed from its first record, or the
+    // shared signal. Null when the recording can no longer be read (said on stderr). Throws
+    // std::bad_alloc when memory runs out.
+    std::unique_ptr<FrameSource> openSource();
 
     // Frames lost to receive buffer overruns over all the times the module was open.
     uint64_t lostFrames() const { return lostFrames_.load(); }
