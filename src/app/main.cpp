@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +32,15 @@ ostrel::StartupRequest startupRequest(const ostrel::CommandLine &line) {
     if (!line.replayPath) return request;
     ostrel::ReplayResult replay = ostrel::addReplayModule(*line.replayPath);
     request.replay = replay.setup;
+    if (!replay.warning.empty()) {
+        std::string lines = replay.warning;
+        for (std::size_t at = lines.find('\n'); at != std::string::npos;
+             at = lines.find('\n', at + 1)) {
+            lines.insert(at + 1, "ostrel: ");
+        }
+        std::cerr << "ostrel: " << lines << '\n';
+        request.notice = replay.warning;
+    }
     if (!replay.setup) {
         std::cerr << "ostrel: " << replay.problem << '\n';
         request.problem = replay.problem;

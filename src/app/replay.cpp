@@ -53,6 +53,7 @@ ReplayResult addReplayModule(const std::string &path) {
                          "\" is listed already.";
         return result;
     }
+    result.warning = loaded.warning;
     ReplaySetup setup;
     setup.moduleName = config.name;
     setup.type = loaded.recording->typeIndex.value_or(plainTypeFor(config.wordsPerFrame));

@@ -16,6 +16,7 @@ struct ReplaySetup {
 struct ReplayResult {
     std::optional<ReplaySetup> setup;
     std::string problem;  // why the recording cannot be played back (file, line, what)
+    std::string warning;  // what is played otherwise than it is described, a line each
 };
 
 // Loads the recording and plugs its module at the top of the simulated modules.

@@ -57,6 +57,7 @@ void runMainPanel(const StartupRequest &request) {
         if (ui::displayPanel(panel) == ui::UI_OK) {
             reportModuleLibraryProblem();
             if (request.problem) ui::showMessage("Replay Error", *request.problem);
+            if (request.notice) ui::showMessage("Replay", *request.notice);
             ui::runEventLoop();
         }
     }

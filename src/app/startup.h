@@ -14,6 +14,7 @@ namespace ostrel {
 struct StartupRequest {
     std::optional<ReplaySetup> replay;
     std::optional<std::string> problem;
+    std::optional<std::string> notice;  // told once the window is up (a replay's warning)
 };
 
 // Loads the main panel, prepares it, shows it centred and runs the event loop

@@ -64,9 +64,21 @@ class Playback : public ::testing::Test {
 };
 
 TEST_F(Playback, StreamsTheRecordedWordsFromTheFirstFrameThenEnds) {
-    // 1024 frames of 8 words: exactly 4 blocks.
+    // 1024 frames of 8 words: exactly 4 blocks; then a record cut short (the recorder was
+    // killed while writing it), which is left out and told.
     const std::string path = writeRecording("rec.dat", 8, 1024);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "1,2,3";
+    const LoadedPlayback loaded = loadPlayback(path);
+    ASSERT_NE(loaded.recording, nullptr) << loaded.error;
+    EXPECT_EQ(loaded.recording->frames, 1024u);
+    EXPECT_NE(loaded.warning.find(path + ": line 1027: the file ends inside this record"),
+              std::string::npos)
+        << loaded.warning;
+    EXPECT_NE(loaded.warning.find("the 1024 whole records before it are played"), std::string::npos)
+        << loaded.warning;
+    ::testing::internal::CaptureStderr();
     const ModuleConfig config = playbackModule(path, ",pace=fast");
+    ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(config.wordsPerFrame, 8);
     EXPECT_EQ(config.kbps, 160);  // from the time base: 8 words in 637.5 us
 

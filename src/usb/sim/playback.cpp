@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -70,14 +71,24 @@ std::optional<DescribedLink> describedLink(const std::string &path, std::size_t 
     return link;
 }
 
-// Reads the file through to its end, keeping nothing: the records it holds, or the reader's
-// error. The words are streamed again when the module plays them.
-std::string countRecords(recording::RecordingReader &reader, uint64_t &records) {
+// Reads the file through to its end, keeping nothing: the whole records it holds, or the
+// reader's error. A last record cut short (a recording that was being written) is left out
+// and told in `cut`, as the converter does. The words are streamed again when played.
+std::string countRecords(recording::RecordingReader &reader, uint64_t &records, std::string &cut) {
     std::vector<uint16_t> chunk(kChunkWords / reader.wordsPerRecord() * reader.wordsPerRecord());
     while (reader.nextRecords(chunk) > 0) {
     }
     records = reader.recordsRead();
-    return reader.error() ? reader.error()->message() : std::string();
+    if (!reader.error()) return {};
+    if (!reader.error()->truncated || records == 0) return reader.error()->message();
+    cut = reader.error()->message() + "; the " + std::to_string(records) + " whole " +
+          (records == 1 ? "record" : "records") + " before it are played";
+    return {};
+}
+
+void addWarning(std::string &warnings, const std::string &warning) {
+    if (warning.empty()) return;
+    warnings += (warnings.empty() ? "" : "\n") + warning;
 }
 
 }  // namespace
@@ -106,7 +117,8 @@ LoadedPlayback loadPlayback(const std::string &path) {
     auto recording = std::make_shared<PlaybackRecording>();
     recording->path = path;
     recording->wordsPerFrame = int(words);
-    if (std::string error = countRecords(reader, recording->frames); !error.empty()) {
+    std::string cut;
+    if (std::string error = countRecords(reader, recording->frames, cut); !error.empty()) {
         result.error = std::move(error);
         return result;
     }
@@ -114,7 +126,11 @@ LoadedPlayback loadPlayback(const std::string &path) {
         result.error = path + ": holds no records to play back";
         return result;
     }
-    if (const auto link = describedLink(path, words, recording->frames, result.warning)) {
+    std::string described;
+    const auto link = describedLink(path, words, recording->frames, described);
+    addWarning(result.warning, cut);
+    addWarning(result.warning, described);
+    if (link) {
         recording->kbps = link->kbps;
         recording->typeIndex = link->typeIndex;
     } else {
@@ -131,8 +147,12 @@ LoadedPlayback loadPlayback(const std::string &path) {
 std::optional<std::string> preparePlayback(ModuleConfig &config) {
     if (!config.playback || config.playback->recording) return std::nullopt;
     LoadedPlayback loaded = loadPlayback(config.playback->file);
-    if (!loaded.warning.empty()) {
-        std::fprintf(stderr, "%s: %s\n", usbProgramName().c_str(), loaded.warning.c_str());
+    std::size_t from = 0;
+    while (from < loaded.warning.size()) {
+        const std::size_t end = std::min(loaded.warning.find('\n', from), loaded.warning.size());
+        std::fprintf(stderr, "%s: %.*s\n", usbProgramName().c_str(), int(end - from),
+                     loaded.warning.data() + from);
+        from = end + 1;
     }
     if (!loaded.recording) return loaded.error;
     config.wordsPerFrame = loaded.recording->wordsPerFrame;

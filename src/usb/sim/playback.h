@@ -15,8 +15,9 @@ namespace ostrel::sim {
 // none of its words (they are streamed when the module plays). On failure `error` names the file
 // and, for a file that
 
-// is not a recording, the line and what was expected; `warning` tells a description that
-// could not be used (the log file's own header is then used).
+// is not a recording, the line and what was expected; `warning` tells, a line each, a last
+// record cut short (left out) and a description that could not be used (the log file's own
+// header is then used) or that counts other cycles than the file holds.
 struct LoadedPlayback {
     std::shared_ptr<const PlaybackRecording> recording;
     std::string error;
