@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "recording/type_names.h"
 #include "telemetry/number_text.h"
@@ -88,6 +89,35 @@ char *putTrimmed(char *out, double value, int decimals) {
     while (end[-1] == '0') --end;
     if (end[-1] == '.') --end;
     return end;
+}
+
+// Seconds to the microsecond, exactly as putTrimmed(seconds, kTimeDecimals) writes them,
+// mostly in integers. Below 2^40 µs (12 days) the product seconds x 10^6 in double is
+// within 2^-13 of the exact one, so unless its fraction is within 2^-10 of a half both
+// round to the same whole microseconds, which are then written directly. The rest (near
+// a half, negative, later, not finite) goes through to_chars.
+char *putSeconds(char *out, double seconds) {
+    const double micros = seconds * kMicrosPerSecond;
+    if (!std::signbit(seconds) && micros < 0x1p40) {
+        const double whole = std::floor(micros);
+        const double fraction = micros - whole;
+        if (std::fabs(fraction - 0.5) > 0x1p-10) {
+            const uint64_t rounded = uint64_t(whole) + (fraction > 0.5 ? 1 : 0);
+            out = std::to_chars(out, out + 20, rounded / 1'000'000).ptr;
+            uint32_t decimals = uint32_t(rounded % 1'000'000);
+            if (decimals == 0) return out;
+            int digits = kTimeDecimals;
+            while (decimals % 10 == 0) {
+                decimals /= 10;
+                --digits;
+            }
+            *out++ = '.';
+            for (int i = digits - 1; i >= 0; --i, decimals /= 10)
+                out[i] = char('0' + decimals % 10);
+            return out + digits;
+        }
+    }
+    return putTrimmed(out, seconds, kTimeDecimals);
 }
 
 char *putWord(char *out, uint16_t word) {
@@ -199,7 +229,42 @@ std::optional<Conversion> Conversion::create(int type, Units units, const Record
         }
         c.columns_.push_back(std::move(column));
     }
+    c.cacheValueTexts();
     return c;
+}
+
+void Conversion::cacheValueTexts() {
+    if (units_ == Units::raw) return;
+    constexpr uint32_t kSamples = uint32_t(kLargestSample) + 1;
+    // The scaling a column's values follow, as value() chooses it: a steering slot's in
+    // physical units, percent otherwise. Its table, once made, is found by it.
+    std::vector<std::pair<int, uint32_t>> tableOfScaling;
+    for (const OutputColumn &column : columns_) {
+        const int scaling = units_ == Units::physical ? column.slot : -1;
+        auto known = std::find_if(tableOfScaling.begin(), tableOfScaling.end(),
+                                  [scaling](const auto &t) { return t.first == scaling; });
+        if (known == tableOfScaling.end()) {
+            const auto first = uint32_t(valueTexts_.size());
+            for (uint32_t sample = 0; sample < kSamples; ++sample) {
+                char text[1 + kMaxValueBytes];
+                text[0] = ',';
+                const char *end =
+                    putFloat(text + 1, value(column, uint16_t(sample << kSampleShift)));
+                ValueText entry{};
+                const auto length = std::size_t(end - text);
+                if (length > sizeof entry.bytes) {  // not with today's scalings (13 at most)
+                    valueTexts_.clear();
+                    columnTexts_.clear();
+                    return;
+                }
+                std::memcpy(entry.bytes, text, length);
+                entry.length = uint8_t(length);
+                valueTexts_.push_back(entry);
+            }
+            known = tableOfScaling.insert(tableOfScaling.end(), {scaling, first});
+        }
+        columnTexts_.push_back({uint32_t(column.word), known->second});
+    }
 }
 
 float Conversion::value(const OutputColumn &column, uint16_t word) const {
@@ -256,7 +321,19 @@ std::size_t Conversion::maxRowBytes() const {
 }
 
 char *Conversion::formatRow(char *out, uint64_t index, const uint16_t *record) const {
-    out = putTrimmed(out, secondsAt(index), kTimeDecimals);
+    out = putSeconds(out, secondsAt(index));
+    if (!columnTexts_.empty()) {
+        // Each value's slot is copied whole (maxRowBytes leaves room for it), and the row
+        // goes on after its text.
+        const ValueText *const texts = valueTexts_.data();
+        for (const ColumnTexts &column : columnTexts_) {
+            const ValueText &text = texts[column.first + (record[column.word] >> kSampleShift)];
+            std::memcpy(out, &text, sizeof text);
+            out += text.length;
+        }
+        *out++ = '\n';
+        return out;
+    }
     for (const OutputColumn &column : columns_) {
         *out++ = ',';
         const uint16_t word = record[column.word];

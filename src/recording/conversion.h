@@ -87,6 +87,20 @@ class Conversion {
 
   private:
     Conversion() = default;
+    void cacheValueTexts();
+
+    // The text formatRow writes for one value, ',' first, in a fixed slot: copied whole,
+    // then the row goes on after `length` bytes.
+    struct ValueText {
+        char bytes[15];
+        uint8_t length;
+    };
+    // Where formatRow finds a column's texts: its word, and the first of its table's 4096
+    // entries in valueTexts_ (an offset, so a copied Conversion stays valid).
+    struct ColumnTexts {
+        uint32_t word;
+        uint32_t first;
+    };
 
     int type_ = -1;
     int layout_ = -1;  // steering layout, -1 for a plain type
@@ -96,6 +110,12 @@ class Conversion {
     std::vector<OutputColumn> columns_;
     std::vector<LogGap> gaps_;                  // sorted by place
     std::vector<uint64_t> recordsLeftOutUpTo_;  // per gap: the records left out up to it
+    // Outside raw units a value depends on its word's 12-bit sample only, so every text a
+    // column can write is made once: a table of 4096 per scaling (one for percent, one per
+    // steering slot in physical units), shared by the columns of that scaling. Empty for
+    // raw units (and should a text not fit its slot): formatRow then formats each value.
+    std::vector<ValueText> valueTexts_;
+    std::vector<ColumnTexts> columnTexts_;  // per column, in columns_ order
 };
 
 // Minimum, maximum and mean of every column of a conversion, and the duration and cycles

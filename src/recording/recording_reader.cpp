@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -62,6 +63,35 @@ std::string_view withoutCarriageReturn(std::string_view line) {
 
 inline unsigned digitOf(char c) {
     return unsigned(static_cast<unsigned char>(c)) - unsigned('0');
+}
+
+// Eight bytes of a record as one number, the first byte in its lowest eight bits.
+uint64_t eightBytes(const char *p) {
+    uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    if constexpr (std::endian::native == std::endian::big) chunk = __builtin_bswap64(chunk);
+    return chunk;
+}
+
+constexpr uint64_t kEachByte = 0x0101010101010101;
+
+// How many of the bytes of `chunk` are decimal digits before the first that is not (8 when
+// all are). Byte b - '0' has its top bit for b below '0' (it borrows) or from 0xB0 on, b +
+// 0x46 for b from ':' (0x3A) to 0xB9: together every byte but '0'..'9'. A borrow or carry
+// runs only into later bytes, so the first byte marked is the first that is no digit.
+unsigned digitRun(uint64_t chunk) {
+    const uint64_t marked =
+        ((chunk - '0' * kEachByte) | (chunk + 0x46 * kEachByte)) & (0x80 * kEachByte);
+    return unsigned(std::countr_zero(marked)) / 8;
+}
+
+// The value of the first `length` (1..8) bytes of `chunk`, all digits: moved to the top
+// bytes (zeros before them), then neighbouring digits, pairs and fours combined.
+uint32_t digitsValue(uint64_t chunk, unsigned length) {
+    uint64_t v = (chunk - '0' * kEachByte) << (8 * (8 - length));
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+    return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFF);
 }
 
 // What is wrong with one word's text, or an empty string when it is a word.
@@ -328,15 +358,30 @@ class Scanner {
     // One record at `p` (inside a whole line): `words` words of decimal digits, each at
     // most 65535, joined by the separator, then "\r\n" or "\n". Returns the start of the
     // next line, or nullptr when the line is not exactly such a record.
+    // A word whose digits end within eight bytes the window holds is taken at once; a
+    // longer one (leading zeros), or one near the window's end, a digit at a time.
     const char *parseRecord(const char *p, uint16_t *out, std::size_t words) const {
         const char separator = separator_;
         for (std::size_t k = 1;; ++k) {
-            unsigned digit = digitOf(*p);
-            if (digit > 9) return nullptr;
-            uint32_t value = digit;
-            while ((digit = digitOf(*++p)) <= 9) {
-                value = value * 10 + digit;
+            uint64_t chunk = 0;
+            unsigned length = 0;
+            if (end_ - p >= 8) {
+                chunk = eightBytes(p);
+                length = digitRun(chunk);
+            }
+            uint32_t value;
+            if (length >= 1 && length < 8) {
+                value = digitsValue(chunk, length);
                 if (value > kMaxWord) return nullptr;
+                p += length;
+            } else {
+                unsigned digit = digitOf(*p);
+                if (digit > 9) return nullptr;
+                value = digit;
+                while ((digit = digitOf(*++p)) <= 9) {
+                    value = value * 10 + digit;
+                    if (value > kMaxWord) return nullptr;
+                }
             }
             *out++ = uint16_t(value);
             char c = *p++;

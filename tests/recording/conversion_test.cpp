@@ -225,7 +225,7 @@ TEST(Conversion, ATypeWithOtherWordsThanTheFileIsRefused) {
 // CSV
 // ---------------------------------------------------------------------------------------
 
-TEST(CsvRows, TimeToTheMicrosecondAndValuesThatReadBackExactly) {
+TEST(CsvRows, TimeToTheMicrosecondAndShortestValues) {
     const Conversion percent = conversionOf(0, Units::percent);
     EXPECT_EQ(percent.csvHeader(), "Time [s],Ch1 [%],Ch2 [%],Ch3 [%],Ch4 [%]\n");
     EXPECT_EQ(row(percent, 0, {0x0000, 0xFFF0, 0x8000, 0x7FF0}),
@@ -237,20 +237,60 @@ TEST(CsvRows, TimeToTheMicrosecondAndValuesThatReadBackExactly) {
     EXPECT_EQ(row(conversionOf(0, Units::raw, 79.69), 1'000'000, {1, 2, 3, 4}),
               "79.6875,1,2,3,4\n");
     EXPECT_EQ(row(conversionOf(0, Units::raw, 0.25), 5, {1, 2, 3, 4}), "0.000001,1,2,3,4\n");
+}
 
-    // Every word of every steering column reads back as the very float.
-    const Conversion steering = conversionOf(6, Units::physical);
-    std::vector<uint16_t> record(32);
-    for (uint32_t w = 0; w <= 0xFFFF; w += 0x10) {
-        std::fill(record.begin(), record.end(), uint16_t(w));
-        const std::string text = row(steering, 0, record);
-        const char *p = text.data() + 2;  // after "0,"
-        for (const OutputColumn &column : steering.columns()) {
-            float back = 0;
-            const auto [end, ec] = std::from_chars(p, text.data() + text.size(), back);
-            ASSERT_EQ(ec, std::errc{}) << text;
-            ASSERT_EQ(back, steering.value(column, uint16_t(w))) << column.name << " " << w;
-            p = end + 1;
+// Every value as std::to_chars writes its float (the word itself in raw units): each type
+// and unit, every 12-bit sample with low bits that must be ignored, every column of a
+// record another word.
+TEST(CsvRows, EveryValueIsTheShortestTextOfItsFloat) {
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        for (const Units units : {Units::raw, Units::percent, Units::physical}) {
+            const Conversion c = conversionOf(type, units);
+            std::vector<uint16_t> record(c.wordsPerRecord());
+            for (uint32_t sample = 0; sample < 4096; ++sample) {
+                for (uint32_t w = 0; w < record.size(); ++w)
+                    record[w] = uint16_t(((sample + 97 * w) % 4096) << 4 | (w % 16));
+                std::string expected = "0";
+                for (const OutputColumn &column : c.columns()) {
+                    const uint16_t word = record[column.word];
+                    char text[64];
+                    char *end = units == Units::raw
+                                    ? std::to_chars(text, text + 64, word).ptr
+                                    : std::to_chars(text, text + 64, c.value(column, word),
+                                                    std::chars_format::fixed)
+                                          .ptr;
+                    expected += ',' + std::string(text, end);
+                }
+                ASSERT_EQ(row(c, 0, record), expected + "\n")
+                    << "type " << type << ", " << unitsName(units) << ", sample " << sample;
+            }
+        }
+    }
+}
+
+// The time column is std::to_chars of secondsAt with six decimals, trailing zeros and a
+// bare point dropped: at products a half microsecond apart (ties), at the limit of the
+// whole microseconds (2^40) and beyond, at the times of long recordings.
+TEST(CsvRows, TimesAreTheirDoubleToTheMicrosecond) {
+    const auto toMicrosecond = [](double seconds) {
+        char text[400];
+        char *end = std::to_chars(text, text + 400, seconds, std::chars_format::fixed, 6).ptr;
+        while (end[-1] == '0') --end;
+        if (end[-1] == '.') --end;
+        return std::string(text, end) + ",1,2,3,4\n";
+    };
+    const double timeBases[] = {0.25, 0.5, 0.1, 79.6875, 159.375, 637.5, 2550, 1e6 / 3};
+    const uint64_t indices[] = {1'000'000,        1ull << 32,        (1ull << 41) - 1, 1ull << 41,
+                                (1ull << 41) + 1, 3'298'534'883'328, 1ull << 53,       1ull << 60};
+    for (const double timeBase : timeBases) {
+        const Conversion c = conversionOf(0, Units::raw, timeBase);
+        for (uint64_t index = 0; index < 20'000; ++index) {
+            ASSERT_EQ(row(c, index, {1, 2, 3, 4}), toMicrosecond(c.secondsAt(index)))
+                << timeBase << " us, record " << index;
+        }
+        for (const uint64_t index : indices) {
+            EXPECT_EQ(row(c, index, {1, 2, 3, 4}), toMicrosecond(c.secondsAt(index)))
+                << timeBase << " us, record " << index;
         }
     }
 }

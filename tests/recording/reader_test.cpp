@@ -245,6 +245,59 @@ TEST_F(ReaderTest, BadRecordsNameLineColumnAndWhatWasFound) {
     }
 }
 
+// Words of every length (leading zeros too), and the bytes just outside '0'..'9' ('/', ':',
+// bytes with the top bit) before or after the digits, first and last in a record.
+TEST_F(ReaderTest, WordsOfEveryLengthAndTheBytesBesideTheDigits) {
+    constexpr int kNotANumber = -1;
+    constexpr int kOver = -2;
+    const struct {
+        std::string_view field;
+        int word;
+    } cases[] = {
+        {"7", 7},
+        {"10", 10},
+        {"655", 655},
+        {"6553", 6553},
+        {"65535", 65535},
+        {"00000", 0},
+        {"000065535", 65535},
+        {"0000000000012", 12},
+        {"65536", kOver},
+        {"99999", kOver},
+        {"0065536", kOver},
+        {"1/", kNotANumber},
+        {"1:", kNotANumber},
+        {"/1", kNotANumber},
+        {"12345:", kNotANumber},
+        {"1\x80", kNotANumber},
+        {"6553\xff", kNotANumber},
+        {"\xb9"
+         "1",
+         kNotANumber},
+        {"12\xba", kNotANumber},
+    };
+    for (const std::size_t column : {std::size_t{0}, std::size_t{7}}) {
+        for (const auto &c : cases) {
+            std::string record = "1,2,3,4,5,6,7,8";
+            record.replace(2 * column, 1, c.field);
+            const Outcome o = read(eightChannel(record + "\r\n8,7,6,5,4,3,2,1\r\n"));
+            const std::string name = "column " + std::to_string(column + 1);
+            if (c.word >= 0) {
+                ASSERT_FALSE(o.error) << record << ": " << o.error->message();
+                EXPECT_EQ(o.words[column], c.word) << record;
+                EXPECT_EQ(o.records, 2u);
+            } else {
+                ASSERT_TRUE(o.error) << record;
+                EXPECT_EQ(o.error->message().find(at(3, name)), 0u) << o.error->message();
+                EXPECT_NE(o.error->message().find(c.word == kOver ? " is over 65535"
+                                                                  : ": expected a number"),
+                          std::string::npos)
+                    << o.error->message();
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Files that are not recordings
 // ---------------------------------------------------------------------------------------
