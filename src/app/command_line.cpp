@@ -1,40 +1,40 @@
 #include "app/command_line.h"
 
-#ifndef OSTREL_VERSION
-#define OSTREL_VERSION "unknown"
-#endif
+#include <limits>
+#include <vector>
+
+#include "app/option_parser.h"
 
 namespace ostrel {
 
+namespace {
+
+constexpr std::string_view kProgram = "ostrel";
+constexpr cli::Option kOptions[] = {{"replay", true}};
+
+// Qt's: an argument of one dash and more (-platform, -style=fusion), but "-" and "-h".
+bool isQtArgument(std::string_view arg) {
+    return arg.size() > 1 && arg[0] == '-' && arg[1] != '-' && arg != "-h";
+}
+
+}  // namespace
+
 CommandLine parseCommandLine(std::span<const std::string_view> args) {
-    CommandLine line;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        const std::string_view arg = args[k];
-        if (arg == "--help" || arg == "-h") {
-            line.help = true;
-        } else if (arg == "--version") {
-            line.version = true;
-        } else if (arg == "--replay" || arg.starts_with("--replay=")) {
-            std::string_view path;
-            if (arg == "--replay") {
-                if (k + 1 >= args.size()) {
-                    line.error = "--replay needs the path of a recording";
-                    return line;
-                }
-                path = args[++k];
-            } else {
-                path = arg.substr(std::string_view("--replay=").size());
-            }
-            if (path.empty()) {
-                line.error = "--replay needs the path of a recording";
-                return line;
-            }
-            line.replayPath = std::string(path);
-        } else if (arg.starts_with("--")) {
-            line.error = "unknown option " + std::string(arg);
-            return line;
-        }
+    std::vector<std::string_view> ours;
+    for (const std::string_view arg : args) {
+        if (!isQtArgument(arg)) ours.push_back(arg);
     }
+    CommandLine line;
+    const cli::Grammar grammar{kProgram, kOptions, std::numeric_limits<std::size_t>::max()};
+    const cli::ParsedArguments parsed =
+        cli::parseArguments(grammar, ours, [&line](std::string_view, std::string_view path) {
+            if (path.empty()) return std::string("--replay needs the path of a recording");
+            line.replayPath = std::string(path);
+            return std::string();
+        });
+    line.help = parsed.help;
+    line.version = parsed.version;
+    line.error = parsed.error;
     return line;
 }
 
@@ -65,7 +65,7 @@ std::string usageText() {
 }
 
 std::string versionText() {
-    return std::string("ostrel ") + OSTREL_VERSION + "\n";
+    return cli::versionText(kProgram);
 }
 
 }  // namespace ostrel

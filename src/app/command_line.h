@@ -1,5 +1,6 @@
-// The window program's command line: --help, --version and --replay PATH. Options of one dash
-// are Qt's (-platform, -style, ...) and are left to it.
+// The window program's command line: --help, --version and --replay PATH. Arguments of one
+// dash but "-h" are Qt's (-platform offscreen, -style fusion, ...) and left to it, wherever
+// they stand; so are the arguments that are not options (the values of Qt's options).
 #pragma once
 
 #include <optional>
@@ -13,9 +14,10 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::optional<std::string> replayPath;
-    std::string error;  // not empty: the arguments are wrong (exit status 2)
+    std::string error;  // not empty: the message for stderr; the arguments are wrong (status 2)
 };
 
+// Parses the arguments after the program's name (not thread-safe: see app/option_parser.h).
 CommandLine parseCommandLine(std::span<const std::string_view> args);
 
 // The text of --help and of --version.

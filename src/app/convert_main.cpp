@@ -1,13 +1,24 @@
 // ostrel-convert: converts a recording to CSV or summarises it (see --help). No Qt: the
-// whole run is ostrel::recording::runConvert.
+// command line is ostrel::convert::parseConvertOptions, the run ostrel::recording::runConvert.
 #include <iostream>
 #include <string_view>
 #include <vector>
 
-#include "recording/convert_command.h"
+#include "app/convert_options.h"
 
 int main(int argc, char **argv) {
+    using namespace ostrel;
     std::ios::sync_with_stdio(false);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    return ostrel::recording::runConvert(args, std::cout, std::cerr);
+    const convert::ParsedOptions parsed = convert::parseConvertOptions(args);
+    if (!parsed.error.empty()) {
+        std::cerr << parsed.error;
+        return recording::kConvertUsage;
+    }
+    if (parsed.help || parsed.version) {
+        std::cout << (parsed.help ? convert::convertUsage() : convert::convertVersion());
+        std::cout.flush();
+        return std::cout ? recording::kConvertOk : recording::kConvertFileError;
+    }
+    return recording::runConvert(parsed.options, std::cout, std::cerr);
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/option_parser.h"
 #include "app/replay.h"
 #include "app/runtime_directory.h"
 #include "app/startup.h"
@@ -63,8 +64,8 @@ int main(int argc, char **argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ostrel::CommandLine line = ostrel::parseCommandLine(args);
     if (!line.error.empty()) {
-        std::cerr << "ostrel: " << line.error << "\nTry 'ostrel --help'.\n";
-        return 2;
+        std::cerr << line.error;
+        return ostrel::cli::kUsageStatus;
     }
     if (line.help || line.version) {
         std::cout << (line.help ? ostrel::usageText() : ostrel::versionText());

@@ -38,12 +38,12 @@ int main(int argc, char **argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ParsedOptions parsed = parseRecordOptions(args);
     if (!parsed.options) {
-        std::cerr << "ostrel-record: " << parsed.error << "\nTry 'ostrel-record --help'.\n";
+        std::cerr << parsed.error;
         return kStatusUsage;
     }
     RecorderIo io{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, &interrupted};
-    if (parsed.options->help) {
-        std::cout << recordUsage();
+    if (parsed.options->help || parsed.options->version) {
+        std::cout << (parsed.options->help ? recordUsage() : recordVersion());
         return kStatusOk;
     }
     if (parsed.options->list) return listModules(io);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/option_parser.h"
 #include "recording/type_names.h"
 #include "telemetry/tables.h"
 
@@ -38,63 +39,46 @@ std::optional<int> speedIndexOf(std::string_view text) {
     return std::nullopt;
 }
 
-// Options given as "--name value" or "--name=value".
-struct ArgumentWalk {
-    std::span<const std::string_view> args;
-    std::size_t next = 0;
-    std::string error;
-
-    // The value of option `name` at the current argument, or nullopt with error set.
-    std::optional<std::string_view> value(std::string_view name, std::string_view argument) {
-        if (const std::size_t equals = argument.find('='); equals != std::string_view::npos) {
-            return argument.substr(equals + 1);
-        }
-        if (next >= args.size()) {
-            error = std::string(name) + " needs a value";
-            return std::nullopt;
-        }
-        return args[next++];
-    }
+constexpr std::string_view kProgram = "ostrel-record";
+constexpr cli::Option kOptions[] = {
+    {"module", true}, {"type", true},    {"speed", true},  {"separator", true},
+    {"dir", true},    {"seconds", true}, {"cycles", true}, {"list", false},
 };
 
-std::string optionName(std::string_view argument) {
-    return std::string(argument.substr(0, argument.find('=')));
-}
-
-std::optional<std::string> applyOption(std::string_view name, std::string_view value,
-                                       RecordOptions &options) {
-    if (name == "--module") {
+// Keeps the value of option `name` (one of kOptions); what is wrong with it, or empty.
+std::string applyOption(std::string_view name, std::string_view value, RecordOptions &options) {
+    if (name == "module") {
         if (value.empty()) return "--module needs a module name (--list shows them)";
         options.module = std::string(value);
-    } else if (name == "--type") {
+    } else if (name == "type") {
         const std::optional<int> type = recording::telemetryTypeFromName(value);
         if (!type) return "unknown telemetry type \"" + std::string(value) + "\" (see --help)";
         options.type = *type;
-    } else if (name == "--speed") {
+    } else if (name == "speed") {
         const std::optional<int> speed = speedIndexOf(value);
         if (!speed) return "--speed must be 40, 160, 320 or 640 (kbps)";
         options.speedIndex = *speed;
-    } else if (name == "--separator") {
+    } else if (name == "separator") {
         if (value != "comma" && value != "tab") return "--separator must be comma or tab";
         options.separator = value == "comma" ? 1 : 2;
-    } else if (name == "--dir") {
+    } else if (name == "dir") {
         if (value.empty()) return "--dir needs a directory";
         options.directory = std::string(value);
-    } else if (name == "--seconds") {
+    } else if (name == "seconds") {
         options.seconds = parseSeconds(value);
         if (!options.seconds) return "--seconds must be a number of seconds above 0";
-    } else if (name == "--cycles") {
+    } else if (name == "cycles") {
         options.cycles = parseCount(value);
         if (!options.cycles) return "--cycles must be a whole number above 0";
     } else {
-        return "unknown option " + std::string(name) + " (see --help)";
+        options.list = true;
     }
-    return std::nullopt;
+    return {};
 }
 
 // The choices that only make sense together.
 std::optional<std::string> checkComplete(RecordOptions &options) {
-    if (options.help || options.list) return std::nullopt;
+    if (options.help || options.version || options.list) return std::nullopt;
     if (options.module.empty()) return "--module is missing (--list shows the modules)";
     if (options.type < 0) return "--type is missing";
     if (options.seconds.has_value() == options.cycles.has_value()) {
@@ -115,25 +99,17 @@ std::optional<std::string> checkComplete(RecordOptions &options) {
 
 ParsedOptions parseRecordOptions(std::span<const std::string_view> args) {
     RecordOptions options;
-    ArgumentWalk walk{args, 0, {}};
-    while (walk.next < args.size()) {
-        const std::string_view argument = args[walk.next++];
-        if (argument == "--help" || argument == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (argument == "--list") {
-            options.list = true;
-            continue;
-        }
-        if (!argument.starts_with("--"))
-            return {std::nullopt, "unexpected argument \"" + std::string(argument) + "\""};
-        const std::string name = optionName(argument);
-        const std::optional<std::string_view> value = walk.value(name, argument);
-        if (!value) return {std::nullopt, walk.error};
-        if (auto problem = applyOption(name, *value, options)) return {std::nullopt, *problem};
+    const cli::Grammar grammar{kProgram, kOptions, 0};
+    const cli::ParsedArguments parsed = cli::parseArguments(
+        grammar, args, [&options](std::string_view name, std::string_view value) {
+            return applyOption(name, value, options);
+        });
+    if (!parsed.error.empty()) return {std::nullopt, parsed.error};
+    options.help = parsed.help;
+    options.version = parsed.version;
+    if (auto problem = checkComplete(options)) {
+        return {std::nullopt, cli::usageMessage(kProgram, *problem)};
     }
-    if (auto problem = checkComplete(options)) return {std::nullopt, *problem};
     return {options, ""};
 }
 
@@ -146,6 +122,7 @@ std::string recordUsage() {
     return "Usage: ostrel-record --module NAME --type TYPE --speed KBPS [--separator comma|tab]\n"
            "                     [--dir DIR] (--seconds S | --cycles N)\n"
            "       ostrel-record --list\n"
+           "       ostrel-record --help | --version\n"
            "\n"
            "Records the receiver's data without a display, through the same acquisition path\n"
            "and log writer as the window: a new log file jex-log-<stamp>.dat and its\n"
@@ -166,6 +143,7 @@ std::string recordUsage() {
            "  --cycles N          record N whole cycles\n"
            "  --list              list the modules and exit\n"
            "  --help              show this text and exit\n"
+           "  --version           show the version and exit\n"
            "\n"
            "On a terminal a progress line shows elapsed time, cycles, bytes and rate once a\n"
            "second. Ctrl-C or SIGTERM ends the recording cleanly: whole cycles, file and module\n"
@@ -178,6 +156,10 @@ std::string recordUsage() {
            "(no such module, \"Can't open USB module\", \"Telemetry not in sync\"), 4 \"Data\n"
            "transfer error from USB module\", 5 log directory or log file (\"Path Error\"),\n"
            "6 writing the log file failed (\"Log Error\").\n";
+}
+
+std::string recordVersion() {
+    return cli::versionText(kProgram);
 }
 
 }  // namespace ostrel::record

@@ -7,13 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "app/option_parser.h"
+
 namespace ostrel::record {
 
 // Exit statuses of ostrel-record. An interrupted recording (Ctrl-C, SIGTERM) is a success:
 // its file holds whole cycles and its description is complete.
 enum Status : int {
     kStatusOk = 0,
-    kStatusUsage = 2,       // bad options
+    kStatusUsage = cli::kUsageStatus,  // bad options
     kStatusModule = 3,      // no such module, it cannot be opened, not in sync, no memory
     kStatusTransfer = 4,    // "Data transfer error from USB module"
     kStatusLogPath = 5,     // the log directory or the log file ("Path Error")
@@ -24,6 +26,7 @@ enum Status : int {
 
 struct RecordOptions {
     bool help = false;
+    bool version = false;
     bool list = false;
     std::string module;
     int type = -1;                         // telemetry type 0..9
@@ -36,13 +39,14 @@ struct RecordOptions {
 
 struct ParsedOptions {
     std::optional<RecordOptions> options;
-    std::string error;  // what is wrong, when options is empty
+    std::string error;  // when options is empty: the message for stderr (status 2)
 };
 
-// Parses the arguments after the program name.
+// Parses the arguments after the program name (not thread-safe: see app/option_parser.h).
 ParsedOptions parseRecordOptions(std::span<const std::string_view> args);
 
-// The text of --help.
+// The texts of --help and of --version.
 std::string recordUsage();
+std::string recordVersion();
 
 }  // namespace ostrel::record

@@ -21,10 +21,6 @@
 #include "telemetry/scaling.h"
 #include "telemetry/tables.h"
 
-#ifndef OSTREL_VERSION
-#define OSTREL_VERSION "unknown"
-#endif
-
 namespace ostrel::recording {
 namespace {
 
@@ -32,175 +28,15 @@ constexpr std::string_view kProgram = "ostrel-convert";
 constexpr std::size_t kRecordsPerRead = 4096;
 constexpr std::size_t kOutputFlushBytes = std::size_t{1} << 20;
 
-constexpr std::string_view kUsage =
-    R"(Usage: ostrel-convert RECORDING [--type TYPE] [--units UNITS] [--out FILE] [--summary]
-
-Converts an Ostrel recording (a jex-log-*.dat log file of raw words) to CSV, or
-summarises it.
-
-  RECORDING       the log file
-  --type TYPE     its telemetry type. Without it the type is taken from the
-                  description beside the recording (the same name with .json for
-                  .dat); with both, --type wins. TYPE is a short name
-                    4ch 8ch 16ch 32ch
-                    steer-car-100 steer-car-200   (Steering Personal Car 100/200 Nm)
-                    steer-com-100 steer-com-200   (Steering Commercial 100/200 Nm)
-                    steer-mod-100 steer-mod-200   (Steering Module 100/200 Nm)
-                  or the type's text as the window lists it ("8 Channel",
-                  "Steering Module 200 Nm"), in any case
-  --units UNITS   physical (the default): for steering types Nm, deg, deg/s, g,
-                            deg/s^2, the values the window shows; for plain
-                            types percent, as the window shows them
-                  percent   percent of full scale, -100..+100, for every type
-                  raw       the logged words, 0..65535
-  --out FILE      write to FILE instead of standard output; FILE is replaced
-                  only once it is complete, and is never the recording itself or
-                  its description
-  --summary       instead of the table: records, duration, cycles, and for every
-                  column its count, minimum, maximum and mean
-  --help          this text
-  --version       the program's version
-
-The table is CSV with '.' as the decimal point: "Time [s]" (record index x time
-base, in seconds to the microsecond; records after cycles the description says
-were left out at their true time), then one column per word of the record. The
-time base is the description's exact one, else the link's sample period that
-the recording's rounded "Time-Base" stands for. Steering types name the words by
-their quantity and unit and leave out the placeholder words ("-" in the log file).
-
-Exit status:
-  0  done
-  2  bad options, or no telemetry type (no --type and no description)
-  3  a malformed recording (a foreign file, a bad or truncated record), a type
-     whose words per record differ from the recording's columns, or a malformed
-     description; the output then holds every whole record before the problem
-  4  a file that cannot be read or written, or a recording or description that
-     is not a regular file (a FIFO is refused at once, not waited for)
-)";
-
-struct Options {
-    std::string recording;
-    std::optional<int> type;  // --type
-    std::optional<std::string> outPath;
-    Units units = Units::physical;
-    bool unitsGiven = false;
-    bool summary = false;
-    bool help = false;
-    bool version = false;
-};
-
-// Prints a usage error and returns the usage status.
+// Prints a usage error in the words of every usage error of the programs ("Try ... for more
+// information.") and returns the usage status.
 int usageError(std::ostream &err, const std::string &what) {
-    err << kProgram << ": " << what << "\nTry '" << kProgram << " --help'.\n";
+    err << kProgram << ": " << what << "\nTry '" << kProgram << " --help' for more information.\n";
     return kConvertUsage;
 }
 
-std::string typeNames() {
-    std::string names;
-    for (int type = 0; type < telemetry_type_count; ++type) {
-        if (type > 0) names += ", ";
-        names += shortTypeName(type);
-    }
-    return names;
-}
-
-// Parses the arguments; nullopt after printing the problem.
-std::optional<Options> parseOptions(std::span<const std::string_view> args, std::ostream &err) {
-    Options options;
-    std::vector<std::string_view> positional;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            options.version = true;
-            continue;
-        }
-        if (arg == "--summary") {
-            options.summary = true;
-            continue;
-        }
-        // Options with a value: "--name VALUE" or "--name=VALUE".
-        std::string_view name = arg;
-        std::optional<std::string_view> value;
-        if (const std::size_t equals = arg.find('='); equals != std::string_view::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        }
-        if (name != "--type" && name != "--out" && name != "--units") {
-            usageError(err, "unknown option '" + std::string(arg) + "'");
-            return std::nullopt;
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                usageError(err, "option '" + std::string(name) + "' needs a value");
-                return std::nullopt;
-            }
-            value = args[++i];
-        }
-        if (name == "--type") {
-            if (options.type) {
-                usageError(err, "--type given twice");
-                return std::nullopt;
-            }
-            options.type = telemetryTypeFromName(*value);
-            if (!options.type) {
-                usageError(err, "unknown type '" + std::string(*value) + "'; known: " +
-                                    typeNames() + ", or a type's text (\"8 Channel\")");
-                return std::nullopt;
-            }
-        } else if (name == "--out") {
-            if (options.outPath) {
-                usageError(err, "--out given twice");
-                return std::nullopt;
-            }
-            if (value->empty()) {
-                usageError(err, "--out needs a file name");
-                return std::nullopt;
-            }
-            options.outPath = std::string(*value);
-        } else {
-            const std::optional<Units> units = unitsFromName(*value);
-            if (!units) {
-                usageError(
-                    err, "unknown units '" + std::string(*value) + "' (raw, percent or physical)");
-                return std::nullopt;
-            }
-            if (options.unitsGiven) {
-                usageError(err, "--units given twice");
-                return std::nullopt;
-            }
-            options.units = *units;
-            options.unitsGiven = true;
-        }
-    }
-    if (options.help || options.version) return options;
-    if (positional.empty()) {
-        usageError(err, "no recording given");
-        return std::nullopt;
-    }
-    if (positional.size() > 1) {
-        usageError(err,
-                   "one recording at a time; '" + std::string(positional[1]) + "' is one too many");
-        return std::nullopt;
-    }
-    options.recording = std::string(positional[0]);
-    return options;
-}
-
 // The telemetry type: --type, else the description's. Sets `status` when there is none.
-std::optional<int> resolveType(const Options &options, std::ostream &err, int &status) {
+std::optional<int> resolveType(const ConvertOptions &options, std::ostream &err, int &status) {
     const std::string descriptionPath = descriptionPathFor(options.recording);
     if (options.type) {
         const int type = *options.type;
@@ -303,7 +139,7 @@ int readErrorStatus(const ReadError &error) {
 // description gives the exact time base and the cycles left out of the file, which put the
 // records after them later; without one the header's time base is made exact and there are
 // no gaps to tell.
-std::optional<Conversion> conversionOf(const Options &options, int type,
+std::optional<Conversion> conversionOf(const ConvertOptions &options, int type,
                                        const RecordingHeader &header, std::ostream &err) {
     const std::string descriptionPath = descriptionPathFor(options.recording);
     const ParsedDescription described = readDescription(descriptionPath);
@@ -328,7 +164,8 @@ std::optional<Conversion> conversionOf(const Options &options, int type,
 
 // The file is what is converted; a description that counts other cycles (a recording killed or
 // cut off before its description caught up) is told, not believed.
-void noteCycleMismatch(const Options &options, int type, uint64_t records, std::ostream &err) {
+void noteCycleMismatch(const ConvertOptions &options, int type, uint64_t records,
+                       std::ostream &err) {
     const std::string descriptionPath = descriptionPathFor(options.recording);
     const ParsedDescription described = readDescription(descriptionPath);
     if (!described.description) return;
@@ -340,7 +177,9 @@ void noteCycleMismatch(const Options &options, int type, uint64_t records, std::
         << " records; the recording's records are converted\n";
 }
 
-int convert(const Options &options, std::ostream &out, std::ostream &err) {
+}  // namespace
+
+int runConvert(const ConvertOptions &options, std::ostream &out, std::ostream &err) {
     RecordingReader reader(options.recording);
     if (reader.error()) {
         err << kProgram << ": " << reader.error()->message() << "\n";
@@ -405,22 +244,6 @@ int convert(const Options &options, std::ostream &out, std::ostream &err) {
         return readErrorStatus(error);
     }
     return kConvertOk;
-}
-
-}  // namespace
-
-int runConvert(std::span<const std::string_view> args, std::ostream &out, std::ostream &err) {
-    const std::optional<Options> options = parseOptions(args, err);
-    if (!options) return kConvertUsage;
-    if (options->help) {
-        out << kUsage;
-        return out ? kConvertOk : kConvertFileError;
-    }
-    if (options->version) {
-        out << kProgram << " " << OSTREL_VERSION << "\n";
-        return out ? kConvertOk : kConvertFileError;
-    }
-    return convert(*options, out, err);
 }
 
 }  // namespace ostrel::recording

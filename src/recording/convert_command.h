@@ -1,11 +1,13 @@
-// ostrel-convert: a recording (log file) to CSV in raw, percent or physical units, or a
-// summary per column. The whole run lives here, so it is tested without a process; the
-// executable's main only hands it argv, stdout and stderr.
+// ostrel-convert's run: a recording (log file) to CSV in raw, percent or physical units, or a
+// summary per column. The command line is read by the program (app/convert_options.h); the
+// whole conversion lives here, so it is tested without a process.
 #pragma once
 
+#include <optional>
 #include <ostream>
-#include <span>
-#include <string_view>
+#include <string>
+
+#include "recording/conversion.h"
 
 namespace ostrel::recording {
 
@@ -15,8 +17,17 @@ inline constexpr int kConvertUsage = 2;      // bad options, or no telemetry typ
 inline constexpr int kConvertMalformed = 3;  // a recording (or description) not as written
 inline constexpr int kConvertFileError = 4;  // a file that cannot be read or written
 
-// Runs ostrel-convert with `args` (the arguments after the program name). The table or
-// summary goes to `out` (or to the --out file), messages to `err`. Returns the exit status.
-int runConvert(std::span<const std::string_view> args, std::ostream &out, std::ostream &err);
+// What to convert and how, as the command line gives it.
+struct ConvertOptions {
+    std::string recording = {};
+    std::optional<int> type = {};             // --type; none: the description's
+    std::optional<std::string> outPath = {};  // --out; none: the output stream
+    Units units = Units::physical;            // --units
+    bool summary = false;                     // --summary
+};
+
+// Converts as `options` say. The table or summary goes to `out` (or to the --out file),
+// messages to `err`. Returns the exit status.
+int runConvert(const ConvertOptions &options, std::ostream &out, std::ostream &err);
 
 }  // namespace ostrel::recording

@@ -1,28 +1,291 @@
-// The window program's command line.
+// The command lines of ostrel, ostrel-record and ostrel-convert: one parser, so that the same
+// mistake is told in the same words and long options are taken the same way by all three;
+// then each program's own values and refusals, and the programs' statuses as processes.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "app/convert_options.h"
+#include "app/record_options.h"
+#include "recording/type_names.h"
 
 namespace ostrel {
 namespace {
 
-CommandLine parse(std::vector<std::string_view> args) {
-    return parseCommandLine(args);
+using Args = std::vector<std::string>;
+
+// What a program made of its command line, in terms common to the three.
+struct Outcome {
+    std::string error;
+    bool help = false;
+    bool version = false;
+    std::string value = {};    // what the program took for its option `Program::option`
+    std::string operand = {};  // ostrel-convert's recording
+};
+
+std::string typeName(std::optional<int> type) {
+    return type ? std::string(recording::shortTypeName(*type)) : std::string();
 }
 
-TEST(CommandLine, OptionsOfOursAndQtsOwn) {
-    EXPECT_TRUE(parse({"--help"}).help);
-    EXPECT_TRUE(parse({"--version"}).version);
-    EXPECT_EQ(parse({"--replay", "/r/a.dat"}).replayPath, std::optional<std::string>("/r/a.dat"));
-    EXPECT_EQ(parse({"--replay=/r/b.dat"}).replayPath, std::optional<std::string>("/r/b.dat"));
-    EXPECT_TRUE(parse({"-platform", "offscreen"}).error.empty()) << "Qt's options are Qt's";
-    EXPECT_NE(parse({"--replay"}).error.find("--replay needs"), std::string::npos);
-    EXPECT_NE(parse({"--replay="}).error.find("--replay needs"), std::string::npos);
-    EXPECT_NE(parse({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);
-    EXPECT_NE(usageText().find("OSTREL_MODULE_LIBRARY"), std::string::npos);
-    EXPECT_EQ(versionText(), "ostrel 1.3.1\n");
+Outcome window(std::span<const std::string_view> args) {
+    const CommandLine line = parseCommandLine(args);
+    return {line.error, line.help, line.version, line.replayPath.value_or(""), ""};
+}
+
+Outcome recorder(std::span<const std::string_view> args) {
+    const record::ParsedOptions parsed = record::parseRecordOptions(args);
+    if (!parsed.options) return {parsed.error};
+    const record::RecordOptions &o = *parsed.options;
+    return {"", o.help, o.version, o.type < 0 ? "" : typeName(o.type), ""};
+}
+
+Outcome converter(std::span<const std::string_view> args) {
+    const convert::ParsedOptions parsed = convert::parseConvertOptions(args);
+    return {parsed.error, parsed.help, parsed.version, typeName(parsed.options.type),
+            parsed.options.recording};
+}
+
+struct Program {
+    std::string name;
+    const char *path;    // the executable
+    std::string option;  // an option with a value, and a good value of it
+    std::string value;
+    Args rest;  // what completes a command line with the option
+    Outcome (*parse)(std::span<const std::string_view>);
+    std::string (*version)();
+};
+
+const Args kRecordRest = {"--module", "M", "--speed", "160", "--cycles", "1"};
+const Program kWindow{"ostrel", OSTREL_PROGRAM, "--replay", "/r/a.dat", {}, window, versionText};
+const Program kRecorder{"ostrel-record", OSTREL_RECORD_PROGRAM, "--type", "8ch", kRecordRest,
+                        recorder,        record::recordVersion};
+const Program kConverter{"ostrel-convert", OSTREL_CONVERT_PROGRAM, "--type", "8ch", {"r.dat"},
+                         converter,        convert::convertVersion};
+const Program *const kPrograms[] = {&kWindow, &kRecorder, &kConverter};
+
+// `text` with OPT and VAL replaced by the program's option and value.
+std::string expand(const Program &p, std::string text) {
+    for (const auto &[mark, by] : {std::pair{"OPT", p.option}, std::pair{"VAL", p.value}}) {
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 3, by);
+    }
+    return text;
+}
+
+Outcome parse(const Program &p, const Args &args) {
+    Args owned;
+    for (const std::string &arg : args) owned.push_back(expand(p, arg));
+    const std::vector<std::string_view> views(owned.begin(), owned.end());
+    return p.parse(views);
+}
+
+std::string usageError(const Program &p, const std::string &what) {
+    return p.name + ": " + expand(p, what) + "\nTry '" + p.name +
+           " --help' for more information.\n";
+}
+
+Args operator+(Args a, const Args &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(CommandLines, TheSameMistakeInTheSameWords) {
+    const struct {
+        Args args;
+        std::string what;
+    } mistakes[] = {
+        {{"--bogus"}, "unrecognized option '--bogus'"},
+        {{"--bogus", "OPT", "VAL"}, "unrecognized option '--bogus'"},  // OPT is not its value
+        {{"OPT", "VAL", "--bogus=1"}, "unrecognized option '--bogus=1'"},
+        {{"OPT"}, "option 'OPT' requires an argument"},
+        {{"--help=yes"}, "option '--help' doesn't allow an argument"},
+        {{"OPT", "VAL", "OPT=VAL"}, "OPT given twice"},
+        {{"--bogus", "--help"}, "unrecognized option '--bogus'"},  // the first decides
+    };
+    for (const Program *p : kPrograms) {
+        for (const auto &m : mistakes) {
+            SCOPED_TRACE(p->name + " " + expand(*p, testing::PrintToString(m.args)));
+            const Outcome o = parse(*p, p->rest + m.args);
+            EXPECT_EQ(o.error, usageError(*p, m.what));
+            EXPECT_FALSE(o.help || o.version);
+        }
+    }
+}
+
+TEST(CommandLines, LongOptionsTheWayTheGnuToolsTakeThem) {
+    const Args forms[] = {{"OPT", "VAL"}, {"OPT=VAL"}};
+    for (const Program *p : kPrograms) {
+        SCOPED_TRACE(p->name);
+        const std::string prefix = p->option.substr(0, p->option.size() - 1);
+        for (const Args &form : forms) {
+            for (const Args &args : {form + p->rest, p->rest + form}) {
+                const Outcome o = parse(*p, args);
+                EXPECT_EQ(o.error, "") << testing::PrintToString(args);
+                EXPECT_EQ(o.value, p->value) << testing::PrintToString(args);
+            }
+        }
+        EXPECT_EQ(parse(*p, Args{prefix, "VAL"} + p->rest).value, p->value);
+        EXPECT_EQ(parse(*p, Args{prefix + "=VAL"} + p->rest).value, p->value);
+        for (const Args &help : {Args{"--help"}, Args{"-h"}, Args{"--he"}, Args{"--help", "-x"}}) {
+            const Outcome o = parse(*p, help);
+            EXPECT_TRUE(o.help && o.error.empty()) << testing::PrintToString(help) << o.error;
+        }
+        for (const Args &version : {Args{"--version"}, Args{"--vers", "--bogus"}}) {
+            const Outcome o = parse(*p, version);
+            EXPECT_TRUE(o.version && !o.help && o.error.empty()) << o.error;
+        }
+        EXPECT_EQ(p->version(), p->name + " 1.3.1\n");
+    }
+}
+
+// Each program's own refusals (their texts as before, in the common frame), what it accepts
+// that the others do not, and how the arguments that are not options are taken.
+TEST(CommandLines, EachProgramsOwnValuesAndOperands) {
+    const struct {
+        const Program &program;
+        Args args;
+        std::string what;          // the refusal; empty: accepted
+        std::string value = {};    // when accepted
+        std::string operand = {};  // when accepted
+    } cases[] = {
+        {kWindow, {"-platform", "offscreen", "--replay", "/r/a.dat"}, "", "/r/a.dat"},
+        {kWindow, {"--replay", "/r/a.dat", "-style=fusion", "-reverse"}, "", "/r/a.dat"},
+        {kWindow, {"--replay="}, "--replay needs the path of a recording"},
+        {kWindow, {"--platform", "offscreen"}, "unrecognized option '--platform'"},
+        {kWindow, {"--", "--bogus", "offscreen"}, ""},  // the rest is Qt's
+        {kRecorder, {"--bogus", "--seconds", "5"}, "unrecognized option '--bogus'"},
+        {kRecorder,
+         {"--s", "1"},
+         "option '--s' is ambiguous; possibilities: '--speed' '--separator' '--seconds'"},
+        {kRecorder, {"-xh"}, "invalid option -- 'x'"},
+        {kRecorder, {"stray"}, "extra operand 'stray'"},
+        {kRecorder, kRecordRest + Args{"--type", "8ch", "--", "--list"}, "extra operand '--list'"},
+        {kRecorder, {"--list", "--list"}, ""},
+        {kRecorder,
+         {"--type", "8ch", "--speed", "160", "--cycles", "1"},
+         "--module is missing (--list shows the modules)"},
+        {kRecorder, {"--module", "M", "--speed", "160", "--cycles", "1"}, "--type is missing"},
+        {kRecorder, {"--module", "M", "--type", "8ch", "--cycles", "1"}, "--speed is missing"},
+        {kRecorder,
+         {"--module", "M", "--type", "8ch", "--speed", "160"},
+         "give either --seconds or --cycles"},
+        {kRecorder, kRecordRest + Args{"--type", "8ch", "--seconds", "1"},
+         "give either --seconds or --cycles"},
+        {kRecorder, {"--type", "9ch"}, "unknown telemetry type \"9ch\" (see --help)"},
+        {kRecorder, {"--speed", "100"}, "--speed must be 40, 160, 320 or 640 (kbps)"},
+        {kRecorder, kRecordRest + Args{"--type", "steer-mod-100"},
+         "steering types run at 640 kbps"},
+        {kRecorder, {"--cycles", "0"}, "--cycles must be a whole number above 0"},
+        {kRecorder, {"--seconds", "-1"}, "--seconds must be a number of seconds above 0"},
+        {kRecorder, {"--seconds", "nan"}, "--seconds must be a number of seconds above 0"},
+        {kRecorder, {"--separator", "semicolon"}, "--separator must be comma or tab"},
+        {kRecorder, {"--module="}, "--module needs a module name (--list shows them)"},
+        {kRecorder, {"--dir="}, "--dir needs a directory"},
+        {kConverter, {}, "no recording given"},
+        {kConverter, {"--summary"}, "no recording given"},
+        {kConverter, {"x.dat", "y.dat"}, "extra operand 'y.dat'"},
+        {kConverter, {"-xh", "x.dat"}, "invalid option -- 'x'"},
+        {kConverter, {"--type", "8ch", "--", "-r.dat"}, "", "8ch", "-r.dat"},
+        {kConverter, {"-", "--type", "8ch"}, "", "8ch", "-"},
+        {kConverter,
+         {"x.dat", "--units", "metric"},
+         "unknown units 'metric' (raw, percent or physical)"},
+        {kConverter,
+         {"x.dat", "--type=9ch"},
+         "unknown type '9ch'; known: 4ch, 8ch, 16ch, 32ch, steer-car-100, steer-car-200, "
+         "steer-com-100, steer-com-200, steer-mod-100, steer-mod-200, or a type's text "
+         "(\"8 Channel\")"},
+        {kConverter, {"x.dat", "--out="}, "--out needs a file name"},
+        {kConverter, {"x.dat", "--units", "raw", "--units", "raw"}, "--units given twice"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.program.name + " " + testing::PrintToString(c.args));
+        const Outcome o = parse(c.program, c.args);
+        EXPECT_EQ(o.error, c.what.empty() ? "" : usageError(c.program, c.what));
+        if (!c.what.empty()) continue;
+        EXPECT_EQ(o.value, c.value);
+        EXPECT_EQ(o.operand, c.operand);
+    }
+}
+
+TEST(CommandLines, RecordAndConvertKeepTheirValues) {
+    const std::vector<std::string_view> recordArgs = {
+        "--module", "SIM-8CH", "--type",          "8ch",   "--speed", "160kbps",
+        "--cycles", "3",       "--separator=tab", "--dir", "/tmp"};
+    record::ParsedOptions r = record::parseRecordOptions(recordArgs);
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->module, "SIM-8CH");
+    EXPECT_EQ(r.options->speedIndex, 1);
+    EXPECT_EQ(r.options->separator, 2);
+    EXPECT_EQ(r.options->cycles, std::optional<uint64_t>(3));
+    EXPECT_EQ(r.options->directory, std::optional<std::string>("/tmp"));
+    const std::vector<std::string_view> steering = {
+        "--module=S", "--type", "Steering Commercial 200 Nm", "--seconds", "2.5"};
+    r = record::parseRecordOptions(steering);
+    ASSERT_TRUE(r.options) << r.error;
+    EXPECT_EQ(r.options->type, 7);
+    EXPECT_EQ(r.options->speedIndex, 3) << "steering runs at 640 kbps";
+    EXPECT_EQ(r.options->seconds, std::optional<double>(2.5));
+
+    const std::vector<std::string_view> convertArgs = {"--sum", "r.dat", "--units=raw", "--out",
+                                                       "t.csv"};
+    const convert::ParsedOptions c = convert::parseConvertOptions(convertArgs);
+    ASSERT_EQ(c.error, "");
+    EXPECT_TRUE(c.options.summary);
+    EXPECT_EQ(c.options.units, recording::Units::raw);
+    EXPECT_EQ(c.options.outPath, std::optional<std::string>("t.csv"));
+    EXPECT_EQ(c.options.type, std::nullopt);
+}
+
+TEST(CommandLines, EveryHelpNamesEveryOption) {
+    const struct {
+        std::string text;
+        std::vector<std::string_view> names;
+    } helps[] = {
+        {usageText(), {"--replay", "OSTREL_MODULE_LIBRARY"}},
+        {record::recordUsage(),
+         {"--module", "--type", "--speed", "--separator", "--dir", "--seconds", "--cycles",
+          "--list", "steer-com-200", "Exit status"}},
+        {convert::convertUsage(),
+         {"--type", "--units", "--out", "--summary", "steer-mod-200", "physical", "Exit status"}},
+    };
+    for (const auto &h : helps) {
+        for (std::string_view name : h.names) {
+            EXPECT_NE(h.text.find(name), std::string::npos) << name;
+        }
+        EXPECT_NE(h.text.find("--help"), std::string::npos);
+        EXPECT_NE(h.text.find("--version"), std::string::npos) << h.text;
+    }
+}
+
+// The programs themselves: a usage error is status 2 with the message on stderr, --version
+// status 0 on stdout, for all three (ostrel answers before it looks for a display).
+TEST(CommandLines, TheProgramsEndWithTheirStatus) {
+    for (const Program *p : kPrograms) {
+        const struct {
+            std::string args;
+            int status;
+            std::string output;
+        } runs[] = {
+            {"--bogus 2>&1 >/dev/null", 2, usageError(*p, "unrecognized option '--bogus'")},
+            {"--version 2>/dev/null", 0, p->version()},
+        };
+        for (const auto &run : runs) {
+            SCOPED_TRACE(p->name + " " + run.args);
+            FILE *pipe = ::popen((std::string(p->path) + " " + run.args).c_str(), "r");
+            ASSERT_NE(pipe, nullptr);
+            std::string output;
+            char chunk[256];
+            while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
+            const int status = ::pclose(pipe);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == run.status) << status;
+            EXPECT_EQ(output, run.output);
+        }
+    }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// ostrel-record: its options, recordings made through the acquisition path without a display,
+// ostrel-record: recordings made through the acquisition path without a display,
 // Ctrl-C, and the message and status of every failure.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -38,63 +38,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-ParsedOptions parse(std::vector<std::string_view> args) {
-    return parseRecordOptions(args);
-}
-
-TEST(RecordOptions, WhatIsAcceptedAndWhatIsRefused) {
-    ParsedOptions p = parse({"--module", "SIM-8CH", "--type", "8ch", "--speed", "160", "--cycles",
-                             "3", "--separator=tab", "--dir", "/tmp"});
-    ASSERT_TRUE(p.options) << p.error;
-    EXPECT_EQ(p.options->module, "SIM-8CH");
-    EXPECT_EQ(p.options->type, 1);
-    EXPECT_EQ(p.options->speedIndex, 1);
-    EXPECT_EQ(p.options->separator, 2);
-    EXPECT_EQ(p.options->cycles, std::optional<uint64_t>(3));
-    EXPECT_EQ(p.options->directory, std::optional<std::string>("/tmp"));
-
-    p = parse({"--module=S", "--type", "Steering Commercial 200 Nm", "--seconds", "2.5"});
-    ASSERT_TRUE(p.options) << p.error;
-    EXPECT_EQ(p.options->type, 7);
-    EXPECT_EQ(p.options->speedIndex, 3) << "steering runs at 640 kbps";
-    EXPECT_TRUE(parse({"--list"}).options);
-    EXPECT_TRUE(parse({"--help"}).options->help);
-
-    const struct {
-        std::vector<std::string_view> args;
-        const char *mentions;
-    } refused[] = {
-        {{"--type", "8ch", "--speed", "160", "--cycles", "1"}, "--module"},
-        {{"--module", "M", "--speed", "160", "--cycles", "1"}, "--type"},
-        {{"--module", "M", "--type", "8ch", "--cycles", "1"}, "--speed"},
-        {{"--module", "M", "--type", "8ch", "--speed", "160"}, "--seconds or --cycles"},
-        {{"--module", "M", "--type", "8ch", "--speed", "160", "--seconds", "1", "--cycles", "1"},
-         "--seconds or --cycles"},
-        {{"--module", "M", "--type", "9ch", "--speed", "160", "--cycles", "1"}, "9ch"},
-        {{"--module", "M", "--type", "8ch", "--speed", "100", "--cycles", "1"}, "--speed"},
-        {{"--module", "M", "--type", "steer-mod-100", "--speed", "160", "--cycles", "1"}, "640"},
-        {{"--module", "M", "--type", "8ch", "--speed", "160", "--cycles", "0"}, "--cycles"},
-        {{"--module", "M", "--type", "8ch", "--speed", "160", "--seconds", "-1"}, "--seconds"},
-        {{"--module", "M", "--type", "8ch", "--speed", "160", "--seconds", "nan"}, "--seconds"},
-        {{"--module", "M", "--type", "8ch", "--speed", "160", "--cycles", "1", "--separator",
-          "semicolon"},
-         "--separator"},
-        {{"--module"}, "needs a value"},
-        {{"--frobnicate", "1"}, "--frobnicate"},
-        {{"stray"}, "stray"},
-    };
-    for (const auto &row : refused) {
-        const ParsedOptions r = parse(row.args);
-        EXPECT_FALSE(r.options) << row.mentions;
-        EXPECT_NE(r.error.find(row.mentions), std::string::npos) << r.error;
-    }
-    const std::string usage = recordUsage();
-    for (const char *option : {"--module", "--type", "--speed", "--separator", "--dir", "--seconds",
-                               "--cycles", "--list", "--help", "steer-com-200", "Exit status"}) {
-        EXPECT_NE(usage.find(option), std::string::npos) << option;
-    }
-}
 
 TEST(RecordProgress, OneLineOfTimeCyclesBytesAndRate) {
     EXPECT_EQ(progressLine(65.2, 12, 3'100'000), "00:01:05  12 cycles  3.1 MB  0.05 MB/s");

@@ -1,11 +1,10 @@
-// ostrel-convert as the operator runs it: options, where the type comes from, output to
+// ostrel-convert's run once its command line is read: where the type comes from, output to
 // stdout or a file, and the exit status of every kind of problem.
 #include "recording/convert_command.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +16,9 @@ namespace ostrel::recording {
 namespace {
 
 using test::ScratchDirectory;
+
+constexpr int kFourChannels = 0;    // 4ch
+constexpr int kSteeringCar100 = 4;  // steer-car-100
 
 constexpr std::string_view kRecording =
     "Time-Base: 79.69us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n0,65535,32768,1\r\n65520,0,32752,2\r\n";
@@ -38,13 +40,11 @@ class ConvertCommand : public ::testing::Test {
         test::writeFile(recording_, kRecording);
     }
 
-    static Outcome run(std::initializer_list<std::string> args) {
-        const std::vector<std::string> owned(args);
-        const std::vector<std::string_view> views(owned.begin(), owned.end());
+    static Outcome run(const ConvertOptions &options) {
         std::ostringstream out;
         std::ostringstream err;
         Outcome result;
-        result.status = runConvert(views, out, err);
+        result.status = runConvert(options, out, err);
         result.out = out.str();
         result.err = err.str();
         return result;
@@ -74,7 +74,7 @@ TEST_F(ConvertCommand, RecordsAfterAGapAreAtTheirTrueTime) {
     d.channelCount = 4;
     d.gaps = {{1, 122}};
     ASSERT_EQ(writeFileAtomically(descriptionPathFor(recording_), describeAsJson(d)), "");
-    const Outcome table = run({recording_, "--units", "raw"});
+    const Outcome table = run({.recording = recording_, .units = Units::raw});
     ASSERT_EQ(table.status, kConvertOk) << table.err;
     // The description counts no cycle (a recording killed before it caught up): the file's
     // records are converted, and the difference is told.
@@ -82,7 +82,7 @@ TEST_F(ConvertCommand, RecordsAfterAGapAreAtTheirTrueTime) {
                              " counts 0 cycles (0 records), the recording holds 2 records; the "
                              "recording's records are converted\n");
     EXPECT_EQ(table.out, "Time [s],Ch1,Ch2,Ch3,Ch4\n0,0,65535,32768,1\n79.64168,65520,0,32752,2\n");
-    const Outcome summary = run({recording_, "--summary"});
+    const Outcome summary = run({.recording = recording_, .summary = true});
     EXPECT_NE(summary.out.find("time base: 79.6875 us\nrecords: 2\nduration: 79.641759 s\n"),
               std::string::npos)
         << summary.out;
@@ -91,69 +91,31 @@ TEST_F(ConvertCommand, RecordsAfterAGapAreAtTheirTrueTime) {
         << summary.out;
 }
 
-TEST_F(ConvertCommand, HelpDocumentsEveryOptionAndStatus) {
-    const Outcome help = run({"--help"});
-    EXPECT_EQ(help.status, kConvertOk);
-    for (const char *text :
-         {"--type", "--units", "--out", "--summary", "--help", "--version", "steer-mod-200", "raw",
-          "percent", "physical", "Exit status", "  0 ", "  2 ", "  3 ", "  4 "}) {
-        EXPECT_NE(help.out.find(text), std::string::npos) << text;
-    }
-    EXPECT_EQ(run({recording_, "-h"}).status, kConvertOk);
-    const Outcome version = run({"--version"});
-    EXPECT_EQ(version.out, "ostrel-convert " OSTREL_VERSION "\n");
-}
-
-TEST_F(ConvertCommand, BadOptionsAreUsageErrors) {
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{}, "no recording given"},
-        {{"--bogus", "x.dat"}, "unknown option '--bogus'"},
-        {{"x.dat", "--type"}, "option '--type' needs a value"},
-        {{"x.dat", "--units", "metric"}, "unknown units 'metric' (raw, percent or physical)"},
-        {{"x.dat", "--type=9ch"}, "unknown type '9ch'"},
-        {{"x.dat", "y.dat"}, "one recording at a time; 'y.dat' is one too many"},
-        {{"x.dat", "--type", "4ch", "--type", "8ch"}, "--type given twice"},
-        {{"x.dat", "--out="}, "--out needs a file name"},
-    };
-    for (const auto &c : cases) {
-        std::vector<std::string_view> views(c.args.begin(), c.args.end());
-        std::ostringstream out;
-        std::ostringstream err;
-        EXPECT_EQ(runConvert(views, out, err), kConvertUsage) << c.message;
-        EXPECT_NE(err.str().find("ostrel-convert: " + c.message), std::string::npos) << err.str();
-        EXPECT_NE(err.str().find("--help"), std::string::npos);
-        EXPECT_EQ(out.str(), "");
-    }
-}
-
 TEST_F(ConvertCommand, TypeFromTheOptionOrTheDescriptionOptionWinning) {
-    const Outcome none = run({recording_});
+    const Outcome none = run({.recording = recording_});
     EXPECT_EQ(none.status, kConvertUsage);
     EXPECT_NE(none.err.find("no telemetry type: " + descriptionPathFor(recording_) +
                             " does not exist; give --type TYPE"),
               std::string::npos)
         << none.err;
 
-    const Outcome given = run({recording_, "--type", " 4 channel "});
+    const Outcome given = run({.recording = recording_, .type = kFourChannels});
     EXPECT_EQ(given.status, kConvertOk) << given.err;
     EXPECT_EQ(given.out, kTable);
     EXPECT_EQ(given.err, "");
 
     describe(0);
-    const Outcome described = run({recording_});
+    const Outcome described = run({.recording = recording_});
     EXPECT_EQ(described.status, kConvertOk) << described.err;
     EXPECT_EQ(described.out, kTable);
 
     describe(1);
-    const Outcome overridden = run({"--type=4ch", recording_});
+    const Outcome overridden = run({.recording = recording_, .type = kFourChannels});
     EXPECT_EQ(overridden.status, kConvertOk);
     EXPECT_EQ(overridden.out, kTable);
     EXPECT_NE(overridden.err.find("note: --type 4ch overrides the type of"), std::string::npos);
     // The description's own type does not fit the file.
-    const Outcome mismatch = run({recording_});
+    const Outcome mismatch = run({.recording = recording_});
     EXPECT_EQ(mismatch.status, kConvertMalformed);
     EXPECT_NE(mismatch.err.find("the recording has 4 columns, but type \"8 Channel\" (8ch) "
                                 "has 8 words per record"),
@@ -164,22 +126,22 @@ TEST_F(ConvertCommand, TypeFromTheOptionOrTheDescriptionOptionWinning) {
 
 // Given or described, a type that does not fit ends as the manual page says: status 3.
 TEST_F(ConvertCommand, ATypeThatDoesNotFitIsMalformedAlsoWhenGiven) {
-    const Outcome r = run({recording_, "--type", "steer-car-100"});
+    const Outcome r = run({.recording = recording_, .type = kSteeringCar100});
     EXPECT_EQ(r.status, kConvertMalformed);
     EXPECT_NE(r.err.find("has 32 words per record"), std::string::npos);
 }
 
 TEST_F(ConvertCommand, BrokenDescriptionsAreMalformedUnlessOverridden) {
     test::writeFile(descriptionPathFor(recording_), "{\n  \"version\": \n");
-    const Outcome broken = run({recording_});
+    const Outcome broken = run({.recording = recording_});
     EXPECT_EQ(broken.status, kConvertMalformed);
     EXPECT_NE(broken.err.find(descriptionPathFor(recording_) + ": line 3: "), std::string::npos)
         << broken.err;
-    EXPECT_EQ(run({recording_, "--type", "4ch"}).status, kConvertOk);
+    EXPECT_EQ(run({.recording = recording_, .type = kFourChannels}).status, kConvertOk);
 
     // A time base that the header's does not show is told; the header's exact one is used.
     describe(0, 80.5);
-    const Outcome misfit = run({recording_});
+    const Outcome misfit = run({.recording = recording_});
     EXPECT_EQ(misfit.status, kConvertOk);
     EXPECT_EQ(misfit.out, kTable);
     EXPECT_NE(misfit.err.find("note: the time base of " + descriptionPathFor(recording_) +
@@ -189,15 +151,16 @@ TEST_F(ConvertCommand, BrokenDescriptionsAreMalformedUnlessOverridden) {
         << misfit.err;
 
     describe(12);
-    const Outcome unknown = run({recording_});
+    const Outcome unknown = run({.recording = recording_});
     EXPECT_EQ(unknown.status, kConvertMalformed);
     EXPECT_NE(unknown.err.find("telemetry type index 12 is not a known type"), std::string::npos);
 }
 
 TEST_F(ConvertCommand, UnitsAndSummary) {
-    const Outcome raw = run({recording_, "--type", "4ch", "--units", "raw"});
+    const Outcome raw = run({.recording = recording_, .type = kFourChannels, .units = Units::raw});
     EXPECT_EQ(raw.out, "Time [s],Ch1,Ch2,Ch3,Ch4\n0,0,65535,32768,1\n0.00008,65520,0,32752,2\n");
-    const Outcome summary = run({recording_, "--type", "4ch", "--summary", "--units=raw"});
+    const Outcome summary =
+        run({.recording = recording_, .type = kFourChannels, .units = Units::raw, .summary = true});
     EXPECT_EQ(summary.status, kConvertOk);
     EXPECT_EQ(summary.out, "recording: " + recording_ +
                                "\n"
@@ -216,14 +179,14 @@ TEST_F(ConvertCommand, UnitsAndSummary) {
 }
 
 TEST_F(ConvertCommand, MalformedAndUnreadableRecordingsHaveTheirOwnStatus) {
-    const Outcome missing = run({dir_.file("absent.dat"), "--type", "4ch"});
+    const Outcome missing = run({.recording = dir_.file("absent.dat"), .type = kFourChannels});
     EXPECT_EQ(missing.status, kConvertFileError);
     EXPECT_EQ(missing.err,
               "ostrel-convert: " + dir_.file("absent.dat") + ": No such file or directory\n");
 
     const std::string text = dir_.file("notes.txt");
     test::writeFile(text, "shopping list\n");
-    const Outcome foreign = run({text, "--type", "4ch"});
+    const Outcome foreign = run({.recording = text, .type = kFourChannels});
     EXPECT_EQ(foreign.status, kConvertMalformed);
     EXPECT_NE(foreign.err.find(text + ": line 1: expected \"Time-Base"), std::string::npos);
     EXPECT_EQ(foreign.out, "");
@@ -237,28 +200,30 @@ TEST_F(ConvertCommand, AFifoIsRefusedAtOnceNotWaitedFor) {
     ASSERT_EQ(::mkfifo(description.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const struct {
-        std::vector<std::string> args;
+        ConvertOptions options;
         std::string fifo;
         int status;
         std::string err;
     } cases[] = {
-        {{fifo, "--type", "4ch"},
+        {{.recording = fifo, .type = kFourChannels},
          fifo,
          kConvertFileError,
          "ostrel-convert: " + fifo + ": not a regular file\n"},
-        {{recording_},
+        {{.recording = recording_},
          description,
          kConvertFileError,
          "ostrel-convert: " + description + ": not a regular file\n"},
-        {{recording_, "--type", "4ch"}, description, kConvertOk, ""},  // not needed
+        {{.recording = recording_, .type = kFourChannels},
+         description,
+         kConvertOk,
+         ""},  // not needed
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.args.front() + " " + std::to_string(c.args.size()));
-        const std::vector<std::string_view> args(c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.options.recording + (c.options.type ? " with a type" : ""));
         std::ostringstream out;
         std::ostringstream err;
         int status = -1;
-        EXPECT_TRUE(test::returnsAtOnce(c.fifo, [&] { status = runConvert(args, out, err); }));
+        EXPECT_TRUE(test::returnsAtOnce(c.fifo, [&] { status = runConvert(c.options, out, err); }));
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(err.str(), c.err);
         EXPECT_EQ(out.str(), c.status == kConvertOk ? std::string(kTable) : "");
@@ -267,7 +232,7 @@ TEST_F(ConvertCommand, AFifoIsRefusedAtOnceNotWaitedFor) {
 
 TEST_F(ConvertCommand, ATruncatedRecordingGivesEveryWholeRecordBeforeIt) {
     test::writeFile(recording_, std::string(kRecording) + "65535,65535,6");
-    const Outcome r = run({recording_, "--type", "4ch"});
+    const Outcome r = run({.recording = recording_, .type = kFourChannels});
     EXPECT_EQ(r.status, kConvertMalformed);
     EXPECT_EQ(r.out, kTable);
     EXPECT_EQ(r.err, "ostrel-convert: " + recording_ +
@@ -275,13 +240,14 @@ TEST_F(ConvertCommand, ATruncatedRecordingGivesEveryWholeRecordBeforeIt) {
                          "end)\nostrel-convert: the output holds the 2 whole records before it\n");
 
     const std::string out = dir_.file("out.csv");
-    EXPECT_EQ(run({recording_, "--type", "4ch", "--out", out}).status, kConvertMalformed);
+    EXPECT_EQ(run({.recording = recording_, .type = kFourChannels, .outPath = out}).status,
+              kConvertMalformed);
     EXPECT_EQ(test::readFile(out), kTable);
 }
 
 TEST_F(ConvertCommand, OutputFileIsWrittenWholeAndNeverTheInput) {
     const std::string out = dir_.file("table.csv");
-    const Outcome written = run({recording_, "--type", "4ch", "--out", out});
+    const Outcome written = run({.recording = recording_, .type = kFourChannels, .outPath = out});
     EXPECT_EQ(written.status, kConvertOk) << written.err;
     EXPECT_EQ(written.out, "");
     EXPECT_EQ(test::readFile(out), kTable);
@@ -289,17 +255,19 @@ TEST_F(ConvertCommand, OutputFileIsWrittenWholeAndNeverTheInput) {
     for (const std::string &input : {recording_, descriptionPathFor(recording_)}) {
         describe(0);
         const std::string before = test::readFile(input);
-        const Outcome refused = run({recording_, "--out", input});
+        const Outcome refused = run({.recording = recording_, .outPath = input});
         EXPECT_EQ(refused.status, kConvertUsage) << input;
         EXPECT_NE(refused.err.find("would overwrite the input"), std::string::npos);
         EXPECT_EQ(test::readFile(input), before);
     }
     // The same file by another name.
-    const Outcome aliased = run(
-        {recording_, "--type", "4ch", "--out", dir_.path() + "/./" + "jex-log-07122026093000.dat"});
+    const Outcome aliased = run({.recording = recording_,
+                                 .type = kFourChannels,
+                                 .outPath = dir_.path() + "/./" + "jex-log-07122026093000.dat"});
     EXPECT_EQ(aliased.status, kConvertUsage);
 
-    const Outcome nowhere = run({recording_, "--type", "4ch", "--out", dir_.file("no/such.csv")});
+    const Outcome nowhere =
+        run({.recording = recording_, .type = kFourChannels, .outPath = dir_.file("no/such.csv")});
     EXPECT_EQ(nowhere.status, kConvertFileError);
     EXPECT_NE(nowhere.err.find("No such file or directory"), std::string::npos);
     EXPECT_EQ(dir_.entries(),
@@ -308,10 +276,10 @@ TEST_F(ConvertCommand, OutputFileIsWrittenWholeAndNeverTheInput) {
 }
 
 TEST_F(ConvertCommand, AFailingStandardOutputIsAFileError) {
-    const std::vector<std::string_view> args = {recording_, "--type", "4ch"};
     std::ostream broken(nullptr);  // every write fails
     std::ostringstream err;
-    EXPECT_EQ(runConvert(args, broken, err), kConvertFileError);
+    EXPECT_EQ(runConvert({.recording = recording_, .type = kFourChannels}, broken, err),
+              kConvertFileError);
     EXPECT_NE(err.str().find("standard output"), std::string::npos);
 }
 
