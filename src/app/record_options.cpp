@@ -147,7 +147,8 @@ std::string recordUsage() {
            "\n"
            "On a terminal a progress line shows elapsed time, cycles, bytes and rate once a\n"
            "second. Ctrl-C or SIGTERM ends the recording cleanly: whole cycles, file and module\n"
-           "closed, the description completed (a second Ctrl-C ends the program at once).\n"
+           "closed, the description completed (a second Ctrl-C stops at once, without the\n"
+           "cycle in progress).\n"
            "\n"
            "Environment: OSTREL_SIM (simulated modules), OSTREL_MODULE_LIBRARY (a module\n"
            "library for real receivers).\n"
@@ -155,7 +156,8 @@ std::string recordUsage() {
            "Exit status: 0 recorded (also after Ctrl-C), 2 bad options, 3 module problem\n"
            "(no such module, \"Can't open USB module\", \"Telemetry not in sync\"), 4 \"Data\n"
            "transfer error from USB module\", 5 log directory or log file (\"Path Error\"),\n"
-           "6 writing the log file failed (\"Log Error\").\n";
+           "6 writing the log file failed (\"Log Error\"), 7 data left out (\"Log Overrun\",\n"
+           "\"Receiver Overrun\"; the description lists the gaps), 8 no whole cycle written.\n";
 }
 
 std::string recordVersion() {
