@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/option_parser.h"
+#include "app/replay.h"
 #include "recording/type_names.h"
 #include "telemetry/tables.h"
 
@@ -77,21 +78,39 @@ std::string applyOption(std::string_view name, std::string_view value, RecordOpt
 }
 
 // The choices that only make sense together.
-std::optional<std::string> checkComplete(RecordOptions &options) {
+std::optional<std::string> checkComplete(const RecordOptions &options) {
     if (options.help || options.version || options.list) return std::nullopt;
     if (options.module.empty()) return "--module is missing (--list shows the modules)";
-    if (options.type < 0) return "--type is missing";
     if (options.seconds.has_value() == options.cycles.has_value()) {
         return "give either --seconds or --cycles";
     }
-    if (isSteeringType(options.type)) {
-        if (options.speedIndex >= 0 && options.speedIndex != steering_speed_index) {
-            return "steering types run at 640 kbps";
-        }
-        options.speedIndex = steering_speed_index;
-    } else if (options.speedIndex < 0) {
-        return "--speed is missing";
+    return std::nullopt;
+}
+
+std::string kbpsText(int speedIndex) {
+    return std::to_string(telemetry_speeds[speedIndex].item_value);
+}
+
+// Takes the type and speed of the recording a playback module plays: the records it streams
+// are frames of that type, and the time base of the log follows from that speed.
+std::optional<std::string> takeRecorded(RecordOptions &options, const ReplaySetup &recorded) {
+    const auto name = [](int type) { return std::string(recording::shortTypeName(type)); };
+    if (options.type >= 0 && options.type != recorded.type) {
+        return "--type " + name(options.type) +
+               " contradicts the recording played back, which is " + name(recorded.type);
     }
+    options.type = recorded.type;
+    if (isSteeringType(options.type)) return std::nullopt;
+    if (!recorded.speedIndex) {
+        return "the recording played back was made at " + std::to_string(recorded.kbps) +
+               " kbps, which is not a speed of the receiver (40, 160, 320 or 640)";
+    }
+    if (options.speedIndex >= 0 && options.speedIndex != *recorded.speedIndex) {
+        return "--speed " + kbpsText(options.speedIndex) +
+               " contradicts the recording played back, which was made at " +
+               kbpsText(*recorded.speedIndex) + " kbps";
+    }
+    options.speedIndex = *recorded.speedIndex;
     return std::nullopt;
 }
 
@@ -111,6 +130,28 @@ ParsedOptions parseRecordOptions(std::span<const std::string_view> args) {
         return {std::nullopt, cli::usageMessage(kProgram, *problem)};
     }
     return {options, ""};
+}
+
+std::optional<std::string> settleTypeAndSpeed(RecordOptions &options,
+                                              const std::optional<ReplaySetup> &recorded) {
+    if (recorded) {
+        if (auto problem = takeRecorded(options, *recorded)) {
+            return cli::usageMessage(kProgram, *problem);
+        }
+    }
+    std::optional<std::string> problem;
+    if (options.type < 0) {
+        problem = "--type is missing";
+    } else if (isSteeringType(options.type)) {
+        if (options.speedIndex >= 0 && options.speedIndex != steering_speed_index) {
+            problem = "steering types run at 640 kbps";
+        }
+        options.speedIndex = steering_speed_index;
+    } else if (options.speedIndex < 0) {
+        problem = "--speed is missing";
+    }
+    if (problem) return cli::usageMessage(kProgram, *problem);
+    return std::nullopt;
 }
 
 std::string recordUsage() {
@@ -136,6 +177,9 @@ std::string recordUsage() {
            types +
            "  --speed KBPS        link speed: 40, 160, 320 or 640 (steering types: 640, the\n"
            "                      default for them)\n"
+           "                      A module that plays a recording back (OSTREL_SIM's\n"
+           "                      file=REC) takes the type and speed of the recording; a\n"
+           "                      --type or --speed that differs from them is refused.\n"
            "  --separator SEP     comma (default) or tab between the words of a record\n"
            "  --dir DIR           the log directory (default: the window's, else the home\n"
            "                      directory)\n"

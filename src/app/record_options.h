@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/option_parser.h"
+#include "app/replay.h"
 
 namespace ostrel::record {
 
@@ -29,8 +30,8 @@ struct RecordOptions {
     bool version = false;
     bool list = false;
     std::string module;
-    int type = -1;                         // telemetry type 0..9
-    int speedIndex = -1;                   // 0..3 (40, 160, 320, 640 kbps)
+    int type = -1;                         // telemetry type 0..9; -1: not given
+    int speedIndex = -1;                   // 0..3 (40, 160, 320, 640 kbps); -1: not given
     int separator = 1;                     // 1 comma, 2 tab (the File-Sep. ring's values)
     std::optional<std::string> directory;  // none: the window's log directory
     std::optional<double> seconds;
@@ -44,6 +45,13 @@ struct ParsedOptions {
 
 // Parses the arguments after the program name (not thread-safe: see app/option_parser.h).
 ParsedOptions parseRecordOptions(std::span<const std::string_view> args);
+
+// Completes the type and speed once the module is known: a playback module's come from its
+// recording (`recorded`), and a --type or --speed that contradicts them is refused; otherwise
+// both must have been given (steering types: 640 kbps). The message for stderr (status 2), or
+// none.
+std::optional<std::string> settleTypeAndSpeed(RecordOptions &options,
+                                              const std::optional<ReplaySetup> &recorded);
 
 // The texts of --help and of --version.
 std::string recordUsage();

@@ -9,8 +9,10 @@
 
 #include "acquisition/measurement.h"
 #include "acquisition/module_discovery.h"
+#include "app/replay.h"
 #include "app/startup.h"
 #include "logging/log_description.h"
+#include "logging/log_directory.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/number_text.h"
@@ -89,7 +91,10 @@ void chooseSettings(int panel, const RecordOptions &options) {
     }
     ui::operatorSelectRingItem(panel, FILE_SEP, options.separator - 1);
     ui::setValue(panel, LOG_STATE, 1);
-    if (options.directory) ui::setValue(panel, LOGPATH, *options.directory);
+    if (options.directory) {
+        ui::setValue(panel, LOGPATH, *options.directory);
+        noteLogDirectorySource(*options.directory, LogDirectorySource::commandLine);
+    }
     limitLoggedCycles(options.cycles.value_or(0));
 }
 
@@ -179,10 +184,14 @@ void waitForStop(RecorderIo &io, RecorderFrontend &frontend) {
     }
 }
 
-int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend) {
+int record(int panel, RecordOptions options, RecorderIo &io, RecorderFrontend &frontend) {
     if (std::optional<std::string> problem = usbLibraryLoadProblem()) {
         frontend.tellLine("USB Error: " + *problem);
         return kStatusModule;
+    }
+    if (auto problem = settleTypeAndSpeed(options, playbackSetup(options.module))) {
+        io.err << *problem << std::flush;
+        return kStatusUsage;
     }
     chooseSettings(panel, options);
     if (!chooseModule(panel, options.module)) {
@@ -203,11 +212,6 @@ int record(int panel, const RecordOptions &options, RecorderIo &io, RecorderFron
     ui::serveMessages();
     if (!logFilePath().empty()) io.out << logFilePath() << '\n' << std::flush;
     const Status status = statusOf(frontend.messages());
-    if (status == kStatusLogPath && logFilePath().empty()) {
-        std::string directory;
-        ui::getValue(panel, LOGPATH, &directory);
-        frontend.tellLine("the log directory is " + directory);
-    }
     if (status != kStatusOk || loggedCycles() > 0) return status;
     frontend.tellLine("no whole cycle was written (one takes " + cycleText(options) + ")");
     return kStatusNoCycle;

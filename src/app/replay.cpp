@@ -28,7 +28,23 @@ std::optional<int> speedIndexFor(int kbps) {
     return std::nullopt;
 }
 
+ReplaySetup setupFor(const std::string &moduleName, const sim::PlaybackRecording &recording) {
+    ReplaySetup setup;
+    setup.moduleName = moduleName;
+    setup.type = recording.typeIndex.value_or(plainTypeFor(recording.wordsPerFrame));
+    setup.speedIndex = speedIndexFor(recording.kbps);
+    setup.kbps = recording.kbps;
+    return setup;
+}
+
 }  // namespace
+
+std::optional<ReplaySetup> playbackSetup(const std::string &moduleName) {
+    if (!usbModulesSimulated()) return std::nullopt;
+    const auto recording = sim::bus().playbackRecording(moduleName);
+    if (!recording) return std::nullopt;
+    return setupFor(moduleName, *recording);
+}
 
 ReplayResult addReplayModule(const std::string &path) {
     ReplayResult result;
@@ -54,11 +70,7 @@ ReplayResult addReplayModule(const std::string &path) {
         return result;
     }
     result.warning = loaded.warning;
-    ReplaySetup setup;
-    setup.moduleName = config.name;
-    setup.type = loaded.recording->typeIndex.value_or(plainTypeFor(config.wordsPerFrame));
-    setup.speedIndex = speedIndexFor(config.kbps);
-    result.setup = setup;
+    result.setup = setupFor(config.name, *loaded.recording);
     return result;
 }
 

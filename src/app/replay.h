@@ -11,6 +11,7 @@ struct ReplaySetup {
     std::string moduleName;
     int type = -1;                  // the telemetry type to choose
     std::optional<int> speedIndex;  // the speed ring's item, when the speed is one of them
+    int kbps = 0;                   // the recording's link speed
 };
 
 struct ReplayResult {
@@ -21,6 +22,10 @@ struct ReplayResult {
 
 // Loads the recording and plugs its module at the top of the simulated modules.
 ReplayResult addReplayModule(const std::string &path);
+
+// The module, type and speed of the simulated module `moduleName` when it plays a recording
+// back (OSTREL_SIM's P:file=...); none for a generated signal or real hardware.
+std::optional<ReplaySetup> playbackSetup(const std::string &moduleName);
 
 // Chooses the replay's module, type and speed on the panel, as the operator would. Main thread.
 void applyReplaySetup(int panel, const ReplaySetup &setup);

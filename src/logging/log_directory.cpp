@@ -12,6 +12,23 @@
 namespace ostrel {
 namespace {
 
+// The directory last put into LOGPATH by the dialog, the log directory file or a command
+// line, and where it came from. Main thread.
+struct NotedDirectory {
+    std::string directory;
+    std::string origin;
+};
+NotedDirectory &notedDirectory() {
+    static NotedDirectory noted;
+    return noted;
+}
+
+std::string workingDirectory() {
+    std::error_code error;
+    const std::filesystem::path cwd = std::filesystem::current_path(error);
+    return error ? std::string(".") : cwd.string();
+}
+
 void reportPathTooLong() {
     ui::showMessage(log_directory_error_title,
                     "The chosen directory path is too long to be remembered (at most " +
@@ -35,13 +52,16 @@ void selectLogPathInto(const std::filesystem::path &file) {
         return;
     }
     ui::setValue(panelHandle, LOGPATH, path);
+    noteLogDirectorySource(path, LogDirectorySource::dialog);
     const std::error_code error = writeLogPathFile(file, path);
     if (error) reportWriteFailure(file, error);
 }
 
 void readLogPathFrom(const std::filesystem::path &file) {
     const std::optional<std::string> path = readLogPathFile(file);
-    if (path) ui::setValue(panelHandle, LOGPATH, *path);
+    if (!path || path->empty()) return;
+    ui::setValue(panelHandle, LOGPATH, *path);
+    noteLogDirectorySource(*path, LogDirectorySource::logPathFile);
 }
 
 }  // namespace
@@ -53,6 +73,31 @@ int selectLogPath(int, int, int event, void *, int, int) {
 
 void read_log_path() {
     readLogPathFrom(log_path_file);
+}
+
+void noteLogDirectorySource(const std::string &directory, LogDirectorySource source) {
+    std::string origin;
+    switch (source) {
+        case LogDirectorySource::dialog:
+            origin = "chosen in the Log-Directory dialog";
+            break;
+        case LogDirectorySource::logPathFile:
+            origin = std::string("read from ") + log_path_file + " in " + workingDirectory();
+            break;
+        case LogDirectorySource::commandLine:
+            origin = "given with --dir";
+            break;
+    }
+    notedDirectory() = {directory, origin};
+}
+
+std::string describeLogDirectory(const std::string &directory) {
+    const NotedDirectory &noted = notedDirectory();
+    if (!noted.directory.empty() && noted.directory == directory) {
+        return directory + " (" + noted.origin + ")";
+    }
+    if (directory == defaultLogDirectory()) return directory + " (the default, the home directory)";
+    return directory;
 }
 
 }  // namespace ostrel

@@ -3,6 +3,8 @@
 // in the working directory. Main thread only.
 #pragma once
 
+#include <string>
+
 namespace ostrel {
 
 // The log directory file, relative to the process's working directory.
@@ -20,8 +22,18 @@ inline constexpr const char *log_directory_error_title = "Path Error";
 int selectLogPath(int panel, int control, int event, void *callbackData, int eventData1,
                   int eventData2);
 
-// Puts the remembered directory into LOGPATH. A missing, unreadable or
-// invalid file leaves LOGPATH as it is, without a message.
+// Puts the remembered directory into LOGPATH. A missing, unreadable, empty or
+// invalid file leaves LOGPATH as it is (the default), without a message.
 void read_log_path();
+
+// Where a log directory came from, for the messages that name it.
+enum class LogDirectorySource { dialog, logPathFile, commandLine };
+
+// Notes that `directory`, now put into LOGPATH, came from `source`.
+void noteLogDirectorySource(const std::string &directory, LogDirectorySource source);
+
+// "/data/runs (read from log_path.dat in /home/op)": the directory and where it came from,
+// when that is known (the last noted directory, or the default one).
+std::string describeLogDirectory(const std::string &directory);
 
 }  // namespace ostrel

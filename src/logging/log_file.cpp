@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "logging/log_description.h"
+#include "logging/log_directory.h"
 #include "logging/log_header.h"
 #include "logging/log_writer.h"
 #include "logging/record_writer.h"
@@ -123,9 +124,11 @@ void ignoreFileSizeSignal() {
 // Messages
 // ---------------------------------------------------------------------------------------
 
-void reportMissingDirectory() {
+void reportMissingDirectory(const std::string &directory) {
     ui::showMessage(log_path_error_title,
-                    "Directory Does Not Exist\nPlease Create A Directory And Start Again");
+                    "Directory Does Not Exist\nPlease Create A Directory And Start Again\n"
+                    "Log directory: " +
+                        printable(describeLogDirectory(directory)));
 }
 
 void reportCreateFailure(const std::string &name, const std::string &reason) {
@@ -336,7 +339,7 @@ int log_data_info() {
     const double timeBase = samplePeriodMicros(type, speedIndex);
     if (log_to_file != 1) return 0;
     if (directoryMissing(directory)) {
-        reportMissingDirectory();
+        reportMissingDirectory(directory);
         return 1;
     }
     const std::string header = logHeader(type, timeBase, separatorOf(file_separator));

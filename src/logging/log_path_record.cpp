@@ -1,6 +1,7 @@
 #include "logging/log_path_record.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,13 +56,24 @@ std::optional<std::string> decodeLogPathRecord(std::string_view bytes) {
     const std::string_view record = bytes.substr(0, log_path_record_size);
     const std::size_t end = record.find('\0');
     if (end != std::string_view::npos) return std::string(record.substr(0, end));
-    if (record.size() < log_path_record_size) return std::string(record);
-    return std::nullopt;
+    if (record.size() == log_path_record_size) return std::nullopt;
+    // Written by hand (`echo DIR > log_path.dat`): its one line end is not part of the path.
+    std::string_view path = record;
+    if (path.ends_with('\n')) path.remove_suffix(1);
+    if (path.ends_with('\r')) path.remove_suffix(1);
+    return std::string(path);
 }
 
 std::optional<std::string> readLogPathFile(const std::filesystem::path &file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in its place cannot hold the start-up; only a regular
+    // file is read.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     std::string bytes;
     const std::error_code error = readUpTo(fd, log_path_record_size, &bytes);
     ::close(fd);

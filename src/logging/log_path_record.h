@@ -26,13 +26,14 @@ std::optional<std::string> encodeLogPathRecord(std::string_view path);
 
 // The path held by the first bytes of a log directory file; only the first 260
 // count. The path ends at the first zero byte; a file shorter than 260 bytes
-// without one is the path as it is (an empty file gives ""). nullopt when the
+// without one (written by hand) is the path without its line end, "\n" or
+// "\r\n" (an empty file gives ""). nullopt when the
 // first 260 bytes hold no zero byte: such a record was not written by Ostrel
 // and would be a cut path.
 std::optional<std::string> decodeLogPathRecord(std::string_view bytes);
 
-// Reads the path from `file`; nullopt when the file is missing, cannot be read
-// or holds no valid record.
+// Reads the path from `file`; nullopt when the file is missing, is not a
+// regular file, cannot be read or holds no valid record.
 std::optional<std::string> readLogPathFile(const std::filesystem::path &file);
 
 // Writes the record of `path` at the start of `file`, creating it if needed,

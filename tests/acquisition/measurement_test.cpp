@@ -226,7 +226,9 @@ TEST_F(Measuring, MissingDirectoryRefusesTheStartOnlyWithLoggingOn) {
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0], (ui::RecordedMessage{"Path Error",
                                                   "Directory Does Not Exist\n"
-                                                  "Please Create A Directory And Start Again"}));
+                                                  "Please Create A Directory And Start Again\n"
+                                                  "Log directory: " +
+                                                      (directory / "missing").string()}));
     expectIdle();
     EXPECT_TRUE(timerAlive(timerID_Modules)) << "the scan keeps running";
     EXPECT_TRUE(moduleIsClosed("M8")) << "never opened";

@@ -38,9 +38,12 @@ Outcome window(std::span<const std::string_view> args) {
 }
 
 Outcome recorder(std::span<const std::string_view> args) {
-    const record::ParsedOptions parsed = record::parseRecordOptions(args);
+    record::ParsedOptions parsed = record::parseRecordOptions(args);
     if (!parsed.options) return {parsed.error};
-    const record::RecordOptions &o = *parsed.options;
+    record::RecordOptions &o = *parsed.options;
+    if (!o.help && !o.version && !o.list) {
+        if (auto problem = record::settleTypeAndSpeed(o, std::nullopt)) return {*problem};
+    }
     return {"", o.help, o.version, o.type < 0 ? "" : typeName(o.type), ""};
 }
 
@@ -227,6 +230,7 @@ TEST(CommandLines, RecordAndConvertKeepTheirValues) {
         "--module=S", "--type", "Steering Commercial 200 Nm", "--seconds", "2.5"};
     r = record::parseRecordOptions(steering);
     ASSERT_TRUE(r.options) << r.error;
+    ASSERT_EQ(record::settleTypeAndSpeed(*r.options, std::nullopt), std::nullopt);
     EXPECT_EQ(r.options->type, 7);
     EXPECT_EQ(r.options->speedIndex, 3) << "steering runs at 640 kbps";
     EXPECT_EQ(r.options->seconds, std::optional<double>(2.5));

@@ -28,6 +28,7 @@
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
+#include "usb/sim/playback.h"
 #include "usb/sim/sim_config.h"
 #include "usb/sim/simulated_bus.h"
 
@@ -74,7 +75,9 @@ class Recorder : public ::testing::Test {
         fs::remove_all(directory, ignored);
     }
     void plug(std::string_view config) {
-        ASSERT_TRUE(sim::bus().plug(sim::parseSimConfig(config).modules.at(0)));
+        sim::ModuleConfig module = sim::parseSimConfig(config).modules.at(0);
+        ASSERT_EQ(sim::preparePlayback(module), std::nullopt);
+        ASSERT_TRUE(sim::bus().plug(module));
     }
     RecordOptions options(std::string module, uint64_t cycles) const {
         RecordOptions o;
@@ -256,7 +259,8 @@ TEST_F(Recorder, EveryFailureHasItsMessageAndStatus) {
         EXPECT_NE(err.str().find(std::string("ostrel-record: ") + row.message), std::string::npos)
             << err.str();
         if (row.missingDirectory) {
-            EXPECT_NE(err.str().find("the log directory is " + *o.directory), std::string::npos)
+            EXPECT_NE(err.str().find("Log directory: " + *o.directory + " (given with --dir)"),
+                      std::string::npos)
                 << "the message names the directory: " << err.str();
         }
         EXPECT_FALSE(measurementOpen());
@@ -425,6 +429,48 @@ TEST_F(Recorder, ReplayPlugsTheRecordingAtTheTopWithItsTypeAndSpeed) {
     EXPECT_NE(refused.problem.find(foreign.string() + ": line 1"), std::string::npos)
         << refused.problem;
     EXPECT_EQ(sim::bus().moduleNames().size(), 2u) << "nothing plugged for it";
+}
+
+// A playback module streams frames of its recording's type at its speed: those are what the
+// recorder takes, and a command line that says otherwise is refused before anything is written.
+TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
+    plug("FAST:words=8,pace=fast,seed=5");
+    RecordOptions source = options("FAST", 1);
+    source.speedIndex = 3;
+    ASSERT_EQ(run(source), kStatusOk) << err.str();
+    const fs::path recorded = files(".dat").at(0);
+    plug("P:file=" + recorded.string() + ",pace=fast");
+    const struct {
+        int type, speedIndex;
+        int status;
+        std::string message;
+    } rows[] = {
+        {-1, -1, kStatusOk, ""},
+        {1, 3, kStatusOk, ""},
+        {0, -1, kStatusUsage, "--type 4ch contradicts the recording played back, which is 8ch"},
+        {4, -1, kStatusUsage, "--type steer-car-100 contradicts the recording played back"},
+        {-1, 0, kStatusUsage,
+         "--speed 40 contradicts the recording played back, which was made at 640 kbps"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.message);
+        RecordOptions o = options("P", 1);
+        o.type = row.type;
+        o.speedIndex = row.speedIndex;
+        const auto before = files(".dat");
+        EXPECT_EQ(run(o), row.status) << err.str();
+        EXPECT_NE(err.str().find(row.message), std::string::npos) << err.str();
+        const auto after = files(".dat");
+        if (row.status != kStatusOk) {
+            EXPECT_EQ(after, before) << "nothing is written";
+            continue;
+        }
+        const recording::RecordingDescription d = description(after.back());
+        EXPECT_EQ(d.typeIndex, 1);
+        EXPECT_EQ(d.speedKbps, 640);
+        const std::string played = readFile(after.back()), original = readFile(recorded);
+        EXPECT_EQ(played.substr(played.find('\n')), original.substr(original.find('\n')));
+    }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 //
 // The input is the content of a log directory file. Checks:
 // - decodeLogPathRecord gives the path a plain walk of the first 260 bytes gives: up to the
-//   first zero byte; the whole input when it is shorter and has none; nothing when 260 bytes
+//   first zero byte; the whole input without one line end when it is shorter and has none
+//   (a file written by hand); nothing when 260 bytes
 //   hold no zero byte. A decoded path always fits the record again.
 // - readLogPathFile of a file with that content gives the same.
 // - writeLogPathFile of the input taken as a path: a path that fits leaves exactly its
@@ -34,8 +35,11 @@ std::optional<std::string> expectedPath(std::string_view bytes) {
     for (std::size_t i = 0; i < limit; ++i) {
         if (bytes[i] == '\0') return std::string(bytes.substr(0, i));
     }
-    if (bytes.size() < log_path_record_size) return std::string(bytes);
-    return std::nullopt;
+    if (bytes.size() >= log_path_record_size) return std::nullopt;
+    std::string path(bytes);
+    if (!path.empty() && path.back() == '\n') path.pop_back();
+    if (!path.empty() && path.back() == '\r') path.pop_back();
+    return path;
 }
 
 // One file for the whole run, rewritten for every input: an anonymous memory file when the

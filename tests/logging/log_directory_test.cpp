@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -112,24 +113,47 @@ TEST_F(LogDirectory, FailedWriteIsReportedAndTheChoiceHoldsForThisRun) {
     EXPECT_EQ(logPath(), defaultLogDirectory()) << "not remembered, and no unreadable file read";
 }
 
-// The path ends at the first zero byte in the first 260; a shorter file without one is used
-// as it is, a longer one ignored rather than cut.
+// The path ends at the first zero byte in the first 260; a shorter file without one (written
+// by hand) is used without its one line end, a longer one ignored rather than cut. An empty
+// file, or one that is not a regular file, leaves the default.
 TEST_F(LogDirectory, OddFilesAtStartUp) {
     const std::pair<std::string, std::string> cases[] = {
-        {" /data/logs \r\n", " /data/logs \r\n"},
+        {" /data/logs \r\n", " /data/logs "},
+        {"/data/logs\n", "/data/logs"},
+        {"/data/logs\n\n", "/data/logs\n"},
         {std::string(259, 'a'), std::string(259, 'a')},
         {std::string(259, 'a') + '\0' + "tail", std::string(259, 'a')},
         {std::string(260, 'a') + '\0', defaultLogDirectory()},
         {std::string(300, 'x'), defaultLogDirectory()},
         {"/logs\0junk"s, "/logs"},
-        {"", ""},
+        {"", defaultLogDirectory()},
     };
     for (const auto &[bytes, path] : cases) {
         writeFile(bytes);
         restart();
         EXPECT_EQ(logPath(), path) << bytes.size() << " bytes";
     }
+    fs::remove(log_path_file);
+    ASSERT_EQ(::mkfifo(log_path_file, 0600), 0);
+    restart();  // with no writer, a blocking open would never return
+    EXPECT_EQ(logPath(), defaultLogDirectory());
     EXPECT_TRUE(messages().empty());
+}
+
+// The messages about a log directory say where it came from.
+TEST_F(LogDirectory, ADirectoryIsDescribedWithWhereItCameFrom) {
+    choose("/data/chosen");
+    EXPECT_EQ(describeLogDirectory("/data/chosen"),
+              "/data/chosen (chosen in the Log-Directory dialog)");
+    writeFile("/data/typed\n");
+    restart();
+    EXPECT_EQ(describeLogDirectory(logPath()),
+              "/data/typed (read from log_path.dat in " + fs::current_path().string() + ")");
+    EXPECT_EQ(describeLogDirectory("/data/chosen"), "/data/chosen") << "no longer known";
+    noteLogDirectorySource("/srv/x", LogDirectorySource::commandLine);
+    EXPECT_EQ(describeLogDirectory("/srv/x"), "/srv/x (given with --dir)");
+    EXPECT_EQ(describeLogDirectory(defaultLogDirectory()),
+              defaultLogDirectory() + " (the default, the home directory)");
 }
 
 }  // namespace

@@ -288,7 +288,9 @@ TEST_F(LogFile, MissingDirectory) {
         if (logOn) {
             expectOneMessage("Path Error", {});
             EXPECT_EQ(messages()[0].text,
-                      "Directory Does Not Exist\nPlease Create A Directory And Start Again");
+                      "Directory Does Not Exist\nPlease Create A Directory And Start Again\n"
+                      "Log directory: " +
+                          temp + "/absent");
         } else {
             EXPECT_TRUE(messages().empty());
         }

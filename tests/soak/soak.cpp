@@ -79,8 +79,11 @@ constexpr rlim_t kFileSizeCap = rlim_t{1} << 30;
 const ui::RecordedMessage kCantOpen{"USB Error", "Can't open USB module"};
 const ui::RecordedMessage kNotInSync{"USB Error", "Telemetry not in sync"};
 const ui::RecordedMessage kTransferError{"USB Error", "Data transfer error from USB module"};
-const ui::RecordedMessage kMissingDirectory{
-    "Path Error", "Directory Does Not Exist\nPlease Create A Directory And Start Again"};
+ui::RecordedMessage missingDirectory(const fs::path &directory) {
+    return {"Path Error",
+            "Directory Does Not Exist\nPlease Create A Directory And Start Again\nLog directory: " +
+                directory.string()};
+}
 
 // ---------------------------------------------------------------------------------------
 // Options
@@ -1377,7 +1380,7 @@ void faultRuns(Soak &soak) {
             logging(run, 1, r % 2);
             start(run);
             ui::setValue(panel(), LOGPATH, soak.directory.string());
-            Expected e{exactly({kMissingDirectory})};
+            Expected e{exactly({missingDirectory(soak.directory / "missing")})};
             e.files = 0;
             e.opened = false;
             return e;

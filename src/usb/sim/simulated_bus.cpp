@@ -88,6 +88,16 @@ bool SimulatedBus::paceless(std::string_view name) const {
     return false;
 }
 
+std::shared_ptr<const PlaybackRecording> SimulatedBus::playbackRecording(
+    std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    for (const ModulePtr &module : modules_) {
+        const ModuleConfig &config = module->config();
+        if (config.name == name && config.playback) return config.playback->recording;
+    }
+    return nullptr;
+}
+
 // Caller holds mutex_.
 void SimulatedBus::pruneGoneModules(Nanos now) {
     std::erase_if(modules_, [now](const ModulePtr &module) { return !module->presentAt(now); });

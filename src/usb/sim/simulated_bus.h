@@ -43,6 +43,9 @@ class SimulatedBus final : public ModuleLibrary {
     uint64_t lostFrames(std::string_view name) const;
     // Whether the module `name` has no time base (pace=fast): its link waits for its reader.
     bool paceless(std::string_view name) const;
+    // The recording the attached module `name` plays back; null for a generated signal or
+    // when no such module is attached.
+    std::shared_ptr<const PlaybackRecording> playbackRecording(std::string_view name) const;
     Clock &clock() const { return *clock_; }
 
     int UsbFindModules(char *nameList, uint32_t size) override;
