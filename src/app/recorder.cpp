@@ -83,6 +83,11 @@ uint64_t fileBytes(const std::string &path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 ? uint64_t(info.st_size) : 0;
 }
 
+bool fileExists(const std::string &path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
 // The settings of the panel, chosen as the operator would choose them.
 void chooseSettings(int panel, const RecordOptions &options) {
     ui::operatorSelectRingItem(panel, CH_SLIDE, options.type);
@@ -210,7 +215,8 @@ int record(int panel, RecordOptions options, RecorderIo &io, RecorderFrontend &f
     waitForStop(io, frontend);
     joinAcquisitionThread();
     ui::serveMessages();
-    if (!logFilePath().empty()) io.out << logFilePath() << '\n' << std::flush;
+    // A file that was lost with its directory is not named: scripts take the path as a file.
+    if (fileExists(logFilePath())) io.out << logFilePath() << '\n' << std::flush;
     const Status status = statusOf(frontend.messages());
     if (status != kStatusOk || loggedCycles() > 0) return status;
     frontend.tellLine("no whole cycle was written (one takes " + cycleText(options) + ")");

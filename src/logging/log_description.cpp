@@ -1,11 +1,15 @@
 #include "logging/log_description.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <optional>
 
 #include "logging/log_file.h"
 #include "logging/log_header.h"
+#include "logging/reserved_file.h"
 #include "telemetry/tables.h"
 #include "ui/frontend.h"
 #include "ui/panel.h"
@@ -36,6 +40,7 @@ struct OpenDescription {
     std::chrono::steady_clock::time_point startedAt;
     std::string path;
     recording::RecordingDescription description;
+    ReservedFile closing;  // room for the closing description on a disk that fills up
 };
 
 OpenDescription &openDescription() {
@@ -51,13 +56,39 @@ void reportDescriptionFailure(const std::string &path, const std::string &reason
                         path + "\n" + reason + ".\nThe log file itself is not affected.");
 }
 
-// Flushed to disk except on the GUI thread, which must never wait for a slow disk.
-void write(OpenDescription &open) {
+bool directoryGone(const std::string &path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat info {};
+    return ::stat(directory.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+// Room for the closing description: the first one with all the gaps a long day may add.
+std::size_t closingReserve(std::size_t firstSize) {
+    constexpr std::size_t kAtLeast = 64 * 1024;
+    return std::max(kAtLeast, 4 * firstSize);
+}
+
+// Flushed to disk except on the GUI thread, which must never wait for a slow disk. The closing
+// description goes into the space reserved for it when no new file can be written (a full
+// disk).
+void write(OpenDescription &open, bool closing = false) {
     open.published = true;
     const bool durable = !ui::currentFrontend()->isGuiThread();
-    const std::string error = recording::writeFileAtomically(
-        open.path, recording::describeAsJson(open.description), durable);
-    if (!error.empty()) reportDescriptionFailure(open.path, error);
+    const std::string json = recording::describeAsJson(open.description);
+    std::string error = recording::writeFileAtomically(open.path, json, durable);
+    if (!error.empty() && closing && open.closing.reserved()) {
+        if (open.closing.publish(json).empty()) error.clear();
+    }
+    if (closing) open.closing.release();
+    if (error.empty()) return;
+    // Gone with its directory: the log file's writer tells the loss of the whole recording.
+    if (directoryGone(open.path)) {
+        open.active = false;
+        open.closing.release();
+        return;
+    }
+    reportDescriptionFailure(open.path, error);
 }
 
 std::string baseName(const std::string &path) {
@@ -106,11 +137,15 @@ void begin(const StartFacts &facts) {
     open.startTime = facts.startTime;
     open.startedAt = facts.startedAt;
     open.published = false;
+    open.closing.release();
 }
 
 void publishStart() {
     OpenDescription &open = openDescription();
-    if (open.active && !open.published) write(open);
+    if (!open.active || open.published) return;
+    const std::size_t size = recording::describeAsJson(open.description).size();
+    open.closing.reserve(open.path, closingReserve(size));
+    write(open);
 }
 
 void update(uint64_t cycles, const std::vector<recording::LogGap> &gaps) {
@@ -119,6 +154,11 @@ void update(uint64_t cycles, const std::vector<recording::LogGap> &gaps) {
     open.description.cycles = cycles;
     open.description.gaps = gaps;
     write(open);
+}
+
+void abandon() {
+    openDescription().active = false;
+    openDescription().closing.release();
 }
 
 void complete(uint64_t cycles, std::chrono::steady_clock::time_point stoppedAt,
@@ -137,7 +177,7 @@ void complete(uint64_t cycles, std::chrono::steady_clock::time_point stoppedAt,
     if (const int64_t lost = lostFramesNoted.load(); lost != kNoLostFrames) {
         d.lostFrames = uint64_t(lost);
     }
-    write(open);
+    write(open, true);
 }
 
 }  // namespace log_description

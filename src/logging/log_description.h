@@ -3,7 +3,8 @@
 // first read, completed when the log file closes. No write happens while the acquisition thread
 // reads, and none on the GUI thread waits for the disk (the only GUI-thread write, a START
 // that failed, is not flushed). A description that cannot be written is told once in a posted
-// notice; the log file and the measurement go on.
+// notice; the log file and the measurement go on. Room for the closing description is set
+// aside with the first one, so a disk that fills up still gets told how the recording ended.
 #pragma once
 
 #include <chrono>
@@ -53,6 +54,10 @@ void publishStart();
 // the disk (flushed), with these gaps; still "running". The log's writer thread, after the
 // first description was written, so that a power cut loses at most the last seconds.
 void update(uint64_t cycles, const std::vector<recording::LogGap> &gaps);
+
+// Gives up the description of the running measurement: nothing more is written (its log
+// file is lost). The log's writer thread.
+void abandon();
 
 // Completes the description of the log file being closed, if one was begun: the stop is the
 // start plus the monotonic time since (a clock step meanwhile changes nothing). The thread

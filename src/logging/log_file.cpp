@@ -181,6 +181,15 @@ void reportWriteFailure(const OpenLog &log, int error, int truncateError) {
     ui::postMessage(log_write_error_title, text);
 }
 
+// Posted, never waited for: the writer thread must not stall.
+void reportLostFromDirectory(const OpenLog &log) {
+    ui::postMessage(log_write_error_title,
+                    "The log file is no longer in the log directory:\n" + log.name +
+                        "\nIt or its directory was removed (or unmounted) during the recording: "
+                        "the recording is lost from that directory.\nLogging has stopped for "
+                        "this measurement.");
+}
+
 void reportCloseFailure(const std::string &name, int error) {
     ui::postMessage(log_write_error_title, "Closing the log file failed:\n" + name + "\n" +
                                                reasonOf(error) +
@@ -258,6 +267,19 @@ void addGap(OpenLog &log) {
 }
 
 void stopLogging(OpenLog &log, int error, int truncateError);
+void stopLostLogging(OpenLog &log);
+
+// Whether the open log file is still the one its name leads to. Writes to a file that was
+// removed, or whose directory was removed or unmounted, go on succeeding, into a file nobody
+// will find. A name that cannot be checked (no permission, an I/O error) counts as found.
+bool reachableByName(const OpenLog &log) {
+    struct stat open {};
+    struct stat named {};
+    if (::fstat(log.fd, &open) != 0) return true;
+    if (open.st_nlink == 0) return false;
+    if (::stat(log.name.c_str(), &named) != 0) return errno != ENOENT && errno != ENOTDIR;
+    return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
 
 // The writer of the new file: records of the START's type; its durable cycles are brought
 // into the description as they reach the disk.
@@ -270,6 +292,11 @@ void startWriter(OpenLog &log, int type, char separator) {
     };
     callbacks.written = [](uint64_t cycles) { cyclesWritten = cycles; };
     callbacks.durable = [&log](uint64_t cycles) {
+        if (log.stopped) return;
+        if (!reachableByName(log)) {
+            stopLostLogging(log);
+            return;
+        }
         log_description::update(cycles, gapsWithin(log, cycles * log.recordsPerCycle));
     };
     log.writer = std::make_unique<LogWriter>(
@@ -296,6 +323,16 @@ void stopLogging(OpenLog &log, int error, int truncateError) {
     log.stopped = true;
     noteMeasurementEnd(recording::MeasurementEnd::writeError);
     reportWriteFailure(log, error, truncateError);
+    log_to_file = 0;
+}
+
+// The log file can no longer be found by its name: as after a failed write, and its
+// description is not written again (its directory may be gone with it). Writer thread.
+void stopLostLogging(OpenLog &log) {
+    log.stopped = true;
+    noteMeasurementEnd(recording::MeasurementEnd::writeError);
+    log_description::abandon();
+    reportLostFromDirectory(log);
     log_to_file = 0;
 }
 
@@ -372,6 +409,7 @@ void closeLogFile() {
     if (log.writer) {
         cyclesWritten = log.writer->finish(!onGuiThread());
         log.writer.reset();
+        if (!log.stopped && !reachableByName(log)) stopLostLogging(log);
     }
     if (wasOpen && log.fd >= 0 && ::close(log.fd) != 0 && !log.stopped) {
         reportCloseFailure(log.name, errno);

@@ -473,5 +473,83 @@ TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
     }
 }
 
+// Removing the log directory during a recording loses the file from it, although the writes
+// to it go on succeeding: the recording stops with the write-error status and says why.
+TEST_F(Recorder, ARemovedLogDirectoryEndsTheRecordingWithAWriteError) {
+    plug("RT:words=8,kbps=640,pace=4");
+    const fs::path inner = directory / "runs";
+    fs::create_directory(inner);
+    RecordOptions o = options("RT", 1);
+    o.cycles.reset();
+    o.seconds = 120;
+    o.directory = inner.string();
+    std::thread remover([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        std::error_code ignored;
+        while (!fs::exists(inner / ".") || fs::is_empty(inner, ignored)) {
+            if (std::chrono::steady_clock::now() > deadline) return;
+            std::this_thread::sleep_for(10ms);
+        }
+        fs::remove_all(inner, ignored);
+    });
+    const int status = run(o);
+    remover.join();
+    EXPECT_EQ(status, kStatusWriteError) << err.str();
+    EXPECT_NE(err.str().find("Log Error: The log file is no longer in the log directory"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(err.str().find("description"), std::string::npos) << err.str();
+    EXPECT_EQ(out.str(), "") << "no path of a file that is gone";
+}
+
+// A disk that fills up during a recording: on a small file system of its own (a tmpfs in a
+// private mount namespace), the recorder is held while every free page is taken, so no new
+// file can be written when it goes on. The log file keeps its whole cycles, and the closing
+// description still says "write error" and how many.
+TEST_F(Recorder, AFullDiskStillLeavesTheTrueEndAndCycleCount) {
+    if (std::system("unshare -Urm true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no private mount namespace here";
+    }
+    const std::string script = R"sh(
+set -u
+d="$OUT/disk"; mkdir "$d"
+mount -t tmpfs -o size=8m tmpfs "$d" || exit 90
+OSTREL_SIM='RT:words=8,kbps=640,pace=4' "$RECORDER" --module RT --type 8ch --speed 640 \
+    --seconds 60 --dir "$d" >"$OUT/stdout" 2>"$OUT/stderr" &
+pid=$!
+for i in $(seq 3000); do
+    f=$(ls "$d"/*.dat 2>/dev/null | head -n 1)
+    [ -n "$f" ] && [ "$(stat -c %s "$f")" -ge 400000 ] && break
+    sleep 0.01
+done
+kill -STOP $pid
+cat /dev/zero >"$d/filler" 2>/dev/null
+kill -CONT $pid
+wait $pid
+echo $? >"$OUT/status"
+rm -f "$d/filler"
+cp "$d"/jex-log-* "$OUT"/
+)sh";
+    const auto shellWord = [](const std::string &text) {
+        std::string q = "'";
+        for (const char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return q + "'";
+    };
+    const std::string command = "OUT=" + shellWord(directory.string()) +
+                                " RECORDER=" + shellWord(OSTREL_RECORD_PROGRAM) +
+                                " unshare -Urm sh -c " + shellWord(script);
+    const int shell = std::system(command.c_str());
+    if (WIFEXITED(shell) && WEXITSTATUS(shell) == 90) GTEST_SKIP() << "tmpfs cannot be mounted";
+    const std::string stderrText = readFile(directory / "stderr");
+    EXPECT_EQ(readFile(directory / "status"), std::to_string(kStatusWriteError) + "\n")
+        << stderrText;
+    EXPECT_NE(stderrText.find("No space left on device"), std::string::npos) << stderrText;
+    ASSERT_EQ(files(".dat").size(), 1u);
+    const recording::RecordingDescription d = description(files(".dat").at(0));
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
+    EXPECT_GE(d.cycles, 2u);
+    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+}
+
 }  // namespace
 }  // namespace ostrel::record
