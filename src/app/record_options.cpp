@@ -67,7 +67,10 @@ std::string applyOption(std::string_view name, std::string_view value, RecordOpt
         options.directory = std::string(value);
     } else if (name == "seconds") {
         options.seconds = parseSeconds(value);
-        if (!options.seconds) return "--seconds must be a number of seconds above 0";
+        if (!options.seconds) {
+            return "--seconds must be a number of seconds above 0 and at most a year (" +
+                   std::to_string(std::int64_t(kMaxSeconds)) + ")";
+        }
     } else if (name == "cycles") {
         options.cycles = parseCount(value);
         if (!options.cycles) return "--cycles must be a whole number above 0";

@@ -217,7 +217,12 @@ int record(int panel, RecordOptions options, RecorderIo &io, RecorderFrontend &f
     ui::serveMessages();
     // A file that was lost with its directory is not named: scripts take the path as a file.
     if (fileExists(logFilePath())) io.out << logFilePath() << '\n' << std::flush;
-    const Status status = statusOf(frontend.messages());
+    Status status = statusOf(frontend.messages());
+    if (!io.out) {
+        // Scripts take the path from standard output: one they cannot read is a failure.
+        frontend.tellLine("cannot write the log file's path to standard output: " + logFilePath());
+        if (status == kStatusOk || status == kStatusOverrun) status = kStatusWriteError;
+    }
     if (status != kStatusOk || loggedCycles() > 0) return status;
     frontend.tellLine("no whole cycle was written (one takes " + cycleText(options) + ")");
     return kStatusNoCycle;

@@ -269,6 +269,17 @@ TEST_F(Recorder, EveryFailureHasItsMessageAndStatus) {
     }
 }
 
+TEST_F(Recorder, APathThatCannotBeWrittenToStandardOutputIsAWriteError) {
+    plug("FAST:words=8,pace=fast");
+    std::ostream full(nullptr);  // as `ostrel-record > /dev/full`: every output fails
+    RecorderIo io{full, err, false, nullptr};
+    EXPECT_EQ(runRecording(options("FAST", 1), io), kStatusWriteError);
+    EXPECT_NE(err.str().find("cannot write the log file's path to standard output: " +
+                             files(".dat").at(0).string()),
+              std::string::npos)
+        << err.str();
+}
+
 TEST_F(Recorder, AWriteErrorEndsWithItsStatusAndTheWholeCyclesWritten) {
     plug("FAST:words=8,pace=fast");
     rlimit saved{};
