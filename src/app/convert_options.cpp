@@ -33,9 +33,15 @@ summarises it.
                             types percent, as the window shows them
                   percent   percent of full scale, -100..+100, for every type
                   raw       the logged words, 0..65535
-  --out FILE      write to FILE instead of standard output; FILE is replaced
-                  only once it is complete, and is never the recording itself or
-                  its description
+  --out FILE      write to FILE instead of standard output. A regular file (or
+                  a new one) is replaced only once it is complete; a symbolic
+                  link's target is, and the link stays. A FIFO or a character
+                  device (a pipe, /dev/stdout, /dev/null) is written in place,
+                  and so is the program's own descriptor (/dev/fd/N) of a file.
+                  A directory, a block device or a socket is refused. FILE is
+                  never the recording itself or its description. Interrupted
+                  (Ctrl-C, SIGTERM, SIGHUP) or over a file size limit, the
+                  conversion leaves FILE as it was and no temporary file behind
   --summary       instead of the table: records, duration, cycles, and for every
                   column its count, minimum, maximum and mean
   --help          this text
@@ -54,8 +60,9 @@ Exit status:
   3  a malformed recording (a foreign file, a bad or truncated record), a type
      whose words per record differ from the recording's columns, or a malformed
      description; the output then holds every whole record before the problem
-  4  a file that cannot be read or written, or a recording or description that
-     is not a regular file (a FIFO is refused at once, not waited for)
+  4  a file that cannot be read or written (also "File too large" over a file
+     size limit, and an --out that is refused), or a recording or description
+     that is not a regular file (a FIFO is refused at once, not waited for)
 )";
 
 std::string typeNames() {

@@ -1,9 +1,13 @@
 #include "recording/atomic_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,7 +31,65 @@ std::string baseNameOf(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The temporary file a termination signal removes once removeTemporaryOnSignals ran: its
+// path in a buffer that never moves, valid while `signalPathSet`. Changed only with the
+// signals held, read only by the handler.
+constexpr int kRemovingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<bool> removingOnSignals{false};
+std::atomic<bool> signalPathSet{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+char signalPath[PATH_MAX];
+
+sigset_t removingSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : kRemovingSignals) sigaddset(&set, signalNumber);
+    return set;
+}
+
+void removeAndEnd(int signalNumber) {
+    if (signalPathSet.load()) ::unlink(signalPath);
+    // SA_RESETHAND gave the signal its default action back: once this handler returns, the
+    // raised signal ends the process as the first one would have.
+    ::raise(signalNumber);
+}
+
+// Holds the removing signals on this thread while the temporary file and the published path
+// may disagree (the file created, renamed or removed, the path not yet changed): a signal
+// meanwhile is handled once they agree. Does nothing unless removeTemporaryOnSignals ran.
+class HeldSignals {
+  public:
+    HeldSignals() {
+        if (!removingOnSignals.load()) return;
+        const sigset_t set = removingSignalSet();
+        held_ = ::pthread_sigmask(SIG_BLOCK, &set, &previous_) == 0;
+    }
+    ~HeldSignals() {
+        if (held_) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    HeldSignals(const HeldSignals &) = delete;
+    HeldSignals &operator=(const HeldSignals &) = delete;
+
+  private:
+    sigset_t previous_{};
+    bool held_ = false;
+};
+
 }  // namespace
+
+void AtomicFile::removeTemporaryOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = removeAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    action.sa_mask = removingSignalSet();
+    for (const int signalNumber : kRemovingSignals) {
+        struct sigaction current {};
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+    removingOnSignals.store(true);
+}
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     if (path_.empty() || path_.back() == '/') {
@@ -38,6 +100,7 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     tempPath_ = directoryOf(path_) + "/." + baseNameOf(path_) + ".tmp-XXXXXX";
     std::vector<char> name(tempPath_.begin(), tempPath_.end());
     name.push_back('\0');
+    const HeldSignals held;
     fd_ = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd_ < 0) {
         const int errorNumber = errno;
@@ -46,6 +109,11 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
         return;
     }
     tempPath_.assign(name.data());
+    if (removingOnSignals.load() && !signalPathSet.load() && tempPath_.size() < sizeof signalPath) {
+        std::memcpy(signalPath, tempPath_.c_str(), tempPath_.size() + 1);
+        signalPathSet.store(true);
+        removedOnSignal_ = true;
+    }
     // An existing target keeps its permissions; a new one gets kNewFileMode.
     struct stat existing {};
     const mode_t mode =
@@ -63,7 +131,14 @@ bool AtomicFile::failWith(const char *what, int errorNumber) {
     return false;
 }
 
+void AtomicFile::forgetSignalPath() {
+    if (!removedOnSignal_) return;
+    signalPathSet.store(false);
+    removedOnSignal_ = false;
+}
+
 void AtomicFile::discard() {
+    const HeldSignals held;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -72,19 +147,25 @@ void AtomicFile::discard() {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
+    forgetSignalPath();
+}
+
+int writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(std::size_t(written));
+    }
+    return 0;
 }
 
 bool AtomicFile::write(std::string_view bytes) {
     if (fd_ < 0) return false;
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return failWith("cannot write", errno);
-        }
-        bytes.remove_prefix(std::size_t(written));
-    }
-    return true;
+    const int errorNumber = writeAll(fd_, bytes);
+    return errorNumber == 0 || failWith("cannot write", errorNumber);
 }
 
 bool AtomicFile::commit(bool durable) {
@@ -93,8 +174,14 @@ bool AtomicFile::commit(bool durable) {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return failWith("cannot close", errno);
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return failWith("cannot rename", errno);
-    tempPath_.clear();
+    {
+        const HeldSignals held;
+        if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+            return failWith("cannot rename", errno);
+        }
+        tempPath_.clear();
+        forgetSignalPath();
+    }
     if (!durable) return true;
     // The rename itself reaches the disk with the directory; a failure here leaves a
     // complete file in place, so it is not reported.

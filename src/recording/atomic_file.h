@@ -3,6 +3,9 @@
 // renamed over the target only when the writer commits. Until then the target keeps what
 // it held; a writer dropped without committing removes its temporary file. Readers see
 // the old or the new file, never a mix. One writer per thread.
+//
+// A program that writes one AtomicFile at a time on one thread (ostrel-convert) may also
+// have the termination signals remove the temporary file (removeTemporaryOnSignals).
 #pragma once
 
 #include <string>
@@ -27,6 +30,14 @@ class AtomicFile {
     // `durable` nothing waits for the disk (a thread that must not stall on a slow one).
     bool commit(bool durable = true);
 
+    // From now on SIGINT, SIGTERM and SIGHUP remove the temporary file of the AtomicFile
+    // being written, then end the process by the signal as they would have (its exit status
+    // says the signal). A signal the process inherited as ignored stays ignored (nohup).
+    // For a single-threaded program with one AtomicFile at a time: a second one written
+    // meanwhile is not removed. Main thread, before the first AtomicFile; without this call
+    // AtomicFile touches no signal.
+    static void removeTemporaryOnSignals();
+
     // "<what failed>: <the system's reason>", empty while all went well.
     const std::string &error() const { return error_; }
     const std::string &path() const { return path_; }
@@ -34,11 +45,17 @@ class AtomicFile {
   private:
     bool failWith(const char *what, int errorNumber);
     void discard();
+    void forgetSignalPath();
 
     std::string path_;
     std::string tempPath_;
     int fd_ = -1;
     std::string error_;
+    bool removedOnSignal_ = false;  // its path is the one a termination signal removes
 };
+
+// Writes all of `bytes` to `fd`, continuing after partial writes and EINTR. 0, or the
+// errno of the write that failed.
+int writeAll(int fd, std::string_view bytes);
 
 }  // namespace ostrel::recording

@@ -412,6 +412,23 @@ std::string gapLines(const std::vector<LogGap> &gaps) {
     return out;
 }
 
+// What the columns are in: "raw", "percent" (also a plain type's physical units), or the
+// steering quantities' units in the columns' order, each once: "physical (Nm, °, °/s)".
+std::string columnUnits(const Conversion &conversion) {
+    if (conversion.units() == Units::raw) return "raw";
+    std::vector<std::string_view> units;
+    for (const OutputColumn &column : conversion.columns()) {
+        if (conversion.units() != Units::physical || column.slot < 0) return "percent";
+        const std::string_view unit = unitOfSlot(column.slot);
+        if (std::find(units.begin(), units.end(), unit) == units.end()) units.push_back(unit);
+    }
+    std::string text = "physical (";
+    for (std::size_t u = 0; u < units.size(); ++u) {
+        text += (u > 0 ? ", " : "") + std::string(units[u]);
+    }
+    return text + ")";
+}
+
 }  // namespace
 
 double RecordingSummary::durationSeconds() const {
@@ -429,7 +446,7 @@ std::string RecordingSummary::text(std::string_view recordingName) const {
     out += "recording: " + std::string(recordingName) + "\n";
     out +=
         "type: " + std::string(typeLabel(type)) + " (" + std::string(shortTypeName(type)) + ")\n";
-    out += "units: " + std::string(unitsName(conversion_.units())) + "\n";
+    out += "units: " + columnUnits(conversion_) + "\n";
     out += "time base: " + doubleText(conversion_.timeBaseMicros()) + " us\n";
     out += "records: " + std::to_string(records_) + "\n";
     char seconds[kMaxTimeBytes];

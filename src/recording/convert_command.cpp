@@ -1,5 +1,6 @@
 #include "recording/convert_command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,9 +8,11 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording/atomic_file.h"
@@ -92,36 +95,122 @@ bool sameFile(const std::string &a, const std::string &b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-// Where the output goes: the --out file (atomically) or the given stream.
+// Where a path leads once its symbolic links are followed link by link: also to a file that
+// does not exist yet (a dangling link), which realpath cannot resolve. A link of /proc on the
+// way (/dev/stdout, /dev/fd/N lead to one) is an open descriptor of the process, whose
+// target need not be a path ("pipe:[81]", a deleted file): `descriptor`, and no further.
+struct FollowedPath {
+    std::string path;
+    bool descriptor = false;
+};
+
+FollowedPath followLinks(std::filesystem::path path) {
+    constexpr int kMostLinks = 40;  // as the kernel follows
+    struct stat proc {};
+    const bool procKnown = ::stat("/proc/self", &proc) == 0;
+    for (int links = 0; links < kMostLinks; ++links) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) break;
+        if (procKnown && link.st_dev == proc.st_dev) return {path.string(), true};
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+        if (error) break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return {path.string()};
+}
+
+std::string_view kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a file";
+}
+
+// Where the output goes. --out: a regular file, or none yet, is replaced atomically; so is a
+// symbolic link's target (the link stays); a FIFO or a character device (a pipe of the
+// shell's, a terminal, /dev/null) is opened and written in place, never replaced, and so is
+// a descriptor of the process that is a regular file; anything else is refused before
+// anything is created. Without --out: the given stream.
 class Output {
   public:
     Output(std::ostream &stream, const std::optional<std::string> &path) : stream_(stream) {
-        if (path) file_ = std::make_unique<AtomicFile>(*path);
+        if (!path) return;
+        path_ = *path;
+        struct stat target {};
+        const bool exists = ::stat(path_.c_str(), &target) == 0;
+        if (!exists && errno != ENOENT) {
+            problem_ = std::strerror(errno);
+            return;
+        }
+        if (exists && (S_ISFIFO(target.st_mode) || S_ISCHR(target.st_mode))) {
+            openInPlace(0);
+            return;
+        }
+        if (exists && !S_ISREG(target.st_mode)) {
+            problem_ = std::string(kindOf(target.st_mode)) +
+                       "; --out takes a regular file, a FIFO or a character device";
+            return;
+        }
+        const FollowedPath followed = followLinks(path_);
+        // The process's own descriptor (--out /dev/stdout > file): added to, as the shell
+        // opened it, not replaced behind its back.
+        if (followed.descriptor) {
+            openInPlace(O_APPEND);
+            return;
+        }
+        path_ = followed.path;
+        file_ = std::make_unique<AtomicFile>(path_);
     }
+    ~Output() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
 
-    // The reason when the output cannot be opened; empty when it is ready.
-    std::string openError() const { return file_ ? file_->error() : std::string(); }
+    bool ready() const { return file_ ? file_->error().empty() : problem_.empty(); }
 
     bool write(std::string_view bytes) {
         if (file_) return file_->write(bytes);
+        if (fd_ >= 0) return failIf("cannot write", writeAll(fd_, bytes));
         stream_.write(bytes.data(), std::streamsize(bytes.size()));
         return bool(stream_);
     }
 
     bool finish() {
         if (file_) return file_->commit();
+        if (fd_ >= 0) {
+            const int fd = std::exchange(fd_, -1);
+            return failIf("cannot close", ::close(fd) == 0 ? 0 : errno);
+        }
         stream_.flush();
         return bool(stream_);
     }
 
+    // What failed, naming the file written.
     std::string failure() const {
         if (file_) return file_->path() + ": " + file_->error();
+        if (!path_.empty()) return path_ + ": " + problem_;
         return "standard output: write failed";
     }
 
   private:
+    void openInPlace(int flags) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | flags);
+        if (fd_ < 0) failIf("cannot open", errno);
+    }
+
+    bool failIf(const char *what, int errorNumber) {
+        if (errorNumber == 0) return true;
+        if (problem_.empty()) problem_ = std::string(what) + ": " + std::strerror(errorNumber);
+        return false;
+    }
+
     std::ostream &stream_;
+    std::string path_;  // --out's file, after its links; empty: the stream
     std::unique_ptr<AtomicFile> file_;
+    int fd_ = -1;  // a FIFO or a character device, written in place
+    std::string problem_;
 };
 
 // The shortest text that reads back as `value`, '.' as the decimal point.
@@ -202,8 +291,8 @@ int runConvert(const ConvertOptions &options, std::ostream &out, std::ostream &e
         }
     }
     Output output(out, options.outPath);
-    if (const std::string problem = output.openError(); !problem.empty()) {
-        err << kProgram << ": " << *options.outPath << ": " << problem << "\n";
+    if (!output.ready()) {
+        err << kProgram << ": " << output.failure() << "\n";
         return kConvertFileError;
     }
 

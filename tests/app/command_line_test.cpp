@@ -3,13 +3,21 @@
 // then each program's own values and refusals, and the programs' statuses as processes.
 #include "app/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "../recording/recording_test_support.h"
 #include "app/convert_options.h"
 #include "app/record_options.h"
 #include "recording/type_names.h"
@@ -298,6 +306,99 @@ TEST(CommandLines, TheProgramsEndWithTheirStatus) {
         }
     }
 }
+
+// ostrel-convert --out FILE ended while it writes: by SIGINT, SIGTERM or SIGHUP once the
+// temporary file is there, or by a file size limit (the parameter SIGXFSZ: RLIMIT_FSIZE set
+// for the child). Either way the temporary file is gone and FILE keeps what it held; a signal
+// ends the program as it would have, the limit is a write error. The recording is large
+// enough (64 MB) that the conversion is still running when the signal comes.
+class InterruptedConversion : public testing::TestWithParam<int> {
+  protected:
+    static void SetUpTestSuite() {
+        directory_ = new recording::test::ScratchDirectory;
+        std::ofstream out(directory_->file("big.dat"), std::ios::binary);
+        std::string header = "Time-Base: 159.38us\r\nCh1";
+        std::string record = "0";
+        for (int word = 2; word <= 32; ++word) {
+            header += ",Ch" + std::to_string(word);
+            record += "," + std::to_string(word * 2039);
+        }
+        out << header << "\r\n";
+        std::string block;
+        while (block.size() < (std::size_t{1} << 20)) block += record + "\r\n";
+        for (int blocks = 0; blocks < 64; ++blocks) out << block;
+    }
+    static void TearDownTestSuite() { delete directory_; }
+
+    static recording::test::ScratchDirectory *directory_;
+};
+recording::test::ScratchDirectory *InterruptedConversion::directory_ = nullptr;
+
+TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
+    using namespace std::chrono_literals;
+    const int signalNumber = GetParam();
+    const recording::test::ScratchDirectory out;
+    const std::string target = out.file("table.csv");
+    recording::test::writeFile(target, "old\n");
+    std::vector<std::string> args = {
+        OSTREL_CONVERT_PROGRAM, directory_->file("big.dat"), "--type", "32ch", "--out", target};
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int errPipe[2];
+    ASSERT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {  // only async-signal-safe calls from here to exec
+        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) ::signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (signalNumber == SIGXFSZ) {
+            const rlimit limit{rlim_t{1} << 20, rlim_t{1} << 20};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::nice(19);  // slower than the test on a loaded machine, never faster
+        ::dup2(errPipe[1], STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(errPipe[1]);
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    int status = -1;
+    bool signalled = signalNumber == SIGXFSZ;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            FAIL() << "ostrel-convert did not end";
+        }
+        if (!signalled && out.entries().size() > 1) signalled = ::kill(child, signalNumber) == 0;
+        std::this_thread::sleep_for(1ms);
+    }
+    std::string err;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(errPipe[0], chunk, sizeof chunk)) > 0;)
+        err.append(chunk, std::size_t(n));
+    ::close(errPipe[0]);
+    ASSERT_TRUE(signalled) << "the conversion ended before its temporary file was seen";
+    if (signalNumber == SIGXFSZ) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == recording::kConvertFileError)
+            << status;
+        EXPECT_EQ(err, "ostrel-convert: " + target + ": cannot write: File too large\n");
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
+        EXPECT_EQ(err, "");
+    }
+    EXPECT_EQ(out.entries(), std::vector<std::string>{"table.csv"});
+    EXPECT_EQ(recording::test::readFile(target), "old\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(SignalsAndTheFileSizeLimit, InterruptedConversion,
+                         testing::Values(SIGINT, SIGTERM, SIGHUP, SIGXFSZ),
+                         [](const testing::TestParamInfo<int> &info) {
+                             return std::string(sigabbrev_np(info.param));
+                         });
 
 }  // namespace
 }  // namespace ostrel

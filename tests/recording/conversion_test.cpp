@@ -348,6 +348,25 @@ TEST(Summary, ExtremesAreWrittenValuesMeansDurationAndCycles) {
     EXPECT_NE(text.find("\nTorque high [Nm],4,-100,100,"), std::string::npos) << text;
 }
 
+// The units line says what the columns are in, whatever --units asked for.
+TEST(Summary, TheUnitsLineSaysWhatTheColumnsAreIn) {
+    const struct {
+        int type;
+        Units units;
+        std::string_view line;
+    } cases[] = {
+        {0, Units::raw, "\nunits: raw\n"},
+        {0, Units::physical, "\nunits: percent\n"},
+        {9, Units::percent, "\nunits: percent\n"},
+        {9, Units::physical, "\nunits: physical (Nm, \xC2\xB0, \xC2\xB0/s)\n"},
+        {4, Units::physical, "\nunits: physical (Nm, \xC2\xB0, \xC2\xB0/s, g, \xC2\xB0/s^2)\n"},
+    };
+    for (const auto &c : cases) {
+        const std::string text = RecordingSummary(conversionOf(c.type, c.units)).text("r.dat");
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+    }
+}
+
 TEST(Summary, RawMeansAreExactAndNoRecordsLeaveTheFieldsEmpty) {
     const Conversion raw = conversionOf(0, Units::raw);
     RecordingSummary summary(raw);

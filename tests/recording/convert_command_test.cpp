@@ -2,9 +2,13 @@
 // stdout or a file, and the exit status of every kind of problem.
 #include "recording/convert_command.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -245,12 +249,77 @@ TEST_F(ConvertCommand, ATruncatedRecordingGivesEveryWholeRecordBeforeIt) {
     EXPECT_EQ(test::readFile(out), kTable);
 }
 
-TEST_F(ConvertCommand, OutputFileIsWrittenWholeAndNeverTheInput) {
-    const std::string out = dir_.file("table.csv");
-    const Outcome written = run({.recording = recording_, .type = kFourChannels, .outPath = out});
-    EXPECT_EQ(written.status, kConvertOk) << written.err;
-    EXPECT_EQ(written.out, "");
-    EXPECT_EQ(test::readFile(out), kTable);
+// What becomes of what --out names: a file, or none, is replaced by the whole table; a link's
+// target is (a dangling link's is made), the link stays; a FIFO and a character device are
+// written in place and stay what they are, and so is a descriptor of the process (added to);
+// anything else is refused with nothing created.
+TEST_F(ConvertCommand, EveryKindOfOutputAndNeverTheInput) {
+    test::writeFile(dir_.file("old.csv"), "old\n");
+    test::writeFile(dir_.file("target.csv"), "old\n");
+    test::writeFile(dir_.file("opened.csv"), "head\n");
+    ASSERT_EQ(::symlink("target.csv", dir_.file("link.csv").c_str()), 0);
+    ASSERT_EQ(::symlink("made.csv", dir_.file("dangling.csv").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir_.file("out.fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir_.file("sub").c_str(), 0700), 0);
+    // The FIFO's reader, there before the writer; the table fits the pipe's buffer.
+    const int reader = ::open(dir_.file("out.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int opened = ::open(dir_.file("opened.csv").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(opened, 0);
+    const std::string descriptor = "/dev/fd/" + std::to_string(opened);
+    const struct {
+        std::string out;           // in the directory unless absolute
+        mode_t kind;               // what it is afterwards (lstat)
+        std::string written = {};  // the file that holds the table afterwards, and its content
+        std::string content = {};
+        int status = kConvertOk;
+        std::string err = {};
+    } cases[] = {
+        {"old.csv", S_IFREG, "old.csv", std::string(kTable)},
+        {"new.csv", S_IFREG, "new.csv", std::string(kTable)},
+        {"link.csv", S_IFLNK, "target.csv", std::string(kTable)},
+        {"dangling.csv", S_IFLNK, "made.csv", std::string(kTable)},
+        {"out.fifo", S_IFIFO},
+        {descriptor, S_IFLNK, "opened.csv", "head\n" + std::string(kTable)},
+        {"/dev/null", S_IFCHR},
+        {"/dev/full",
+         S_IFCHR,
+         {},
+         {},
+         kConvertFileError,
+         "ostrel-convert: /dev/full: cannot write: No space left on device\n"},
+        {"sub",
+         S_IFDIR,
+         {},
+         {},
+         kConvertFileError,
+         "ostrel-convert: " + dir_.file("sub") +
+             ": a directory; --out takes a regular file, a FIFO or a character device\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string out = c.out.starts_with('/') ? c.out : dir_.file(c.out);
+        const Outcome r = run({.recording = recording_, .type = kFourChannels, .outPath = out});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+        struct stat after {};
+        ASSERT_EQ(::lstat(out.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, c.kind);
+        if (!c.written.empty()) {
+            EXPECT_EQ(test::readFile(dir_.file(c.written)), c.content);
+        }
+    }
+    char piped[4096];
+    const ssize_t length = ::read(reader, piped, sizeof piped);
+    EXPECT_EQ(std::string(piped, std::size_t(std::max<ssize_t>(length, 0))), kTable);
+    ::close(reader);
+    ::close(opened);
+    EXPECT_EQ(dir_.entries(),
+              (std::vector<std::string>{"dangling.csv", "jex-log-07122026093000.dat", "link.csv",
+                                        "made.csv", "new.csv", "old.csv", "opened.csv", "out.fifo",
+                                        "sub", "target.csv"}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.file("sub")));
 
     for (const std::string &input : {recording_, descriptionPathFor(recording_)}) {
         describe(0);
@@ -270,9 +339,7 @@ TEST_F(ConvertCommand, OutputFileIsWrittenWholeAndNeverTheInput) {
         run({.recording = recording_, .type = kFourChannels, .outPath = dir_.file("no/such.csv")});
     EXPECT_EQ(nowhere.status, kConvertFileError);
     EXPECT_NE(nowhere.err.find("No such file or directory"), std::string::npos);
-    EXPECT_EQ(dir_.entries(),
-              (std::vector<std::string>{"jex-log-07122026093000.dat", "jex-log-07122026093000.json",
-                                        "table.csv"}));
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("no")));
 }
 
 TEST_F(ConvertCommand, AFailingStandardOutputIsAFileError) {
