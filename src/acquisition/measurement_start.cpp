@@ -26,8 +26,7 @@ constexpr double kRefreshInterval = 0.1;  // seconds
 
 void restoreAfterFailedStart(int panel) {
     ui::setValue(panel, meas_start_stop, 0);
-    ui::setDimmed(panel, CH_SLIDE, false);
-    ui::setDimmed(panel, usbinterface, false);
+    dimSettings(panel, false);
 }
 
 void discardModuleScan() {
@@ -152,8 +151,7 @@ void startOpen() {
     error_occured = 0;
     restBeforeReopen();
     if (!openModule(panel, m.link)) return;
-    ui::setDimmed(panel, CH_SLIDE, true);
-    ui::setDimmed(panel, usbinterface, true);
+    dimSettings(panel, true);
     if (!allocateBuffers(m.link)) {
         refuseWithoutBuffers(panel, m.link);
         return;

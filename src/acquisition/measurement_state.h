@@ -82,6 +82,11 @@ void finishStop();
 // discarding the refresh timer, releasing the buffers (the display back on the
 // idle frame first).
 void releaseModule(Link &link);
+
+// The settings a running measurement depends on: the type and module rings, and the speed
+// ring, whose time base the acquisition, the log header and the charts share. Dims them for
+// a measurement; back from one, undims them (the speed ring stays dimmed for a steering type).
+void dimSettings(int panel, bool measuring);
 void discardRefreshTimer();
 void releaseBuffers(Link &link);
 

@@ -9,6 +9,7 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/stream_buffers.h"
+#include "telemetry/tables.h"
 #include "timer/async_timer.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
@@ -106,9 +107,20 @@ void restoreControls() {
     const int panel = panelHandle;
     ui::setValue(panel, meas_start_stop, 0);
     ui::setDimmed(panel, meas_start_stop, false);
-    ui::setDimmed(panel, CH_SLIDE, false);
-    ui::setDimmed(panel, usbinterface, false);
+    dimSettings(panel, false);
 }
+
+}  // namespace
+
+void measurement_detail::dimSettings(int panel, bool measuring) {
+    int type = 0;
+    ui::getRingIndex(panel, CH_SLIDE, &type);
+    ui::setDimmed(panel, CH_SLIDE, measuring);
+    ui::setDimmed(panel, usbinterface, measuring);
+    ui::setDimmed(panel, SPEED_SLIDE, measuring || isSteeringType(type));
+}
+
+namespace {
 
 void announceClosed() {
     if (void (*hook)() = measurement().closedHook.load()) hook();

@@ -97,9 +97,11 @@ TEST_P(LoggedMeasurement, WritesTheHeaderAndWholeCyclesOfTheWordsSent) {
     ASSERT_EQ(toggle(), 1);
     EXPECT_TRUE(dimmed(CH_SLIDE));
     EXPECT_TRUE(dimmed(usbinterface));
+    EXPECT_TRUE(dimmed(SPEED_SLIDE)) << "the time base of the log and the charts stays";
     ASSERT_TRUE(waitFor([] { return loggedCycles() >= 2; }));
     press();
     expectIdle();
+    EXPECT_EQ(dimmed(SPEED_SLIDE), isSteeringType(c.type));
     EXPECT_TRUE(messages().empty());
     EXPECT_TRUE(timerAlive(timerID_Modules)) << "the scan is back";
     EXPECT_TRUE(moduleIsClosed(simModule(c.module).name));
