@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "ui/operator_input.h"
+#include "ui/qt/path_field.h"
 #include "ui/qt/picture.h"
 #include "ui/qt/ring_box.h"
 #include "ui/qt/strip_chart.h"
@@ -128,7 +129,7 @@ QWidget *PanelWindow::createBody(const ControlState &state) {
             return display;
         }
         case ControlKind::TextField:
-            return new QLineEdit(this);
+            return new PathField(this);
         case ControlKind::ToggleButton: {
             auto *button = new QPushButton(this);
             button->setCheckable(true);
@@ -232,8 +233,12 @@ void PanelWindow::applyValue(QWidget *body, const ControlState &state) {
             static_cast<RingBox *>(body)->showItems(labels, state.index);
             break;
         }
-        case ControlKind::TextDisplay:
         case ControlKind::TextField: {
+            auto *field = static_cast<PathField *>(body);
+            if (field->path() != valueText(state.value)) field->setPath(valueText(state.value));
+            break;
+        }
+        case ControlKind::TextDisplay: {
             auto *line = static_cast<QLineEdit *>(body);
             if (line->text() != valueText(state.value)) line->setText(valueText(state.value));
             break;

@@ -5,7 +5,9 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 #include "ui/qt/panel_window.h"
+#include "ui/qt/path_field.h"
 #include "ui/qt/ring_box.h"
 
 namespace ostrel::ui::qt {
@@ -175,6 +178,26 @@ TEST_F(QtView, ATextBeingEditedSurvivesUnrelatedChanges) {
     settle();
     EXPECT_EQ(field->text(), "/typed/by/the/operator");
     EXPECT_EQ(body<QLineEdit>(DISPLAY)->text(), "2");
+}
+
+// A path longer than its field shows its end, elided at the start, never a tail that reads
+// like another path; the whole path is the tooltip and the accessible name, and what the
+// operator edits.
+TEST_F(QtView, ALongPathShowsItsEndElidedAtTheStart) {
+    const QString path = "/home/operator/clients/shot/2026-12-07/track-4/runs";
+    setValue(panel, FIELD, path.toStdString());
+    settle();
+    auto *field = body<PathField>(FIELD);
+    field->resize(field->fontMetrics().horizontalAdvance(path) / 3, field->height());
+    EXPECT_TRUE(field->text().startsWith(QChar(0x2026)) && field->text().endsWith("/runs"))
+        << field->text().toStdString();
+    EXPECT_EQ(field->toolTip(), path);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(field);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Name), path);
+    QFocusEvent focusIn(QEvent::FocusIn);
+    QApplication::sendEvent(field, &focusIn);
+    EXPECT_EQ(field->text(), path) << "edited whole";
 }
 
 // The ring on screen still lists "one two three" while the model's ring lost
