@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "logging/record_writer.h"
+#include "recording/atomic_file.h"
 
 namespace ostrel {
 
@@ -18,15 +19,7 @@ std::atomic<void (*)()> writeHook{nullptr};
 }  // namespace
 
 int writeAll(int fd, const char *bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        bytes += n;
-        size -= std::size_t(n);
-    }
-    return 0;
+    return recording::writeAll(fd, std::string_view(bytes, size));
 }
 
 void setLogWriteHook(void (*hook)()) {

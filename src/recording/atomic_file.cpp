@@ -157,6 +157,7 @@ int writeAll(int fd, std::string_view bytes) {
             if (errno == EINTR) continue;
             return errno;
         }
+        if (written == 0) return EIO;  // no progress: never loop on it
         bytes.remove_prefix(std::size_t(written));
     }
     return 0;

@@ -55,7 +55,8 @@ class AtomicFile {
 };
 
 // Writes all of `bytes` to `fd`, continuing after partial writes and EINTR. 0, or the
-// errno of the write that failed.
+// errno of the write that failed (EIO for a write that makes no progress). The one such loop
+// of the programs.
 int writeAll(int fd, std::string_view bytes);
 
 }  // namespace ostrel::recording
