@@ -15,7 +15,7 @@ set -euo pipefail
 
 # One group a line: "why|packages". Every group is installed when missing.
 groups=(
-  "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev"
+  "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev"
   # The window's platform plugins (xcb, wayland, offscreen), loaded at run time.
   "to show the window|qt6-qpa-plugins"
   "to draw the icon in its PNG sizes|librsvg2-bin"
