@@ -16,17 +16,17 @@ if [ "${1:-}" = --build ]; then
 fi
 [ -f "$build/build.ninja" ] || { echo "fault-check: $build is not a configured build" >&2; exit 2; }
 
-# id | file | text | replacement | the fault in words. "\n" in text or replacement is a line end.
+# id | file | text | replacement | the fault in words. "<LF>" in text or replacement is a line end.
 faults=$(cat <<'EOF'
 ring|acquisition_thread.cpp|const bool cycleEnds = index == bufcnt - 1;|const bool cycleEnds = index == bufcnt - 2;|the ring ends its cycle one block early
 scale|scaling.cpp|return p * 5.0f;|return p * 50.0f;|speed low scaled by 50 instead of 5
-sample|scaling.cpp|const int sample = word >> 4;|const int sample = word \& 0x0fff;|the sample taken from the wrong twelve bits
+sample|scaling.cpp|const int sample = word >> 4;|const int sample = word & 0x0fff;|the sample taken from the wrong twelve bits
 crlf|log_header.cpp|kLineEnd = "\r\n";|kLineEnd = "\n";|log header lines end in LF, not CR LF
 columns|log_header.cpp|std::max(columns - 1, 0)|std::max(columns, 0)|one separator too many after the time base
 digits|record_writer.cpp|putPair(putSmall(out, v / 100), v % 100)|putPair(putSmall(out, v / 100), v % 10)|words from 100 to 9999 written with wrong digits
 flush|log_writer.cpp|if (durable) flush();|if (false) flush();|the log is not flushed when the measurement ends
-close|log_file.cpp|log.fd >= 0 \&\& ::close(log.fd) != 0|log.fd >= 0 \&\& false|the log file is never closed
-input|operator_input.cpp|        rememberClose(panel);\n|\n|a window close during a message is lost
+close|log_file.cpp|log.fd >= 0 && ::close(log.fd) != 0|log.fd >= 0 && false|the log file is never closed
+input|operator_input.cpp|        rememberClose(panel);<LF>|<LF>|a window close during a message is lost
 tick|tick_schedule.h|(now - next) / period + 1;|(now - next) / period;|a late timer schedules its next tick in the past
 status|recorder.cpp|if (message.title == log_write_error_title) return kStatusWriteError;|if (message.title == log_write_error_title) return kStatusOk;|a write error reported as success
 pace|module_session.cpp|link_word_nanos_times_kbps / config_.kbps;|link_word_nanos_times_kbps / config_.kbps / 2;|the simulated link runs at twice its speed
@@ -40,8 +40,7 @@ EOF
 apply_fault() {
   python3 - "$1" "$2" "$3" <<'PY'
 import sys
-path, old, new = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
-old, new = old.replace("\\&", "&"), new.replace("\\&", "&")
+path, old, new = sys.argv[1], sys.argv[2].replace("<LF>", "\n"), sys.argv[3].replace("<LF>", "\n")
 text = open(path).read()
 if text.count(old) != 1:
     sys.exit(f"fault-check: {path}: the fault's text occurs {text.count(old)} times, not once")
