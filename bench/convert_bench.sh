@@ -28,30 +28,15 @@ readonly RATIO_GOAL=5
 readonly FULL_MBS_GOAL=170
 readonly RSS_GROWTH_GOAL_KB=4096
 
-usage() {
-    sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2
-    exit 2
-}
-die() {
-    echo "convert_bench: $*" >&2
-    exit 2
-}
-
-build=build/release
+BENCH_NAME=convert_bench
+source "$(dirname "$0")/bench_common.sh"
 megabytes=512
-no_build=0
-while (($#)); do
-    case $1 in
-        --build-dir) build=${2:?}; shift 2 ;;
-        --megabytes) megabytes=${2:?}; shift 2 ;;
-        --no-build) no_build=1; shift ;;
-        -h | --help) usage ;;
-        *) echo "convert_bench: unknown option $1" >&2; usage ;;
-    esac
-done
-[[ $megabytes =~ ^[1-9][0-9]*$ ]] && ((megabytes <= 20000)) || die "--megabytes must be 1..20000"
-
-cd "$(dirname "$0")/.."
+bench_own_option() {
+    [ "$1" = --megabytes ] || return 1
+    megabytes=${2:?}
+}
+bench_options "$@"
+[[ $megabytes =~ ^[1-9][0-9]*$ ]] && ((megabytes <= 20000)) || bench_die "--megabytes must be 1..20000"
 
 # What the measurement needs beyond the build: pandas for the system's python3, GNU time.
 install_missing() {
@@ -61,7 +46,7 @@ install_missing() {
     ((${#missing[@]} == 0)) && return
     local sudo=""
     if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || die "need root or sudo to install: ${missing[*]}"
+        command -v sudo >/dev/null || bench_die "need root or sudo to install: ${missing[*]}"
         sudo=sudo
     fi
     echo "convert_bench: installing ${missing[*]}"
@@ -71,23 +56,12 @@ install_missing() {
 }
 install_missing
 
-if ((!no_build)); then
-    log=$(mktemp)
-    if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=OFF \
-        >"$log" 2>&1 || ! cmake --build "$build" --target ostrel-convert recording_gen -j2 \
-        >>"$log" 2>&1; then
-        tail -n 40 "$log"
-        rm -f "$log"
-        die "building in $build failed"
-    fi
-    rm -f "$log"
-fi
-convert=$build/src/app/ostrel-convert
-generate=$build/bench/recording_gen
-[ -x "$convert" ] && [ -x "$generate" ] || die "no ostrel-convert or recording_gen in $build"
+bench_build ostrel-convert recording_gen
+convert=$BUILD/src/app/ostrel-convert
+generate=$BUILD/bench/recording_gen
+[ -x "$convert" ] && [ -x "$generate" ] || bench_die "no ostrel-convert or recording_gen in $BUILD"
 
-SCRATCH=$(mktemp -d /tmp/ostrel-convert-bench.XXXXXX)
-trap 'rm -rf "$SCRATCH"' EXIT
+bench_scratch /tmp
 large=$SCRATCH/jex-log-large.dat
 small=$SCRATCH/jex-log-small.dat
 
@@ -109,7 +83,7 @@ measure() {
     t1=$(now_ns)
     if ((status != 0)); then
         cat "$SCRATCH/$name.err" >&2
-        die "$name failed (status $status)"
+        bench_die "$name failed (status $status)"
     fi
     SECONDS_TAKEN=$(awk -v d=$((t1 - t0)) 'BEGIN { printf "%.3f", d / 1e9 }')
     RSS_KB=$(tail -n 1 "$SCRATCH/rss")

@@ -40,6 +40,8 @@
 #include "logging/log_file.h"
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
 #include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
@@ -49,8 +51,6 @@
 #include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
 
 namespace {
 

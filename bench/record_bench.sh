@@ -22,52 +22,37 @@ set -euo pipefail
 readonly USB2_MBPS=53.248
 readonly SAME_RATE_SHARE=0.9
 
-usage() {
-    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2
-    exit 2
-}
-
-build=build/release
+BENCH_NAME=record_bench
+source "$(dirname "$0")/bench_common.sh"
 seconds=5
-no_build=0
-while (($#)); do
-    case $1 in
-        --build-dir) build=${2:?}; shift 2 ;;
-        --seconds) seconds=${2:?}; shift 2 ;;
-        --no-build) no_build=1; shift ;;
-        -h|--help) usage ;;
-        *) usage ;;
-    esac
-done
-[[ $seconds =~ ^[0-9]+$ ]] && ((seconds >= 1 && seconds <= 30)) || usage
-cd "$(dirname "$0")/.."
+bench_own_option() {
+    [ "$1" = --seconds ] || return 1
+    seconds=${2:?}
+}
+bench_options "$@"
+[[ $seconds =~ ^[0-9]+$ ]] && ((seconds >= 1 && seconds <= 30)) || bench_usage
 
-if ((no_build == 0)); then
-    scripts/install-deps.sh
-    [ -f "$build/build.ninja" ] ||
-        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target ostrel-record end_to_end_bench -- -j2 >/dev/null
-fi
+((NO_BUILD)) || scripts/install-deps.sh
+bench_build ostrel-record end_to_end_bench
 
-scratch=$(mktemp -d /dev/shm/ostrel-record-bench.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
-mkdir "$scratch/window"
+bench_scratch /dev/shm
+mkdir "$SCRATCH/window"
 
 echo "== end_to_end_bench (the window's path), ${seconds}s on tmpfs"
-window_out=$(timeout --kill-after=10 $((seconds + 120)) "$build/bench/end_to_end_bench" \
-    "$seconds" "$scratch/window" 2>&1) || true
+window_out=$(timeout --kill-after=10 $((seconds + 120)) "$BUILD/bench/end_to_end_bench" \
+    "$seconds" "$SCRATCH/window" 2>&1) || true
 echo "$window_out"
 window_rate=$(awk '$1 == "tmpfs" && $4 ~ /^[0-9.]+$/ { print $4; exit }' <<<"$window_out")
-rm -rf "${scratch:?}/window"/*
+rm -rf "${SCRATCH:?}/window"/*
 
 echo "== ostrel-record, ${seconds}s on tmpfs"
-mkdir "$scratch/record"
+mkdir "$SCRATCH/record"
 start=$(date +%s.%N)
 OSTREL_SIM='BENCH:words=32,pace=fast' timeout --kill-after=10 $((seconds + 120)) \
-    "$build/src/app/ostrel-record" --module BENCH --type 32ch --speed 640 \
-    --seconds "$seconds" --dir "$scratch/record" >/dev/null
+    "$BUILD/src/app/ostrel-record" --module BENCH --type 32ch --speed 640 \
+    --seconds "$seconds" --dir "$SCRATCH/record" >/dev/null
 end=$(date +%s.%N)
-cycles=$(sed -n 's/.*"cycles": *\([0-9]*\).*/\1/p' "$scratch"/record/*.json)
+cycles=$(sed -n 's/.*"cycles": *\([0-9]*\).*/\1/p' "$SCRATCH"/record/*.json)
 # Streaming time: the whole run less the second between the run bits and the first reads
 # (START waits it out before --seconds start counting). The process start, the panel, the
 # stop and the exit count as streaming, so the rate errs low.

@@ -20,14 +20,14 @@
 #include "display/channel_layout.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
 #include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
 
 namespace {
 

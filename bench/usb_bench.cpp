@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "usb/sim/simulated_bus.h"
+#include "sim/simulated_bus.h"
+#include "usb/port_word.h"
 #include "usb/usb_module.h"
 
 namespace {
@@ -29,7 +30,7 @@ void ringThroughput(benchmark::State &state, const std::string &config) {
         state.SkipWithError("cannot open the module");
         return;
     }
-    uint16_t run = 0x0101;
+    uint16_t run = ostrel::kRunBits;
     ostrel::UsbWritePort(handle, 0, &run, 2);
     std::vector<std::array<uint8_t, kBlockBytes>> ring(kRing);
     std::array<uint8_t, kRing> ids{};

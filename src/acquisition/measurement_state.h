@@ -13,13 +13,10 @@
 #include <thread>
 
 #include "acquisition/measurement_testing.h"
+#include "usb/port_word.h"
 
 namespace ostrel::measurement_detail {
 
-inline constexpr uint16_t kSyncBit = 0x0002;
-inline constexpr uint16_t kRunBits = 0x0101;
-inline constexpr uint16_t kRunBitsCleared = 0xFEFE;
-inline constexpr uint8_t kDataPort = 0;
 inline constexpr uint32_t kSyncTimeoutMs = 2000;
 inline constexpr uint32_t kDrainTimeoutMs = 10;
 inline constexpr uint32_t kWarmUpBytes = 512;

@@ -2,11 +2,11 @@
 
 #include "acquisition/module_discovery.h"
 #include "panel/ostrel_panel.h"
+#include "sim/playback.h"
+#include "sim/simulated_bus.h"
 #include "telemetry/tables.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
-#include "usb/sim/playback.h"
-#include "usb/sim/simulated_bus.h"
 #include "usb/usb_module.h"
 
 namespace ostrel {

@@ -17,18 +17,14 @@ constinit std::atomic<int32_t> chart_index_1{0};
 constinit std::atomic<int32_t> chart_index_2{1};
 constinit std::atomic<int32_t> display_change{0};
 
-// Starts out idle, so a reader before start-up sees mid-scale rather than -100 %.
 constinit std::array<uint16_t, block_words> dummydata = [] {
     std::array<uint16_t, block_words> block{};
     block.fill(idle_word);
     return block;
 }();
 
-constinit std::atomic<const uint16_t *> data{dummydata.data()};
-
 void fillIdleBlock() {
     dummydata.fill(idle_word);
-    data.store(dummydata.data());
 }
 
 }  // namespace ostrel

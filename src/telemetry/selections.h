@@ -57,21 +57,15 @@ extern std::atomic<int32_t> chart_index_2;
 extern std::atomic<int32_t> display_change;
 
 // ---------------------------------------------------------------------------------------
-// Current block
+// Idle block
 // ---------------------------------------------------------------------------------------
 
-// Idle block: what the display shows before any block has arrived (every word
-// idle_word), also the target of the acquisition thread's warm-up reads.
-// Writers: main (fillIdleBlock at start-up), acquisition (warm-up, before any block is
-// published). Readers: timer, through `data`.
+// One block of idle_word: the target of the acquisition thread's warm-up reads, whose words
+// nobody reads. (What the display shows is the published frame of stream_buffers.h.)
+// Writers: main (fillIdleBlock at start-up), acquisition (warm-up reads). Readers: none.
 extern std::array<uint16_t, block_words> dummydata;
 
-// The block the display reads: the last completed transfer block, or dummydata.
-// Writers: main (fillIdleBlock), acquisition (each completed block). Readers: timer.
-extern std::atomic<const uint16_t *> data;
-
-// Sets every word of dummydata to idle_word and points `data` at it. Main thread,
-// while no acquisition thread runs.
+// Sets every word of dummydata to idle_word. Main thread, while no acquisition thread runs.
 void fillIdleBlock();
 
 }  // namespace ostrel

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "usb/usb_error.h"
 
 namespace ostrel {
 
-// One source of receiver modules: the simulator, a library loaded at run time, or none.
+// One source of receiver modules: the built-in modules (the simulator), a library loaded at
+// run time, or none.
 // The operations have the arguments and results of the C interface in ostrel_usb_module.h.
 // Implementations are safe to call from several threads at once.
 class ModuleLibrary {
@@ -29,6 +32,16 @@ class ModuleLibrary {
     // data. A source without it fails with kUsbErrorNotSupported and its reads are drained.
     virtual int UsbCancelReads(void * /*handle*/) { return usbResult(kUsbErrorNotSupported); }
     virtual bool canCancelReads() const { return false; }
+
+    // What only simulated modules tell; a real library has none of it.
+    // Whether the source is the simulator (its error codes are those of usb_error.h).
+    virtual bool simulated() const { return false; }
+    // Frames the module `name` has lost to receive buffer overruns since it was plugged.
+    virtual std::optional<uint64_t> simulatedLostFrames(std::string_view /*name*/) const {
+        return std::nullopt;
+    }
+    // Whether the module `name` has no time base (pace=fast): its link waits for its reader.
+    virtual bool paceless(std::string_view /*name*/) const { return false; }
 };
 
 }  // namespace ostrel

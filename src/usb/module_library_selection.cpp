@@ -1,11 +1,16 @@
 #include "usb/module_library_selection.h"
 
-#include "usb/sim/simulated_bus.h"
+#include <atomic>
+
 #include "usb/usb_error.h"
 
 namespace ostrel {
 
 namespace {
+
+// Set before main by the library that provides the built-in modules, read by the first
+// selection.
+std::atomic<BuiltInModuleLibrary> builtInSource{nullptr};
 
 // The source used when a named library is unusable: no modules, every operation fails.
 class EmptyModuleLibrary final : public ModuleLibrary {
@@ -44,10 +49,16 @@ std::unique_ptr<ModuleLibrary> makeEmptyModuleLibrary() {
     return std::make_unique<EmptyModuleLibrary>();
 }
 
+void setBuiltInModuleLibrary(BuiltInModuleLibrary source) {
+    builtInSource.store(source);
+}
+
 ModuleLibrarySelection selectModuleLibrary(const char *libraryPath) {
     if (libraryPath == nullptr || libraryPath[0] == '\0') {
-        // The process-wide bus is never destroyed, so the selection does not own it.
-        return {std::shared_ptr<ModuleLibrary>(&sim::bus(), [](ModuleLibrary *) {}), std::nullopt};
+        const BuiltInModuleLibrary builtIn = builtInSource.load();
+        if (builtIn == nullptr) return {makeEmptyModuleLibrary(), std::nullopt};
+        // The built-in source lives until the process ends, so the selection does not own it.
+        return {std::shared_ptr<ModuleLibrary>(&builtIn(), [](ModuleLibrary *) {}), std::nullopt};
     }
     std::string reason;
     std::unique_ptr<ModuleLibrary> library = loadModuleLibrary(libraryPath, reason);

@@ -5,7 +5,6 @@
 
 #include "usb/module_library_selection.h"
 #include "usb/program_name.h"
-#include "usb/sim/simulated_bus.h"
 
 namespace ostrel {
 
@@ -84,16 +83,15 @@ std::optional<std::string> usbLibraryLoadProblem() {
 }
 
 bool usbModulesSimulated() {
-    return dynamic_cast<const sim::SimulatedBus *>(active().library.get()) != nullptr;
+    return library().simulated();
 }
 
 bool usbSimulatedPaceless(const std::string &name) {
-    return usbModulesSimulated() && sim::bus().paceless(name);
+    return library().paceless(name);
 }
 
 std::optional<uint64_t> usbSimulatedLostFrames(const std::string &name) {
-    if (!usbModulesSimulated()) return std::nullopt;
-    return sim::bus().lostFrames(name);
+    return library().simulatedLostFrames(name);
 }
 
 }  // namespace ostrel

@@ -10,7 +10,8 @@
 // source of modules, chosen once on first use (thread-safe):
 // - the environment variable OSTREL_MODULE_LIBRARY names a shared library exporting the ten
 //   operations of ostrel_usb_module.h: that library (no modules if it cannot be used);
-// - otherwise the simulated modules of sim::bus(), configured by OSTREL_SIM.
+// - otherwise the built-in modules: the simulated modules of sim::bus() (configured by
+//   OSTREL_SIM) in every program that links them, else none.
 // Each returns non-zero on success, 0 on failure; UsbGetLastError gives the calling thread's
 // last error code.
 namespace ostrel {

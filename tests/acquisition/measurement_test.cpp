@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "measurement_test_support.h"
-#include "usb/sim/signal_table.h"
+#include "sim/signal_table.h"
 
 namespace ostrel::test {
 namespace {

@@ -19,6 +19,8 @@
 #include "display/channel_layout.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
@@ -26,8 +28,6 @@
 #include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
 
 namespace ostrel::test {
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "panel/ostrel_panel.h"
+#include "sim/simulated_bus.h"
 #include "timer/async_timer.h"
 #include "ui/headless.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 #include "usb/module_library_selection.h"
-#include "usb/sim/simulated_bus.h"
 #include "usb/usb_module.h"
 
 namespace ostrel {

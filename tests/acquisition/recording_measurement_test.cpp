@@ -3,7 +3,7 @@
 #include "logging/log_description.h"
 #include "measurement_test_support.h"
 #include "recording/recording_description.h"
-#include "usb/sim/playback.h"
+#include "sim/playback.h"
 
 namespace ostrel::test {
 namespace {

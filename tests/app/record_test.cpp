@@ -24,13 +24,13 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "sim/playback.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
-#include "usb/sim/playback.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
 
 extern char **environ;
 

@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "usb/sim/clock.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
+#include "sim/clock.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
 
 namespace {
 

@@ -48,6 +48,9 @@
 #include "logging/log_file.h"
 #include "logging/log_writer.h"
 #include "panel/ostrel_panel.h"
+#include "sim/signal_table.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "telemetry/tables.h"
@@ -56,9 +59,6 @@
 #include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
-#include "usb/sim/signal_table.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
 
 namespace ostrel::soak {
 namespace {

@@ -188,18 +188,5 @@ TEST(SteeringValue, FullScaleOfEveryLayoutAndSlotAndZeroOutside) {
     }
 }
 
-// Leaves the idle block and `data` as the program starts with them.
-TEST(IdleBlock, ShowsMidScaleBeforeStartUpAndAfterFillIdleBlock) {
-    EXPECT_EQ(data.load(), dummydata.data());
-    EXPECT_EQ(fixedText(percentOf(data.load()[0]), 2, 7), "   0.02");
-    static std::array<uint16_t, block_words> transfer_block{};
-    data = transfer_block.data();
-    dummydata.front() = 0x1234;
-    dummydata.back() = 0xFFFF;
-    fillIdleBlock();
-    EXPECT_EQ(data.load(), dummydata.data());
-    for (std::size_t i = 0; i < block_words; ++i) ASSERT_EQ(dummydata[i], 0x8000) << i;
-}
-
 }  // namespace
 }  // namespace ostrel

@@ -2,7 +2,7 @@
 // process-wide choice of the source.
 #include <cstdlib>
 
-#include "sim_test_support.h"
+#include "../sim/sim_test_support.h"
 #include "usb/module_library_selection.h"
 #include "usb/usb_module.h"
 

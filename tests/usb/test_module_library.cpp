@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/simulated_bus.h"
 #include "usb/ostrel_usb_module.h"
-#include "usb/sim/simulated_bus.h"
 
 namespace {
 

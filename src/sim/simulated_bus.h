@@ -4,15 +4,16 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sim/clock.h"
+#include "sim/module_session.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_module.h"
 #include "usb/module_library.h"
-#include "usb/sim/clock.h"
-#include "usb/sim/module_session.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_module.h"
 
 namespace ostrel::sim {
 
@@ -42,7 +43,7 @@ class SimulatedBus final : public ModuleLibrary {
     // was open since it was plugged; 0 when no such module is attached.
     uint64_t lostFrames(std::string_view name) const;
     // Whether the module `name` has no time base (pace=fast): its link waits for its reader.
-    bool paceless(std::string_view name) const;
+    bool paceless(std::string_view name) const override;
     // The recording the attached module `name` plays back; null for a generated signal or
     // when no such module is attached.
     std::shared_ptr<const PlaybackRecording> playbackRecording(std::string_view name) const;
@@ -61,6 +62,10 @@ class SimulatedBus final : public ModuleLibrary {
     int UsbGetLastError(uint32_t *code) override;
     int UsbCancelReads(void *handle) override;
     bool canCancelReads() const override { return true; }
+    bool simulated() const override { return true; }
+    std::optional<uint64_t> simulatedLostFrames(std::string_view name) const override {
+        return lostFrames(name);
+    }
 
   private:
     using ModulePtr = std::shared_ptr<SimulatedModule>;
@@ -80,7 +85,8 @@ class SimulatedBus final : public ModuleLibrary {
 };
 
 // The process-wide simulated bus, configured from OSTREL_SIM on first use (thread-safe).
-// It serves the program unless OSTREL_MODULE_LIBRARY names a library. Never destroyed, so it
+// It is the module library's built-in source in every program that links the simulator, so it
+// serves the program unless OSTREL_MODULE_LIBRARY names a library. Never destroyed, so it
 // stays usable by threads that outlive main.
 SimulatedBus &bus();
 

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <optional>
 
-#include "usb/sim/clock.h"
-#include "usb/sim/frame_source.h"
-#include "usb/sim/simulated_module.h"
+#include "sim/clock.h"
+#include "sim/frame_source.h"
+#include "sim/simulated_module.h"
 
 namespace ostrel::sim {
 

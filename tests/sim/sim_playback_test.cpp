@@ -9,9 +9,9 @@
 #include <fstream>
 
 #include "../recording/recording_test_support.h"
+#include "sim/playback.h"
+#include "sim/playback_stream.h"
 #include "sim_test_support.h"
-#include "usb/sim/playback.h"
-#include "usb/sim/playback_stream.h"
 
 namespace ostrel::sim::test {
 namespace {

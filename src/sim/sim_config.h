@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,7 +32,7 @@ struct Faults {
 
 // A recording a module plays back instead of a generated signal: its frame size and link
 // speed come from the log file and the description beside it. Its words stay in the file
-// (usb/sim/playback_stream.h streams them).
+// (sim/playback_stream.h streams them).
 struct PlaybackRecording {
     std::string path;
     int wordsPerFrame = 8;
@@ -41,7 +42,7 @@ struct PlaybackRecording {
 };
 
 // A module's playback: the file as configured, whether it repeats, and the recording once
-// loaded (preparePlayback in usb/sim/playback.h).
+// loaded (preparePlayback in sim/playback.h).
 struct Playback {
     std::string file;
     bool loop = false;
@@ -63,6 +64,13 @@ struct ModuleConfig {
     std::optional<Playback> playback;  // set: the module streams this recording
 };
 
+// A module's name: 1 to kMaxNameLength printable ASCII characters, none of the grammar's
+// separators , = : ;
+inline constexpr std::size_t kMaxNameLength = 64;
+constexpr bool isNameCharacter(char c) {
+    return c >= ' ' && c <= '~' && c != ',' && c != '=' && c != ':' && c != ';';
+}
+
 // The modules listed when OSTREL_SIM is unset, in list order.
 std::vector<ModuleConfig> defaultModules();
 
@@ -71,7 +79,7 @@ struct SimConfig {
     std::vector<std::string> problems;  // one per ignored part: the part and what is wrong
 };
 
-// Parses `NAME:key=value,...;NAME:...` (grammar in src/usb/README.md). Malformed modules are
+// Parses `NAME:key=value,...;NAME:...` (grammar in src/sim/README.md). Malformed modules are
 // left out and described in `problems`; the others are kept.
 SimConfig parseSimConfig(std::string_view text);
 

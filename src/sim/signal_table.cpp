@@ -1,4 +1,4 @@
-#include "usb/sim/signal_table.h"
+#include "sim/signal_table.h"
 
 #include <algorithm>
 #include <cmath>

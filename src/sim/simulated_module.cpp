@@ -1,8 +1,8 @@
-#include "usb/sim/simulated_module.h"
+#include "sim/simulated_module.h"
 
 #include <limits>
 
-#include "usb/sim/playback_stream.h"
+#include "sim/playback_stream.h"
 
 namespace ostrel::sim {
 

@@ -1,4 +1,4 @@
-#include "usb/sim/playback.h"
+#include "sim/playback.h"
 
 #include <sys/stat.h>
 
@@ -17,7 +17,6 @@ namespace ostrel::sim {
 
 namespace {
 
-constexpr std::size_t kMaxNameLength = 64;
 constexpr int kMaxKbps = 100000;
 constexpr std::size_t kChunkWords = 1 << 16;
 
@@ -170,8 +169,7 @@ std::string playbackModuleName(std::string_view path) {
     std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
     std::string name;
     for (const char c : file) {
-        const bool allowed = c >= ' ' && c <= '~' && c != ',' && c != '=' && c != ':' && c != ';';
-        name += allowed ? c : '_';
+        name += isNameCharacter(c) ? c : '_';
         if (name.size() == kMaxNameLength) break;
     }
     return name.empty() ? std::string("PLAYBACK") : name;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "usb/sim/sim_config.h"
+#include "sim/sim_config.h"
 
 namespace ostrel::sim {
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <mutex>
 
-#include "usb/sim/clock.h"
-#include "usb/sim/frame_source.h"
-#include "usb/sim/signal_table.h"
-#include "usb/sim/sim_config.h"
+#include "sim/clock.h"
+#include "sim/frame_source.h"
+#include "sim/signal_table.h"
+#include "sim/sim_config.h"
 
 namespace ostrel::sim {
 

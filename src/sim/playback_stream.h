@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "recording/recording_reader.h"
-#include "usb/sim/frame_source.h"
-#include "usb/sim/sim_config.h"
+#include "sim/frame_source.h"
+#include "sim/sim_config.h"
 
 namespace ostrel::sim {
 

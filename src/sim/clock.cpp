@@ -1,4 +1,4 @@
-#include "usb/sim/clock.h"
+#include "sim/clock.h"
 
 namespace ostrel::sim {
 

@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "usb/sim/frame_source.h"
-#include "usb/sim/sim_config.h"
+#include "sim/frame_source.h"
+#include "sim/sim_config.h"
 
 namespace ostrel::sim {
 
 // One period of a module's signal, precomputed as the bytes of whole frames: every word a 12-bit
 // sample in bits 15..4, stored little-endian. Streaming is then a copy out of this table
-// (tableSource in usb/sim/frame_source.h). Immutable after construction, so sessions on any
+// (tableSource in sim/frame_source.h). Immutable after construction, so sessions on any
 // thread may share it.
 class SignalTable {
   public:

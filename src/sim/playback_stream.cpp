@@ -1,4 +1,4 @@
-#include "usb/sim/playback_stream.h"
+#include "sim/playback_stream.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,20 +1,13 @@
-#include "usb/sim/module_session.h"
+#include "sim/module_session.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "telemetry/link_timing.h"
+#include "usb/port_word.h"
 #include "usb/usb_error.h"
 
 namespace ostrel::sim {
-
-namespace {
-
-constexpr uint16_t kSyncBit = 0x0002;
-constexpr uint16_t kRunBits = 0x0101;
-constexpr uint8_t kDataPort = 0;
-
-}  // namespace
 
 ModuleSession::ModuleSession(std::shared_ptr<SimulatedModule> module,
                              std::unique_ptr<FrameSource> source, std::shared_ptr<Clock> clock)

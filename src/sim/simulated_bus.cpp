@@ -1,4 +1,4 @@
-#include "usb/sim/simulated_bus.h"
+#include "sim/simulated_bus.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,12 +6,24 @@
 #include <cstring>
 #include <new>
 
+#include "usb/module_library_selection.h"
 #include "usb/program_name.h"
 #include "usb/usb_error.h"
 
 namespace ostrel::sim {
 
 namespace {
+
+ModuleLibrary &processBus() {
+    return bus();
+}
+
+// Registered before main, in every program this file is linked into (the bus itself is made
+// on first use, once the program has named itself).
+[[maybe_unused]] const bool registeredAsBuiltIn = [] {
+    setBuiltInModuleLibrary(&processBus);
+    return true;
+}();
 
 void reportLostFrames(const std::string &name, uint64_t frames) {
     std::fprintf(stderr, "%s: simulated module \"%s\" lost %llu frame%s (receive buffer overrun)\n",

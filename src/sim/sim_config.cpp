@@ -1,18 +1,18 @@
-#include "usb/sim/sim_config.h"
+#include "sim/sim_config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <set>
 
+#include "sim/playback.h"
 #include "usb/program_name.h"
-#include "usb/sim/playback.h"
 
 namespace ostrel::sim {
 
 namespace {
 
-constexpr size_t kMaxNameLength = 64;
 constexpr int kMaxKbps = 100000;
 constexpr uint32_t kMaxFifoBytes = 64u << 20;
 
@@ -83,10 +83,7 @@ std::string quoted(std::string_view text, std::string_view what) {
 
 bool isValidName(std::string_view name) {
     if (name.empty() || name.size() > kMaxNameLength) return false;
-    for (const char c : name) {
-        if (c < ' ' || c > '~' || c == ',' || c == '=' || c == ':') return false;
-    }
-    return true;
+    return std::all_of(name.begin(), name.end(), isNameCharacter);
 }
 
 // What the keys of one module set, for the checks that need to know what was given.

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "usb/sim/clock.h"
-#include "usb/sim/signal_table.h"
-#include "usb/sim/sim_config.h"
-#include "usb/sim/simulated_bus.h"
+#include "sim/clock.h"
+#include "sim/signal_table.h"
+#include "sim/sim_config.h"
+#include "sim/simulated_bus.h"
+#include "usb/port_word.h"
 #include "usb/usb_error.h"
 
 namespace ostrel::sim::test {
@@ -22,8 +23,6 @@ namespace ostrel::sim::test {
 using namespace std::chrono_literals;
 
 constexpr uint32_t kBlockBytes = 4096;
-constexpr uint16_t kRunBits = 0x0101;
-constexpr uint16_t kSyncBit = 0x0002;
 
 using Block = std::array<uint8_t, kBlockBytes>;
 
