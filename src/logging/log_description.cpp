@@ -10,6 +10,7 @@
 #include "logging/log_file.h"
 #include "logging/log_header.h"
 #include "logging/reserved_file.h"
+#include "recording/path_names.h"
 #include "telemetry/tables.h"
 #include "ui/frontend.h"
 #include "ui/panel.h"
@@ -57,8 +58,7 @@ void reportDescriptionFailure(const std::string &path, const std::string &reason
 }
 
 bool directoryGone(const std::string &path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string directory = recording::directoryOf(path);
     struct stat info {};
     return ::stat(directory.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
@@ -91,11 +91,6 @@ void write(OpenDescription &open, bool closing = false) {
     reportDescriptionFailure(open.path, error);
 }
 
-std::string baseName(const std::string &path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 void noteMeasurementEnd(MeasurementEnd end) {
@@ -124,7 +119,7 @@ void begin(const StartFacts &facts) {
     recording::RecordingDescription &d = open.description;
     d = recording::RecordingDescription{};
     d.programVersion = OSTREL_VERSION;
-    d.logFile = baseName(facts.logFilePath);
+    d.logFile = std::string(recording::baseNameOf(facts.logFilePath));
     d.module = facts.module;
     d.typeIndex = facts.type;
     d.typeText = isValidType(facts.type) ? std::string(telemetry_types[facts.type].label) : "";

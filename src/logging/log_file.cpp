@@ -19,6 +19,7 @@
 #include "logging/log_writer.h"
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
+#include "recording/file_io.h"
 #include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
@@ -231,7 +232,7 @@ bool openLogFile(const std::string &directory, const std::string &stamp,
     std::string name;
     const int fd = createLogFile(directory, stamp, &name);
     if (fd < 0) return false;
-    if (const int error = writeAll(fd, header.data(), header.size())) {
+    if (const int error = recording::writeAll(fd, header)) {
         ::close(fd);
         ::unlink(name.c_str());
         reportHeaderFailure(name, error);

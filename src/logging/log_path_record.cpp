@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "recording/file_io.h"
+
 namespace ostrel {
 namespace {
 
@@ -13,30 +15,9 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
-// Reads up to `size` bytes from the start of `fd` into `out`.
-std::error_code readUpTo(int fd, std::size_t size, std::string *out) {
-    out->assign(size, '\0');
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, out->data() + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return lastError();
-        if (n == 0) break;
-        done += std::size_t(n);
-    }
-    out->resize(done);
-    return {};
-}
-
-std::error_code writeAll(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return lastError();
-        done += std::size_t(n);
-    }
-    return {};
+std::error_code errorOf(int errorNumber) {
+    return errorNumber == 0 ? std::error_code{}
+                            : std::error_code{errorNumber, std::generic_category()};
 }
 
 }  // namespace
@@ -75,7 +56,7 @@ std::optional<std::string> readLogPathFile(const std::filesystem::path &file) {
         return std::nullopt;
     }
     std::string bytes;
-    const std::error_code error = readUpTo(fd, log_path_record_size, &bytes);
+    const std::error_code error = errorOf(recording::readUpTo(fd, log_path_record_size, bytes));
     ::close(fd);
     if (error) return std::nullopt;
     return decodeLogPathRecord(bytes);
@@ -88,7 +69,7 @@ std::error_code writeLogPathFile(const std::filesystem::path &file, std::string_
     // until the new one replaces it.
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return lastError();
-    std::error_code error = writeAll(fd, *record);
+    std::error_code error = errorOf(recording::writeAll(fd, *record));
     if (!error && ::ftruncate(fd, off_t(log_path_record_size)) != 0) error = lastError();
     if (::close(fd) != 0 && !error) error = lastError();
     return error;

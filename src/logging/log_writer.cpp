@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "logging/record_writer.h"
-#include "recording/atomic_file.h"
+#include "recording/file_io.h"
 
 namespace ostrel {
 
@@ -17,10 +17,6 @@ namespace {
 std::atomic<void (*)()> writeHook{nullptr};
 
 }  // namespace
-
-int writeAll(int fd, const char *bytes, std::size_t size) {
-    return recording::writeAll(fd, std::string_view(bytes, size));
-}
 
 void setLogWriteHook(void (*hook)()) {
     writeHook = hook;
@@ -99,7 +95,7 @@ bool LogWriter::writeCycle(const std::vector<uint16_t> &cycle) {
     const std::size_t bytes =
         formatCycle(cycle.data(), format_.records, format_.words, format_.separator, text_.get());
     if (void (*hook)() = writeHook.load()) hook();
-    if (const int error = writeAll(fd_, text_.get(), bytes)) {
+    if (const int error = recording::writeAll(fd_, std::string_view(text_.get(), bytes))) {
         fail(error);
         return false;
     }

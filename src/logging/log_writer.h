@@ -93,10 +93,6 @@ class LogWriter {
     std::thread thread_;
 };
 
-// Writes all of `size` bytes, going on after partial writes and interruptions. Returns 0,
-// or the errno of the write that failed (EIO for a write that makes no progress).
-int writeAll(int fd, const char *bytes, std::size_t size);
-
 // For tests: every write of a log writer first calls this (nullptr: nothing), so that a test
 // can stall the disk.
 void setLogWriteHook(void (*hook)());

@@ -7,17 +7,13 @@
 #include <cstring>
 
 #include "logging/log_writer.h"
+#include "recording/file_io.h"
+#include "recording/path_names.h"
 
 namespace ostrel {
 namespace {
 
 constexpr mode_t kNewFileMode = 0644;  // like the log files beside it
-
-std::string directoryOf(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string failure(const char *what, int error) {
     return std::string(what) + ": " + std::strerror(error);
@@ -27,10 +23,9 @@ std::string failure(const char *what, int error) {
 // empty (errno set) when no name could be made.
 std::string linkBeside(int fd, const std::string &path) {
     const std::string source = "/proc/self/fd/" + std::to_string(fd);
-    const std::size_t slash = path.rfind('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string base(recording::baseNameOf(path));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = directoryOf(path) + "/." + base + ".reserved-" +
+        const std::string name = recording::directoryOf(path) + "/." + base + ".reserved-" +
                                  std::to_string(::getpid()) + "-" + std::to_string(attempt);
         if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return name;
@@ -48,8 +43,8 @@ ReservedFile::~ReservedFile() {
 
 void ReservedFile::reserve(const std::string &path, std::size_t bytes) {
     release();
-    const int fd =
-        ::open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    const int fd = ::open(recording::directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                          kNewFileMode);
     if (fd < 0) return;
     if (::fallocate(fd, 0, 0, off_t(bytes)) != 0) {
         ::close(fd);
@@ -63,7 +58,7 @@ void ReservedFile::reserve(const std::string &path, std::size_t bytes) {
 std::string ReservedFile::publish(std::string_view content) {
     if (fd_ < 0) return "no space was reserved";
     std::string error;
-    if (const int e = writeAll(fd_, content.data(), content.size())) {
+    if (const int e = recording::writeAll(fd_, content)) {
         error = failure("cannot write", e);
     } else if (::ftruncate(fd_, off_t(content.size())) != 0) {
         error = failure("cannot cut to its length", errno);
@@ -74,8 +69,8 @@ std::string ReservedFile::publish(std::string_view content) {
     } else if (::rename(name.c_str(), path_.c_str()) != 0) {
         error = failure("cannot rename", errno);
         ::unlink(name.c_str());
-    } else if (const int directory =
-                   ::open(directoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else if (const int directory = ::open(recording::directoryOf(path_).c_str(),
+                                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
                directory >= 0) {
         ::fsync(directory);
         ::close(directory);

@@ -13,23 +13,14 @@
 #include <cstring>
 #include <vector>
 
+#include "recording/file_io.h"
+#include "recording/path_names.h"
+
 namespace ostrel::recording {
 namespace {
 
 // A new file is readable by everyone, like the log files beside it (mkstemp gives 0600).
 constexpr mode_t kNewFileMode = 0644;
-
-std::string directoryOf(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The temporary file a termination signal removes once removeTemporaryOnSignals ran: its
 // path in a buffer that never moves, valid while `signalPathSet`. Changed only with the
@@ -97,7 +88,7 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
         return;
     }
     // A hidden name beside the target; mkstemp makes it unique and creates it exclusively.
-    tempPath_ = directoryOf(path_) + "/." + baseNameOf(path_) + ".tmp-XXXXXX";
+    tempPath_ = directoryOf(path_) + "/." + std::string(baseNameOf(path_)) + ".tmp-XXXXXX";
     std::vector<char> name(tempPath_.begin(), tempPath_.end());
     name.push_back('\0');
     const HeldSignals held;
@@ -148,19 +139,6 @@ void AtomicFile::discard() {
         tempPath_.clear();
     }
     forgetSignalPath();
-}
-
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (written == 0) return EIO;  // no progress: never loop on it
-        bytes.remove_prefix(std::size_t(written));
-    }
-    return 0;
 }
 
 bool AtomicFile::write(std::string_view bytes) {

@@ -54,9 +54,4 @@ class AtomicFile {
     bool removedOnSignal_ = false;  // its path is the one a termination signal removes
 };
 
-// Writes all of `bytes` to `fd`, continuing after partial writes and EINTR. 0, or the
-// errno of the write that failed (EIO for a write that makes no progress). The one such loop
-// of the programs.
-int writeAll(int fd, std::string_view bytes);
-
 }  // namespace ostrel::recording

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "recording/path_names.h"
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 #include "telemetry/link_timing.h"
@@ -165,8 +166,7 @@ std::optional<std::string> preparePlayback(ModuleConfig &config) {
 }
 
 std::string playbackModuleName(std::string_view path) {
-    const std::size_t slash = path.find_last_of('/');
-    std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::string_view file = recording::baseNameOf(path);
     std::string name;
     for (const char c : file) {
         name += isNameCharacter(c) ? c : '_';
