@@ -177,6 +177,22 @@ void stopOpen() {
     requestStop(threadrun.load() == 0);
 }
 
+namespace {
+
+// What every end of a measurement gives back: the module, the refresh, the buffers, the log
+// file, the controls and the cursor.
+void releaseMeasurement(Link &link) {
+    releaseModule(link);
+    discardRefreshTimer();
+    releaseBuffers(link);
+    data_received = 0;
+    closeLogFile();
+    restoreControls();
+    ui::setBusyCursor(false);
+}
+
+}  // namespace
+
 void measurement_detail::finishStop() {
     Measurement &m = measurement();
     if (!claimClose()) return;
@@ -185,13 +201,7 @@ void measurement_detail::finishStop() {
                               error_occured.load() == 0 && !link.streamEnded;
     link.data_port &= kRunBitsCleared;
     UsbWritePort(link.USBHandle, kDataPort, &link.data_port, 2);
-    releaseModule(link);
-    discardRefreshTimer();
-    releaseBuffers(link);
-    data_received = 0;
-    closeLogFile();
-    restoreControls();
-    ui::setBusyCursor(false);
+    releaseMeasurement(link);
     startModuleScan();
     reportStopOutcome(droppedCycle);
     announceClosed();
@@ -203,14 +213,7 @@ void measurement_detail::finishStop() {
 void stopOpenError() {
     threadrun = 0;
     if (!claimClose()) return;
-    Link &link = measurement().link;
-    releaseModule(link);
-    discardRefreshTimer();
-    releaseBuffers(link);
-    data_received = 0;
-    closeLogFile();
-    restoreControls();
-    ui::setBusyCursor(false);
+    releaseMeasurement(measurement().link);
     announceClosed();
 }
 
