@@ -13,6 +13,7 @@
 #include "display/charts.h"
 #include "panel/ostrel_panel.h"
 #include "telemetry/selections.h"
+#include "telemetry/tables.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
@@ -73,11 +74,9 @@ class StartedPanel : public ::testing::Test {
     }
 };
 
+// The label of display (or chart item) k of `type`, from the slot table for steering.
 std::string labelOf(int type, int k) {
-    const char *const steering[] = {"Torque low", "Torque high", "Angle low", "Angle high",
-                                    "Speed low",  "Speed high",  "X Accel.",  "Y Accel.",
-                                    "Z Accel.",   "Ang. Accel."};
-    return type >= 4 ? steering[k] : "Channel " + std::to_string(k + 1);
+    return type >= 4 ? std::string(steering_slots[k].label) : "Channel " + std::to_string(k + 1);
 }
 
 // Records display_change at every change of the panel model.
@@ -115,8 +114,9 @@ TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
             const std::vector<ui::RingItem> items = control(ring).items;
             ASSERT_EQ(items.size(), std::size_t(count)) << "ring " << ring;
             for (int i = 0; i < count; ++i) {
-                const bool renamed = ring == CHART_SLIDE_2 && steering && i == 9;
-                EXPECT_EQ(items[i].label, renamed ? "Ang. Acceleration" : labelOf(type, i));
+                EXPECT_EQ(items[i].label, ring == CHART_SLIDE_2 && steering
+                                              ? std::string(steering_slots[i].chart2_label)
+                                              : labelOf(type, i));
                 EXPECT_EQ(items[i].value, ui::Value(i + 1)) << "ring " << ring << " item " << i;
             }
         }

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <iomanip>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,20 +98,12 @@ TEST(SteeringTexts, FactorsAndFieldsPerLayout) {
         {4, 0x0000, 5, "-1000.00 °/s"},
         {5, 0xFFFF, 1, " 200.00 Nm"},
         {5, 0xFFFF, 9, "  10000 °/s^2"},  // computed without being shown
+        {6, 0xFFFF, 1, ""},               // no such layout
     };
     for (const auto &c : cases) {
         EXPECT_EQ(steeringTexts(c.layout, filled(c.word)).texts[c.slot].view(), c.text)
             << "layout " << c.layout << " slot " << c.slot << " word " << c.word;
     }
-}
-
-TEST(SteeringTexts, ValuesAreFloatWithTheAngleLowProductInDouble) {
-    const SteeringReadout commercial = steeringTexts(3, filled(0x0000));
-    EXPECT_EQ(commercial.values[1], -200.0f);
-    // A float product p * 1.2f would give -120.000008.
-    EXPECT_EQ(commercial.values[2], -120.0f) << std::setprecision(9) << commercial.values[2];
-    EXPECT_EQ(commercial.values[3], -1200.0f);
-    EXPECT_EQ(steeringTexts(6, filled(0xFFFF)).texts[1].view(), "");  // no such layout
 }
 
 class LiveRefresh : public ::testing::Test {
@@ -184,27 +175,27 @@ TEST_F(LiveRefresh, NothingChangesUnlessABlockArrivedAndTheLayoutStands) {
     EXPECT_EQ(text(channel_1), " 100.00 %");  // the guards, not the frame, held it back
 }
 
-TEST_F(LiveRefresh, PlainTypeWritesItsChannelsOnlyForEveryEvent) {
-    const struct {
-        int type;
-        int count;
-        int event;
-        FrameWords frame;
-    } cases[] = {{0, 4, tick_event, rising()},
-                 {1, 8, discard_event, filled(0x8000)},
-                 {2, 16, tick_event, rising()},
-                 {3, 32, discard_event, rising()}};
-    for (const auto &c : cases) {
+// A plain type writes its channels only, a steering type its ten slot displays, hidden
+// ones included; on a tick and on the timer's discard alike.
+TEST_F(LiveRefresh, EveryTypeWritesItsOwnDisplays) {
+    for (int type = 0; type < 10; ++type) {
+        const int count = type < 4 ? 4 << type : 10;
+        const FrameWords frame = type == 1 ? filled(0x8000) : type < 4 ? rising() : alternating();
         reloadPanel();
-        select(c.type, 0, 1, c.frame);
-        refresh(c.event);
+        select(type, 0, 1, frame);
+        refresh(type % 2 ? discard_event : tick_event);
         const std::vector<std::string> texts = displayTexts();
         for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
-            const LiveText written = channelText(c.frame[k]);
-            EXPECT_EQ(texts[k], k < c.count ? written.view() : "")
-                << "type " << c.type << " channel " << k + 1;
+            const std::string written(k >= count ? ""
+                                      : type < 4 ? channelText(frame[k]).view()
+                                                 : steeringTexts(type - 4, frame).texts[k].view());
+            EXPECT_EQ(texts[k], written) << "type " << type << " display " << k + 1;
         }
     }
+    select(8, 0, 1, filled(0xFFFF));  // "Steering Module 100 Nm"
+    refresh();
+    EXPECT_EQ(text(channel_7), "   5.00 g");
+    EXPECT_EQ(text(channel_10), "  10000 °/s^2");
 }
 
 TEST_F(LiveRefresh, ChartsTakeTheSelectedItemOnEveryCall) {
@@ -252,25 +243,6 @@ TEST_F(LiveRefresh, ChartSelectionsOutsideTheFrameAddNoPoint) {
         EXPECT_EQ(ui::controlState(panelHandle, CHART)->chart.total, c.points1) << c.type;
         EXPECT_EQ(ui::controlState(panelHandle, CHART_2)->chart.total, c.points2) << c.type;
     }
-}
-
-TEST_F(LiveRefresh, SteeringTypesWriteTenSlotDisplaysHiddenOnesIncluded) {
-    const FrameWords frame = alternating();
-    for (int type = 4; type < 10; ++type) {
-        reloadPanel();
-        select(type, 0, 1, frame);
-        refresh();
-        const SteeringReadout expected = steeringTexts(type - 4, frame);
-        const std::vector<std::string> texts = displayTexts();
-        for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
-            EXPECT_EQ(texts[k], k < 10 ? expected.texts[k].view() : "")
-                << "type " << type << " display " << k + 1;
-        }
-    }
-    select(8, 0, 1, filled(0xFFFF));  // "Steering Module 100 Nm"
-    refresh();
-    EXPECT_EQ(text(channel_7), "   5.00 g");
-    EXPECT_EQ(text(channel_10), "  10000 °/s^2");
 }
 
 TEST_F(LiveRefresh, RefreshOnTheTimerThreadShowsOneWholeFrame) {
