@@ -12,6 +12,7 @@
 #include "display/channel_layout.h"
 #include "display/charts.h"
 #include "panel/ostrel_panel.h"
+#include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/tables.h"
 #include "ui/headless.h"
@@ -89,7 +90,6 @@ class RecordingFrontend : public ui::HeadlessFrontend {
 TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
     const int counts[] = {4, 8, 16, 32, 10, 10, 10, 10, 6, 6};
     const int heights[] = {254, 278, 326, 422, 302, 302, 302, 302, 278, 278};
-    const uint64_t blocks[] = {8192, 4096, 2048, 1024, 1024, 1024, 1024, 1024, 1024, 1024};
     auto recorder = std::make_shared<RecordingFrontend>();
     ui::installFrontend(recorder);
     for (int type = 0; type < 10; ++type) {
@@ -105,7 +105,7 @@ TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
         EXPECT_EQ(recorder->seen, held);
         EXPECT_EQ(display_change, 0);
         EXPECT_EQ(std::tuple(channel_index.load(), channels.load(), channel_blocks.load()),
-                  std::tuple(type, count, blocks[type]));
+                  std::tuple(type, count, framesPerLoggedCycle(type)));
         for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
             const ui::ControlState display = control(panel_rings[k]);
             EXPECT_EQ(display.visible ? display.label : "", k < count ? labelOf(type, k) : "") << k;
