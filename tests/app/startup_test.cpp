@@ -45,23 +45,8 @@ class StartUp : public ::testing::Test {
     ui::ControlState control(int id) { return *ui::controlState(panelHandle, id); }
 };
 
-TEST_F(StartUp, ShowsEightEmptyChannelsAndHidesTheChartArea) {
-    for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
-        const ui::ControlState display = control(panel_rings[k]);
-        EXPECT_EQ(display.visible, k < 8) << "channel " << k + 1;
-        EXPECT_EQ(display.label, "Channel " + std::to_string(k + 1));
-        EXPECT_EQ(display.text(), "");
-    }
-    for (int id : {CHART_SLIDE_1, CHART_SLIDE_2, CHART, CHART_2, timebase}) {
-        EXPECT_FALSE(control(id).visible) << id;
-    }
-    const ui::PanelState panel = *ui::panelState(panelHandle);
-    EXPECT_EQ(panel.height, 278);
-    EXPECT_EQ(display_change, 0);
-}
-
-// What start-up reads and prepares; the panel's own initial values are the
-// panel description's tests.
+// What start-up reads and prepares; the panel it lays out is the Qt program's test, the
+// panel's own initial values the panel description's.
 TEST_F(StartUp, ReadsTheSelectionsFillsTheIdleBlockAndStartsTheModuleScan) {
     EXPECT_EQ(channels, 8);
     EXPECT_EQ(channel_index, 1);

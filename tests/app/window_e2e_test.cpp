@@ -281,13 +281,9 @@ class Operator {
     // and takes it with Return. True when the ring and the model then show it.
     bool choose(int control, const QString &label) {
         auto *ring = body<QComboBox>(control);
-        if (ring == nullptr) return false;
-        const int target = ring->findText(label);
-        if (target < 0) {
-            ADD_FAILURE() << "the ring does not list \"" << label.toStdString() << "\"";
-            return false;
-        }
-        if (!usable(ring)) return false;
+        const int target = ring ? ring->findText(label) : -1;
+        if (target < 0) ADD_FAILURE() << "no ring lists \"" << label.toStdString() << "\"";
+        if (target < 0 || !usable(ring)) return false;
         QTest::mouseClick(ring, Qt::LeftButton);  // opens the list
         QAbstractItemView *list = ring->view();
         if (!QTest::qWaitFor([&] { return list->isVisible(); }, kWaitMs)) {
@@ -305,13 +301,9 @@ class Operator {
                        state->selectedLabel() == label.toStdString();
             },
             kWaitMs);
-        if (!chosen) {
-            const auto state = model(control);
-            ADD_FAILURE() << "choosing \"" << label.toStdString() << "\": list shown "
-                          << list->isVisible() << ", ring shows \""
-                          << ring->currentText().toStdString() << "\", the model \""
-                          << (state ? state->selectedLabel() : "?") << "\"";
-        }
+        EXPECT_TRUE(chosen) << "choosing \"" << label.toStdString() << "\": list shown "
+                            << list->isVisible() << ", the ring shows \""
+                            << ring->currentText().toStdString() << "\"";
         return chosen;
     }
 
@@ -398,14 +390,13 @@ class Operator {
 
     // The window shown, `module` listed and chosen, logging on into the log directory.
     bool prepareLogging(const QString &module) {
-        if (!QTest::qWaitFor([&] { return window() && window()->isVisible(); }, kWaitMs)) {
-            return false;
-        }
-        auto *modules = body<QComboBox>(usbinterface);
-        if (!QTest::qWaitFor([&] { return modules->findText(module) >= 0; }, kWaitMs)) {
-            return false;
-        }
-        return choose(usbinterface, module) && setSwitch(LOG_STATE, true) &&
+        const bool listed = QTest::qWaitFor(
+            [&] {
+                auto *modules = body<QComboBox>(usbinterface);
+                return modules && window()->isVisible() && modules->findText(module) >= 0;
+            },
+            kWaitMs);
+        return listed && choose(usbinterface, module) && setSwitch(LOG_STATE, true) &&
                type(LOGPATH, QString::fromStdString(logDirectory_.string()));
     }
 
