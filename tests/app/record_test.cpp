@@ -160,32 +160,6 @@ TEST_F(Recorder, ARecordingIsTheWindowsRecordingByteForByte) {
     EXPECT_EQ(description(window).cycles, 2u);
 }
 
-TEST_F(Recorder, AnInterruptionEndsWithWholeCyclesAndACompletedDescription) {
-    plug("FAST:words=16,pace=fast");
-    RecordOptions o = options("FAST", 1000000);
-    o.type = 2;
-    o.separator = 2;
-    std::atomic<int> interrupt{0};
-    std::thread operatorPressesCtrlC([&] {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (loggedCycles() < 3 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
-        interrupt = 1;
-    });
-    const int status = run(o, &interrupt);
-    operatorPressesCtrlC.join();
-    EXPECT_EQ(status, kStatusOk) << err.str();
-    const std::vector<fs::path> recorded = files(".dat");
-    ASSERT_EQ(recorded.size(), 1u);
-    const recording::RecordingDescription d = description(recorded[0]);
-    EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
-    EXPECT_GE(d.cycles, 3u);
-    EXPECT_EQ(recordLines(readFile(recorded[0])), d.cycles * 2048) << "whole cycles only";
-    EXPECT_EQ(d.separator, '\t');
-    EXPECT_EQ(d.channelCount, 16);
-}
-
 // At 40 kbps the cycle in progress takes 10.4 s to complete: a second Ctrl-C meanwhile stops
 // at once, without it, still in order (module and file closed, description completed).
 TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
@@ -224,79 +198,114 @@ TEST_F(Recorder, SecondsBoundTheRecording) {
     RecordOptions o = options("PACED", 0);
     o.cycles.reset();
     o.seconds = 0.5;
+    o.separator = 2;
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(run(o), kStatusOk) << err.str();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
     ASSERT_EQ(files(".dat").size(), 1u);
-    EXPECT_EQ(description(files(".dat")[0]).ended, recording::MeasurementEnd::stop);
+    const recording::RecordingDescription d = description(files(".dat")[0]);
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::stop);
+    EXPECT_EQ(d.separator, '\t');
     EXPECT_NE(err.str().find("note: one cycle takes 2.6 s at 160 kbps"), std::string::npos)
         << "a limit shorter than a cycle is told before the start";
 }
 
 // Each failure: the window's message on stderr and its own status; nothing left open.
-TEST_F(Recorder, EveryFailureHasItsMessageAndStatus) {
-    plug("DEAF:words=8,nosync");
-    plug("BROKEN:words=8,pace=fast,failblock=20");
-    plug("SHUT:openfail");
-    plug("FAST:words=8,pace=fast");
-    const struct {
-        const char *module;
-        bool missingDirectory;
-        int status;
-        const char *message;
-    } rows[] = {
-        {"ABSENT", false, kStatusModule, "USB Error: Can't open USB module"},
-        {"SHUT", false, kStatusModule, "USB Error: Can't open USB module"},
-        {"DEAF", false, kStatusModule, "USB Error: Telemetry not in sync"},
-        {"BROKEN", false, kStatusTransfer, "USB Error: Data transfer error from USB module"},
-        {"FAST", true, kStatusLogPath, "Path Error: Directory Does Not Exist"},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.module);
-        RecordOptions o = options(row.module, 5);
-        if (row.missingDirectory) o.directory = (directory / "gone").string();
-        EXPECT_EQ(run(o), row.status);
-        EXPECT_NE(err.str().find(std::string("ostrel-record: ") + row.message), std::string::npos)
-            << err.str();
-        if (row.missingDirectory) {
-            EXPECT_NE(err.str().find("Log directory: " + *o.directory + " (given with --dir)"),
-                      std::string::npos)
-                << "the message names the directory: " << err.str();
-        }
-        EXPECT_FALSE(measurementOpen());
-        EXPECT_EQ(log_file_open, 0);
-        ui::headlessFrontend()->reset();
-    }
-}
+struct Failure {
+    const char *name;
+    const char *module;  // the simulated module's configuration; its name before the ':'
+    int status;
+    const char *message;  // after "ostrel-record: "
+    enum Cause { theModule, missingDirectory, fullStdout, fileSizeLimit, directoryRemoved } cause;
+};
 
-TEST_F(Recorder, APathThatCannotBeWrittenToStandardOutputIsAWriteError) {
-    plug("FAST:words=8,pace=fast");
+class RecordingFailure : public Recorder, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(RecordingFailure, HasItsMessageAndStatus) {
+    const Failure &f = GetParam();
+    const std::string config = f.module, module = config.substr(0, config.find(':'));
+    if (module != "ABSENT") plug(config);
+    RecordOptions o = options(module, 5);
+    if (f.cause == Failure::missingDirectory) o.directory = (directory / "gone").string();
     std::ostream full(nullptr);  // as `ostrel-record > /dev/full`: every output fails
-    RecorderIo io{full, err, false, nullptr};
-    EXPECT_EQ(runRecording(options("FAST", 1), io), kStatusWriteError);
-    EXPECT_NE(err.str().find("cannot write the log file's path to standard output: " +
-                             files(".dat").at(0).string()),
-              std::string::npos)
-        << err.str();
-}
-
-TEST_F(Recorder, AWriteErrorEndsWithItsStatusAndTheWholeCyclesWritten) {
-    plug("FAST:words=8,pace=fast");
+    RecorderIo io{f.cause == Failure::fullStdout ? full : out, err, false, nullptr};
     rlimit saved{};
     ::getrlimit(RLIMIT_FSIZE, &saved);
     rlimit lowered = saved;
     lowered.rlim_cur = 400'000;  // two cycles of 8 words and a part of the third
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
-    const int status = run(options("FAST", 5));
+    if (f.cause == Failure::fileSizeLimit) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    // Removing the log directory while it records loses the file from it, although the
+    // writes to it go on succeeding.
+    const fs::path inner = directory / "runs";
+    std::jthread remover;
+    if (f.cause == Failure::directoryRemoved) {
+        fs::create_directory(inner);
+        o.cycles.reset();
+        o.seconds = 120;
+        o.directory = inner.string();
+        remover = std::jthread([&] {
+            const auto deadline = std::chrono::steady_clock::now() + 60s;
+            std::error_code ignored;
+            while (!fs::exists(inner / ".") || fs::is_empty(inner, ignored)) {
+                if (std::chrono::steady_clock::now() > deadline) return;
+                std::this_thread::sleep_for(10ms);
+            }
+            fs::remove_all(inner, ignored);
+        });
+    }
+    const int status = runRecording(o, io);
     ::setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_EQ(status, kStatusWriteError) << err.str();
-    EXPECT_NE(err.str().find("ostrel-record: Log Error: Writing the log file failed"),
-              std::string::npos)
+    if (remover.joinable()) remover.join();
+    EXPECT_EQ(status, f.status);
+    EXPECT_NE(err.str().find(std::string("ostrel-record: ") + f.message), std::string::npos)
         << err.str();
-    const recording::RecordingDescription d = description(files(".dat").at(0));
-    EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
-    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+    EXPECT_FALSE(measurementOpen());
+    EXPECT_EQ(log_file_open, 0);
+    switch (f.cause) {
+        case Failure::missingDirectory:
+            EXPECT_NE(err.str().find("Log directory: " + *o.directory + " (given with --dir)"),
+                      std::string::npos)
+                << "the message names the directory: " << err.str();
+            break;
+        case Failure::fullStdout:
+            EXPECT_NE(err.str().find(f.message + files(".dat").at(0).string()), std::string::npos);
+            break;
+        case Failure::fileSizeLimit: {  // the whole cycles written, and the end described
+            const recording::RecordingDescription d = description(files(".dat").at(0));
+            EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
+            EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+            break;
+        }
+        case Failure::directoryRemoved:
+            EXPECT_EQ(err.str().find("description"), std::string::npos) << err.str();
+            EXPECT_EQ(out.str(), "") << "no path of a file that is gone";
+            break;
+        case Failure::theModule:
+            break;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, RecordingFailure,
+    ::testing::Values(
+        Failure{"Absent", "ABSENT", kStatusModule, "USB Error: Can't open USB module",
+                Failure::theModule},
+        Failure{"OpenFails", "SHUT:openfail", kStatusModule, "USB Error: Can't open USB module",
+                Failure::theModule},
+        Failure{"NotInSync", "DEAF:words=8,nosync", kStatusModule,
+                "USB Error: Telemetry not in sync", Failure::theModule},
+        Failure{"TransferFails", "BROKEN:words=8,pace=fast,failblock=20", kStatusTransfer,
+                "USB Error: Data transfer error from USB module", Failure::theModule},
+        Failure{"MissingDirectory", "FAST:words=8,pace=fast", kStatusLogPath,
+                "Path Error: Directory Does Not Exist", Failure::missingDirectory},
+        Failure{"FullStandardOutput", "FAST:words=8,pace=fast", kStatusWriteError,
+                "cannot write the log file's path to standard output: ", Failure::fullStdout},
+        Failure{"FileSizeLimit", "FAST:words=8,pace=fast", kStatusWriteError,
+                "Log Error: Writing the log file failed", Failure::fileSizeLimit},
+        Failure{"RemovedLogDirectory", "RT:words=8,kbps=640,pace=4", kStatusWriteError,
+                "Log Error: The log file is no longer in the log directory",
+                Failure::directoryRemoved}),
+    [](const ::testing::TestParamInfo<Failure> &info) { return std::string(info.param.name); });
 
 TEST_F(Recorder, ListShowsTheModulesInOrder) {
     plug("ONE");
@@ -373,35 +382,30 @@ TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
     EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 1024);
 }
 
-// Killed at once (kill -9) at several moments of a recording: the description beside the file
+// Killed at once (kill -9) during a recording: the description beside the file
 // was brought up to date while it ran ("running", with cycles), and never claims more whole
 // cycles than the file holds.
 TEST_F(Recorder, AKilledRecordingsDescriptionNeverClaimsMoreThanTheFile) {
-    for (const int cyclesBeforeKill : {2, 5}) {
-        SCOPED_TRACE(cyclesBeforeKill);
-        for (const fs::path &old : files(".dat")) fs::remove(old);
-        for (const fs::path &old : files(".json")) fs::remove(old);
-        const pid_t child = spawnRecorder(directory.string());
-        ASSERT_GT(child, 0);
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        recording::RecordingDescription seen;
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-            const std::vector<fs::path> logs = files(".dat");
-            if (logs.empty()) continue;
-            const auto parsed = recording::readDescription(recording::descriptionPathFor(logs[0]));
-            if (parsed.description) seen = *parsed.description;
-            if (seen.cycles >= uint64_t(cyclesBeforeKill)) break;
-        }
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_GE(seen.cycles, uint64_t(cyclesBeforeKill)) << "not brought up to date";
-        const fs::path log = files(".dat").at(0);
-        const recording::RecordingDescription d = description(log);
-        EXPECT_EQ(d.ended, recording::MeasurementEnd::running);
-        EXPECT_LE(d.cycles * 1024, recordLines(readFile(log))) << "claims more than the file";
+    const uint64_t cyclesBeforeKill = 4;  // brought up to date more than once
+    const pid_t child = spawnRecorder(directory.string());
+    ASSERT_GT(child, 0);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    recording::RecordingDescription seen;
+    while (seen.cycles < cyclesBeforeKill && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        const std::vector<fs::path> logs = files(".dat");
+        if (logs.empty()) continue;
+        const auto parsed = recording::readDescription(recording::descriptionPathFor(logs[0]));
+        if (parsed.description) seen = *parsed.description;
     }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_GE(seen.cycles, cyclesBeforeKill) << "not brought up to date";
+    const fs::path log = files(".dat").at(0);
+    const recording::RecordingDescription d = description(log);
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::running);
+    EXPECT_LE(d.cycles * 1024, recordLines(readFile(log))) << "claims more than the file";
 }
 
 // ostrel --replay: the recording's module at the top of the ring, its type and speed chosen.
@@ -482,35 +486,6 @@ TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
         const std::string played = readFile(after.back()), original = readFile(recorded);
         EXPECT_EQ(played.substr(played.find('\n')), original.substr(original.find('\n')));
     }
-}
-
-// Removing the log directory during a recording loses the file from it, although the writes
-// to it go on succeeding: the recording stops with the write-error status and says why.
-TEST_F(Recorder, ARemovedLogDirectoryEndsTheRecordingWithAWriteError) {
-    plug("RT:words=8,kbps=640,pace=4");
-    const fs::path inner = directory / "runs";
-    fs::create_directory(inner);
-    RecordOptions o = options("RT", 1);
-    o.cycles.reset();
-    o.seconds = 120;
-    o.directory = inner.string();
-    std::thread remover([&] {
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        std::error_code ignored;
-        while (!fs::exists(inner / ".") || fs::is_empty(inner, ignored)) {
-            if (std::chrono::steady_clock::now() > deadline) return;
-            std::this_thread::sleep_for(10ms);
-        }
-        fs::remove_all(inner, ignored);
-    });
-    const int status = run(o);
-    remover.join();
-    EXPECT_EQ(status, kStatusWriteError) << err.str();
-    EXPECT_NE(err.str().find("Log Error: The log file is no longer in the log directory"),
-              std::string::npos)
-        << err.str();
-    EXPECT_EQ(err.str().find("description"), std::string::npos) << err.str();
-    EXPECT_EQ(out.str(), "") << "no path of a file that is gone";
 }
 
 // A disk that fills up during a recording: on a small file system of its own (a tmpfs in a

@@ -12,7 +12,9 @@
 #include "display/channel_layout.h"
 #include "display/charts.h"
 #include "panel/ostrel_panel.h"
+#include "telemetry/scaling.h"
 #include "telemetry/selections.h"
+#include "telemetry/tables.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
@@ -73,11 +75,9 @@ class StartedPanel : public ::testing::Test {
     }
 };
 
+// The label of display (or chart item) k of `type`, from the slot table for steering.
 std::string labelOf(int type, int k) {
-    const char *const steering[] = {"Torque low", "Torque high", "Angle low", "Angle high",
-                                    "Speed low",  "Speed high",  "X Accel.",  "Y Accel.",
-                                    "Z Accel.",   "Ang. Accel."};
-    return type >= 4 ? steering[k] : "Channel " + std::to_string(k + 1);
+    return type >= 4 ? std::string(steering_slots[k].label) : "Channel " + std::to_string(k + 1);
 }
 
 // Records display_change at every change of the panel model.
@@ -90,7 +90,6 @@ class RecordingFrontend : public ui::HeadlessFrontend {
 TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
     const int counts[] = {4, 8, 16, 32, 10, 10, 10, 10, 6, 6};
     const int heights[] = {254, 278, 326, 422, 302, 302, 302, 302, 278, 278};
-    const uint64_t blocks[] = {8192, 4096, 2048, 1024, 1024, 1024, 1024, 1024, 1024, 1024};
     auto recorder = std::make_shared<RecordingFrontend>();
     ui::installFrontend(recorder);
     for (int type = 0; type < 10; ++type) {
@@ -106,7 +105,7 @@ TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
         EXPECT_EQ(recorder->seen, held);
         EXPECT_EQ(display_change, 0);
         EXPECT_EQ(std::tuple(channel_index.load(), channels.load(), channel_blocks.load()),
-                  std::tuple(type, count, blocks[type]));
+                  std::tuple(type, count, framesPerLoggedCycle(type)));
         for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
             const ui::ControlState display = control(panel_rings[k]);
             EXPECT_EQ(display.visible ? display.label : "", k < count ? labelOf(type, k) : "") << k;
@@ -115,8 +114,9 @@ TEST_F(StartedPanel, EveryTypeRebuildsThePanelHoldingDisplayChange) {
             const std::vector<ui::RingItem> items = control(ring).items;
             ASSERT_EQ(items.size(), std::size_t(count)) << "ring " << ring;
             for (int i = 0; i < count; ++i) {
-                const bool renamed = ring == CHART_SLIDE_2 && steering && i == 9;
-                EXPECT_EQ(items[i].label, renamed ? "Ang. Acceleration" : labelOf(type, i));
+                EXPECT_EQ(items[i].label, ring == CHART_SLIDE_2 && steering
+                                              ? std::string(steering_slots[i].chart2_label)
+                                              : labelOf(type, i));
                 EXPECT_EQ(items[i].value, ui::Value(i + 1)) << "ring " << ring << " item " << i;
             }
         }

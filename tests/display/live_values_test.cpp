@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <iomanip>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,20 +99,12 @@ TEST(SteeringTexts, FactorsAndFieldsPerLayout) {
         {4, 0x0000, 5, "-1000.00 °/s"},
         {5, 0xFFFF, 1, " 200.00 Nm"},
         {5, 0xFFFF, 9, "  10000 °/s^2"},  // computed without being shown
+        {6, 0xFFFF, 1, ""},               // no such layout
     };
     for (const auto &c : cases) {
         EXPECT_EQ(steeringTexts(c.layout, filled(c.word)).texts[c.slot].view(), c.text)
             << "layout " << c.layout << " slot " << c.slot << " word " << c.word;
     }
-}
-
-TEST(SteeringTexts, ValuesAreFloatWithTheAngleLowProductInDouble) {
-    const SteeringReadout commercial = steeringTexts(3, filled(0x0000));
-    EXPECT_EQ(commercial.values[1], -200.0f);
-    // A float product p * 1.2f would give -120.000008.
-    EXPECT_EQ(commercial.values[2], -120.0f) << std::setprecision(9) << commercial.values[2];
-    EXPECT_EQ(commercial.values[3], -1200.0f);
-    EXPECT_EQ(steeringTexts(6, filled(0xFFFF)).texts[1].view(), "");  // no such layout
 }
 
 class LiveRefresh : public ::testing::Test {
@@ -184,93 +176,62 @@ TEST_F(LiveRefresh, NothingChangesUnlessABlockArrivedAndTheLayoutStands) {
     EXPECT_EQ(text(channel_1), " 100.00 %");  // the guards, not the frame, held it back
 }
 
-TEST_F(LiveRefresh, PlainTypeWritesItsChannelsOnlyForEveryEvent) {
-    const struct {
-        int type;
-        int count;
-        int event;
-        FrameWords frame;
-    } cases[] = {{0, 4, tick_event, rising()},
-                 {1, 8, discard_event, filled(0x8000)},
-                 {2, 16, tick_event, rising()},
-                 {3, 32, discard_event, rising()}};
-    for (const auto &c : cases) {
-        reloadPanel();
-        select(c.type, 0, 1, c.frame);
-        refresh(c.event);
-        const std::vector<std::string> texts = displayTexts();
-        for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
-            const LiveText written = channelText(c.frame[k]);
-            EXPECT_EQ(texts[k], k < c.count ? written.view() : "")
-                << "type " << c.type << " channel " << k + 1;
-        }
-    }
-}
-
-TEST_F(LiveRefresh, ChartsTakeTheSelectedItemOnEveryCall) {
-    const struct {
-        int type;
-        int chart1;
-        int chart2;
-        FrameWords frame;
-        float point1;
-        float point2;
-    } cases[] = {
-        {1, 0, 1, filled(0x8000), 0.0244200248f, 0.0244200248f},
-        {1, 2, 0, rising(), percentOf(rising()[2]), -100.0f},  // "Channel 3", "Channel 1"
-        {5, 1, 2, alternating(), 200.0f, -100.0f},  // layout 1: "Torque high", "Angle low"
-    };
-    for (const auto &c : cases) {
-        reloadPanel();
-        select(c.type, c.chart1, c.chart2, c.frame);
-        refresh();
-        refresh();  // no new block: a point all the same
-        EXPECT_EQ(points(CHART), std::deque({c.point1, c.point1})) << c.type;
-        EXPECT_EQ(points(CHART_2), std::deque({c.point2, c.point2})) << c.type;
-    }
-}
-
-TEST_F(LiveRefresh, ChartSelectionsOutsideTheFrameAddNoPoint) {
-    const struct {
-        int type;
-        int chart1;
-        int chart2;
-        uint64_t points1;
-        uint64_t points2;
-    } cases[] = {
-        {0, 4, 3, 0, 1},    // 4 channels: words 0..3
-        {1, -1, 7, 0, 1},   // empty ring
-        {3, 31, 32, 1, 0},  // 32 channels: words 0..31
-        {4, 9, 10, 1, 0},   // ten slots
-        {8, 5, 6, 1, 0},    // six slots: no accelerations on the charts
-        {9, 9, -1, 0, 0},
-    };
-    for (const auto &c : cases) {
-        reloadPanel();
-        select(c.type, c.chart1, c.chart2, filled(0xFFFF));
-        refresh();
-        EXPECT_EQ(ui::controlState(panelHandle, CHART)->chart.total, c.points1) << c.type;
-        EXPECT_EQ(ui::controlState(panelHandle, CHART_2)->chart.total, c.points2) << c.type;
-    }
-}
-
-TEST_F(LiveRefresh, SteeringTypesWriteTenSlotDisplaysHiddenOnesIncluded) {
-    const FrameWords frame = alternating();
-    for (int type = 4; type < 10; ++type) {
+// A plain type writes its channels only, a steering type its ten slot displays, hidden
+// ones included; on a tick and on the timer's discard alike.
+TEST_F(LiveRefresh, EveryTypeWritesItsOwnDisplays) {
+    for (int type = 0; type < 10; ++type) {
+        const int count = type < 4 ? 4 << type : 10;
+        const FrameWords frame = type == 1 ? filled(0x8000) : type < 4 ? rising() : alternating();
         reloadPanel();
         select(type, 0, 1, frame);
-        refresh();
-        const SteeringReadout expected = steeringTexts(type - 4, frame);
+        refresh(type % 2 ? discard_event : tick_event);
         const std::vector<std::string> texts = displayTexts();
         for (int k = 0; k < CHANNEL_DISPLAYS; ++k) {
-            EXPECT_EQ(texts[k], k < 10 ? expected.texts[k].view() : "")
-                << "type " << type << " display " << k + 1;
+            const std::string written(k >= count ? ""
+                                      : type < 4 ? channelText(frame[k]).view()
+                                                 : steeringTexts(type - 4, frame).texts[k].view());
+            EXPECT_EQ(texts[k], written) << "type " << type << " display " << k + 1;
         }
     }
     select(8, 0, 1, filled(0xFFFF));  // "Steering Module 100 Nm"
     refresh();
     EXPECT_EQ(text(channel_7), "   5.00 g");
     EXPECT_EQ(text(channel_10), "  10000 °/s^2");
+}
+
+// The charts take the selected item on every call, and no point for a selection outside
+// the frame.
+TEST_F(LiveRefresh, ChartsTakeTheSelectedItemOnEveryCall) {
+    const std::optional<float> none;
+    const struct {
+        int type;
+        int chart1;
+        int chart2;
+        FrameWords frame;
+        std::optional<float> point1;
+        std::optional<float> point2;
+    } cases[] = {
+        {1, 0, 1, filled(0x8000), 0.0244200248f, 0.0244200248f},
+        {1, 2, 0, rising(), percentOf(rising()[2]), -100.0f},  // "Channel 3", "Channel 1"
+        {5, 1, 2, alternating(), 200.0f, -100.0f},   // layout 1: "Torque high", "Angle low"
+        {0, 4, 3, filled(0xFFFF), none, 100.0f},     // 4 channels: words 0..3
+        {1, -1, 7, filled(0xFFFF), none, 100.0f},    // empty ring
+        {3, 31, 32, filled(0xFFFF), 100.0f, none},   // 32 channels: words 0..31
+        {4, 9, 10, filled(0xFFFF), 10000.0f, none},  // ten slots
+        {8, 5, 6, filled(0xFFFF), 1000.0f, none},    // six slots: no accelerations on the charts
+        {9, 9, -1, filled(0xFFFF), none, none},
+    };
+    for (const auto &c : cases) {
+        reloadPanel();
+        select(c.type, c.chart1, c.chart2, c.frame);
+        refresh();
+        refresh();  // no new block: a point all the same
+        const auto twice = [](std::optional<float> p) {
+            return p ? std::deque({*p, *p}) : std::deque<float>{};
+        };
+        EXPECT_EQ(points(CHART), twice(c.point1)) << c.type << " " << c.chart1;
+        EXPECT_EQ(points(CHART_2), twice(c.point2)) << c.type << " " << c.chart2;
+    }
 }
 
 TEST_F(LiveRefresh, RefreshOnTheTimerThreadShowsOneWholeFrame) {

@@ -117,20 +117,6 @@ TEST_F(QtView, ValueFromAnotherThreadAppearsWithoutBlockingIt) {
     EXPECT_TRUE(processUntil([&] { return display->text() == "500"; }));
 }
 
-TEST_F(QtView, ModalMessageFromAWorkerBlocksOnlyThatWorker) {
-    OperatorHand hand;
-    std::atomic<bool> acknowledged{false};
-    std::thread worker([&] {
-        showMessage("USB Error", "Telemetry not in sync");
-        acknowledged = true;
-    });
-    EXPECT_FALSE(acknowledged) << "the worker waits for the operator";
-    EXPECT_TRUE(processUntil([&] { return acknowledged.load(); }));
-    worker.join();
-    EXPECT_EQ(hand.lastText, "Telemetry not in sync");
-    EXPECT_FALSE(modalActive());
-}
-
 // The stop's shape: the GUI thread busy-waits for a worker that raises a
 // message before it finishes. Serving messages on every pass ends the wait;
 // meanwhile model changes reach the window and a click is neither applied nor
