@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -182,6 +183,36 @@ TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
     EXPECT_EQ(parsedOrFail(description), d) << description;
 }
 
+// Descriptions as they were written: one by ostrel-record of today (written again, it is the
+// same text), one by a version before gaps were recorded, whose module name from a module
+// library is Latin-1, copied as it was.
+TEST(DescriptionJson, DescriptionsWrittenSoFarAreRead) {
+    const std::string corpus = OSTREL_DESCRIPTION_CORPUS;
+    const std::string today = test::readFile(corpus + "/written-by-1.3.1-steering");
+    RecordingDescription steering = parsedOrFail(today);
+    EXPECT_EQ(describeAsJson(steering), today);
+    EXPECT_EQ(steering.module, "SIM-STEER");
+    EXPECT_EQ(steering.typeIndex, 7);
+    EXPECT_EQ(steering.timeBaseMicros, 637.5);
+    EXPECT_EQ(steering.separator, '\t');
+    EXPECT_EQ(steering.columns.size(), 32u);
+    EXPECT_EQ(steering.stopTime, "2026-12-08T08:37:40+01:00");
+    EXPECT_EQ(steering.cycles, 50u);
+    EXPECT_EQ(steering.lostFrames, 0u);
+
+    const RecordingDescription older =
+        parsedOrFail(test::readFile(corpus + "/written-before-gaps-latin1-module"));
+    EXPECT_EQ(older.module, "Empf\xE4nger 2");
+    EXPECT_EQ(older.typeText, " 8 Channel");
+    EXPECT_EQ(older.speedKbps, 160);
+    EXPECT_EQ(older.columns,
+              (std::vector<std::string>{"Ch1", "Ch2", "Ch3", "Ch4", "Ch5", "Ch6", "Ch7", "Ch8"}));
+    EXPECT_EQ(older.cycles, 112941u);
+    EXPECT_EQ(older.ended, MeasurementEnd::stop);
+    EXPECT_TRUE(older.gaps.empty());
+    EXPECT_FALSE(older.lostFrames);
+}
+
 TEST(DescriptionJson, AnyKeyOrderWhitespaceEscapesAndUnknownKeys) {
     const std::string json = R"(  {"ended":"STOP","cycles":4,"stop":"b","start":"a",
         "columns":["Ch\u0031","\u00e4\u20ac\ud83d\ude00"],"separator":"tab",
@@ -196,6 +227,16 @@ TEST(DescriptionJson, AnyKeyOrderWhitespaceEscapesAndUnknownKeys) {
     EXPECT_EQ(d.separator, '\t');
     EXPECT_EQ(d.ended, MeasurementEnd::stop);
     EXPECT_FALSE(d.lostFrames);
+}
+
+// Under a locale whose decimal point is ',' (Qt sets the process locale from the desktop's)
+// the time base still reads with its fraction.
+TEST(DescriptionJson, ADecimalCommaLocaleReadsTheFraction) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE.UTF-8";
+    const double timeBase = parsedOrFail(describeAsJson(finished())).timeBaseMicros;
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(timeBase, 159.375);
 }
 
 // ---------------------------------------------------------------------------------------
