@@ -71,17 +71,31 @@ TEST(DescriptionJson, FinishedAndRunningDescriptionsReadBackEqual) {
     EXPECT_EQ(parsedOrFail(json), running);
 }
 
-// Every way a measurement ends reads back as itself; a signal to the window is written under
-// its own name.
-TEST(DescriptionJson, EveryEndReadsBackAsItself) {
-    for (int e = 0; e <= int(MeasurementEnd::signal); ++e) {
+// Each way a measurement ends under the name its description gives it (what a reader of the
+// files goes by), read back as itself.
+TEST(DescriptionJson, EachEndIsDescribedByItsNameAndReadBack) {
+    const std::pair<MeasurementEnd, std::string_view> names[] = {
+        {MeasurementEnd::running, "running"},
+        {MeasurementEnd::stop, "STOP"},
+        {MeasurementEnd::windowClosed, "window closed"},
+        {MeasurementEnd::transferError, "transfer error"},
+        {MeasurementEnd::writeError, "write error"},
+        {MeasurementEnd::interrupted, "Ctrl-C"},
+        {MeasurementEnd::endOfPlayback, "end of playback"},
+        {MeasurementEnd::notInSync, "not in sync"},
+        {MeasurementEnd::notStarted, "not started"},
+        {MeasurementEnd::signal, "ended by signal"},
+    };
+    static_assert(std::size(names) == std::size_t(MeasurementEnd::signal) + 1);
+    for (const auto &[end, name] : names) {
+        SCOPED_TRACE(name);
         RecordingDescription d = finished();
-        d.ended = MeasurementEnd(e);
-        EXPECT_EQ(parsedOrFail(describeAsJson(d)).ended, d.ended) << measurementEndText(d.ended);
+        d.ended = end;
+        const std::string json = describeAsJson(d);
+        EXPECT_NE(json.find("\n  \"ended\": \"" + std::string(name) + "\",\n"), std::string::npos)
+            << json;
+        EXPECT_EQ(parsedOrFail(json).ended, end);
     }
-    RecordingDescription bySignal = finished();
-    bySignal.ended = MeasurementEnd::signal;
-    EXPECT_NE(describeAsJson(bySignal).find("\"ended\": \"ended by signal\""), std::string::npos);
 }
 
 // Line 17 of 18 is the last key: one key a line, none missing, LF only.

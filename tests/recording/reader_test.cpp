@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,12 @@ namespace ostrel::recording {
 namespace {
 
 using test::ScratchDirectory;
+
+// How many file descriptors the process has open.
+std::size_t openDescriptors() {
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return std::size_t(std::distance(begin(entries), end(entries)));
+}
 
 // What reading a whole file gave.
 struct Outcome {
@@ -34,20 +42,24 @@ class ReaderTest : public ::testing::Test {
         const std::string path = dir_.file("r.dat");
         test::writeFile(path, content);
         testing::setReaderChunkBytes(chunk);
-        RecordingReader reader(path);
+        const std::size_t descriptors = openDescriptors();
         Outcome outcome;
-        outcome.header = reader.header();
-        const std::size_t words = reader.wordsPerRecord();
-        std::vector<uint16_t> buffer(batch * std::max<std::size_t>(words, 1));
-        while (const std::size_t count = reader.nextRecords(buffer)) {
-            outcome.words.insert(outcome.words.end(), buffer.begin(),
-                                 buffer.begin() + std::ptrdiff_t(count * words));
+        {
+            RecordingReader reader(path);
+            outcome.header = reader.header();
+            const std::size_t words = reader.wordsPerRecord();
+            std::vector<uint16_t> buffer(batch * std::max<std::size_t>(words, 1));
+            while (const std::size_t count = reader.nextRecords(buffer)) {
+                outcome.words.insert(outcome.words.end(), buffer.begin(),
+                                     buffer.begin() + std::ptrdiff_t(count * words));
+            }
+            EXPECT_EQ(reader.nextRecords(buffer), 0u);  // the end (or the error) stays
+            outcome.error = reader.error();
+            outcome.records = reader.recordsRead();
+            EXPECT_EQ(reader.line(), words == 0 ? 0 : 2 + reader.recordsRead());
+            EXPECT_EQ(outcome.words.size(), outcome.records * words);
         }
-        EXPECT_EQ(reader.nextRecords(buffer), 0u);  // the end (or the error) stays
-        outcome.error = reader.error();
-        outcome.records = reader.recordsRead();
-        EXPECT_EQ(reader.line(), words == 0 ? 0 : 2 + reader.recordsRead());
-        EXPECT_EQ(outcome.words.size(), outcome.records * words);
+        EXPECT_EQ(openDescriptors(), descriptors) << "the reader left its file open";
 
         ParsedRecording parsed = parseRecording(content, path);
         EXPECT_EQ(parsed.words, outcome.words);
