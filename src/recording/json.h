@@ -1,8 +1,9 @@
-// Just enough JSON for the recording descriptions: a parser into a small value tree and
-// the escaping of a string for writing. Objects, arrays, strings (every escape, \uXXXX
-// and surrogate pairs to UTF-8), numbers (kept as their text, so 64-bit integers stay
-// exact), true, false, null. Hostile input cannot exhaust the stack: nesting deeper than
-// kMaxDepth is refused.
+// The JSON of the recording descriptions, on nlohmann-json: a parse into a small value tree
+// that knows the line of every value, and the quoting of a string for writing. nlohmann
+// checks the grammar, decodes the strings and converts the numbers; this layer keeps the
+// line of each value, and when the text is not JSON it says where and what was expected in
+// this program's own words ("line 3: expected ':' after a key"). Hostile input cannot
+// exhaust the stack: nesting deeper than kMaxDepth is refused.
 //
 // Strings are byte strings (a module name from an adapter library may be any bytes), and
 // the text written is valid UTF-8 all the same: a byte 0x80..0xFF that is not part of valid
@@ -29,20 +30,19 @@ struct Value {
     enum class Kind { null, boolean, number, string, array, object };
     Kind kind = Kind::null;
     bool boolean = false;
-    std::string text;               // a string's content, or a number's literal text
+    std::string text;               // a string's content
     std::vector<Value> items;       // array elements, or object member values
     std::vector<std::string> keys;  // object member keys, parallel to `items`
     uint64_t line = 0;              // line (from 1) where the value starts
+    // A number as each type holds it: an integer literal in the type's range, and any
+    // literal as the nearest finite double (none when it is out of a double's range).
+    std::optional<int64_t> int64;
+    std::optional<uint64_t> uint64;
+    std::optional<double> real;
 
     // The member named `key` (the last one if a key repeats); nullptr when absent or
     // when this is not an object.
     const Value *member(std::string_view key) const;
-
-    // A number that is an integer literal in the type's range; nullopt otherwise.
-    std::optional<int64_t> asInt64() const;
-    std::optional<uint64_t> asUint64() const;
-    // Any number literal as the nearest double; nullopt for a non-number or one out of range.
-    std::optional<double> asDouble() const;
 };
 
 struct ParseResult {

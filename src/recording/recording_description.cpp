@@ -167,7 +167,7 @@ class DescriptionReader {
     bool integer(const json::Value &object, std::string_view path, std::string_view key, int &out) {
         const json::Value *value = require(object, path, key);
         if (!value) return false;
-        const std::optional<int64_t> number = value->asInt64();
+        const std::optional<int64_t> number = value->int64;
         if (!number || *number < std::numeric_limits<int>::min() ||
             *number > std::numeric_limits<int>::max()) {
             return fail(value, "\"" + std::string(path) + "\" must be a whole number");
@@ -179,7 +179,7 @@ class DescriptionReader {
     bool unsignedInteger(std::string_view key, uint64_t &out) {
         const json::Value *value = require(root_, key, key);
         if (!value) return false;
-        const std::optional<uint64_t> number = value->asUint64();
+        const std::optional<uint64_t> number = value->uint64;
         if (!number) {
             return fail(value, "\"" + std::string(key) + "\" must be a whole number from 0");
         }
@@ -190,7 +190,7 @@ class DescriptionReader {
     bool number(std::string_view key, double &out) {
         const json::Value *value = require(root_, key, key);
         if (!value) return false;
-        const std::optional<double> number = value->asDouble();
+        const std::optional<double> number = value->real;
         if (!number) return fail(value, "\"" + std::string(key) + "\" must be a finite number");
         out = *number;
         return true;
@@ -277,7 +277,7 @@ class DescriptionReader {
     bool gapMember(const json::Value &item, std::string_view key, uint64_t &out) {
         const json::Value *member =
             item.kind == json::Value::Kind::object ? item.member(key) : nullptr;
-        const std::optional<uint64_t> number = member ? member->asUint64() : std::nullopt;
+        const std::optional<uint64_t> number = member ? member->uint64 : std::nullopt;
         if (!number) {
             return fail(&item,
                         "each of \"gaps\" must hold \"after_record\" and \"cycles\" as "

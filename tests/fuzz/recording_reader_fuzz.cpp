@@ -1,14 +1,11 @@
-// Fuzz target: the input as a recording (parseRecording) and as a recording description
-// (parseDescription). Checks:
+// Fuzz target: the input as a recording (parseRecording). Checks:
 // - a recording read without an error has a positive finite time base, ',' or '\t' as its
 //   separator, at least one column and whole records only; written back as records (the
 //   same two header lines, each record's words joined by the separator, CR LF) it reads
 //   back as the same words without an error;
 // - an error names the input, has a line (1 or 2 for the header, after the records read
 //   for a record) and a text; only a record error can be a truncation;
-// - the input cut in half gives a prefix of the records of the whole input;
-// - a description that parses is written by describeAsJson into JSON that parses back to
-//   the same description; a refused one says why with the line, or names a missing key.
+// - the input cut in half gives a prefix of the records of the whole input.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -17,7 +14,6 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 
 namespace {
@@ -78,25 +74,10 @@ void checkRecording(std::string_view content) {
     FUZZ_CHECK(isPrefix(half.words, parsed.words));
 }
 
-void checkDescription(std::string_view content) {
-    const ostrel::recording::ParsedDescription parsed =
-        ostrel::recording::parseDescription(content);
-    if (!parsed.description) {
-        FUZZ_CHECK(parsed.error.starts_with("line ") || parsed.error.ends_with("\" is missing"));
-        return;
-    }
-    FUZZ_CHECK(parsed.error.empty());
-    const std::string json = ostrel::recording::describeAsJson(*parsed.description);
-    const ostrel::recording::ParsedDescription again = ostrel::recording::parseDescription(json);
-    FUZZ_CHECK(again.description);
-    FUZZ_CHECK(*again.description == *parsed.description);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const std::string_view content(reinterpret_cast<const char *>(data), size);
     checkRecording(content);
-    checkDescription(content);
     return 0;
 }

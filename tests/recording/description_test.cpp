@@ -1,12 +1,16 @@
-// The description beside a recording: JSON written and read back, hostile JSON refused
-// with its line, the description's path, the atomic replacement and the local time text.
+// The description beside a recording: JSON written and read back (nlohmann, a reader of
+// its own, accepts what is written), hostile JSON refused with its line, the description's path,
+// the atomic replacement and the local time text.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "recording/json.h"
 #include "recording/recording_description.h"
@@ -54,89 +58,88 @@ std::string errorOf(std::string_view json) {
 // Round trip
 // ---------------------------------------------------------------------------------------
 
-TEST(DescriptionJson, FinishedAndRunningDescriptionsReadBackEqual) {
-    const RecordingDescription done = finished();
-    EXPECT_EQ(parsedOrFail(describeAsJson(done)), done);
-
+// Descriptions read back as they were written; `written` are texts their JSON holds.
+TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
     RecordingDescription running = finished();
     running.stopTime.clear();
     running.ended = MeasurementEnd::running;
     running.lostFrames.reset();
     running.separator = ',';
-    const std::string json = describeAsJson(running);
-    EXPECT_NE(json.find("\"stop\": null"), std::string::npos) << json;
-    EXPECT_EQ(json.find("lost_frames"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"separator\": \"comma\""), std::string::npos) << json;
-    EXPECT_EQ(parsedOrFail(json), running);
+    running.gaps.clear();
+    RecordingDescription awkward = finished();
+    awkward.module = std::string("quote\" back\\slash\ttab\nline\x01\x1f del\x7f") +
+                     std::string(1, '\0') + "after-nul";
+    awkward.logFile = "jex-log-\xC3\xA4\xE2\x82\xAC.dat";  // UTF-8 passes as it is
+    awkward.columns = {"", ",", "\"\""};
+    RecordingDescription bytes = finished();
+    bytes.module = "RX-\xFF\xFE Empf\xC3\xA4nger";
+    bytes.columns = {"\x80", "\xEF\x9E\x80", "\xC3\xA4"};
+    const struct {
+        const char *name;
+        RecordingDescription description;
+        std::vector<std::string> written;
+    } cases[] = {
+        {"finished",
+         finished(),
+         {"\n  \"separator\": \"tab\",\n  \"columns\": [\"Torque low\", \"Torque high\", \"-\"],\n",
+          "\n  \"gaps\": [{\"after_record\": 4096, \"cycles\": 1}, {\"after_record\": 8192, "
+          "\"cycles\": 3}],\n  \"lost_frames\": 12\n}\n"}},
+        {"running", running, {"\n  \"stop\": null,\n", "\"comma\"", "\n  \"gaps\": []\n}\n"}},
+        {"awkward texts",
+         awkward,
+         {R"("quote\" back\\slash\ttab\nline\u0001\u001f del)", "\\u0000"}},
+        {"bytes", bytes, {R"("RX-\uf7ff\uf7fe Empf)", R"(["\uf780", "\uf7ef\uf79e\uf780", ")"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string json = describeAsJson(c.description);
+        EXPECT_TRUE(nlohmann::json::accept(json)) << json;
+        EXPECT_EQ(parsedOrFail(json), c.description) << json;
+        for (const std::string &text : c.written)
+            EXPECT_NE(json.find(text), std::string::npos) << text;
+    }
 }
 
-// Every way a measurement ends reads back as itself; a signal to the window is written under
-// its own name.
-TEST(DescriptionJson, EveryEndReadsBackAsItself) {
-    for (int e = 0; e <= int(MeasurementEnd::signal); ++e) {
+// Each way a measurement ends under the name its description gives it (what a reader of the
+// files goes by), read back as itself; another name is refused, naming them all.
+TEST(DescriptionJson, EachEndIsDescribedByItsNameAndReadBack) {
+    // In the order of MeasurementEnd.
+    const std::string_view names[] = {"running",         "STOP",        "window closed",
+                                      "transfer error",  "write error", "Ctrl-C",
+                                      "end of playback", "not in sync", "not started",
+                                      "ended by signal"};
+    static_assert(std::size(names) == std::size_t(MeasurementEnd::signal) + 1);
+    std::string known;
+    for (std::size_t e = 0; e < std::size(names); ++e) {
+        SCOPED_TRACE(names[e]);
         RecordingDescription d = finished();
         d.ended = MeasurementEnd(e);
-        EXPECT_EQ(parsedOrFail(describeAsJson(d)).ended, d.ended) << measurementEndText(d.ended);
+        const std::string json = describeAsJson(d);
+        EXPECT_NE(json.find("\n  \"ended\": \"" + std::string(names[e]) + "\",\n"),
+                  std::string::npos)
+            << json;
+        EXPECT_EQ(parsedOrFail(json).ended, d.ended);
+        known += (known.empty() ? "\"" : ", \"") + std::string(names[e]) + "\"";
     }
-    RecordingDescription bySignal = finished();
-    bySignal.ended = MeasurementEnd::signal;
-    EXPECT_NE(describeAsJson(bySignal).find("\"ended\": \"ended by signal\""), std::string::npos);
+    std::string json = describeAsJson(finished());
+    json.replace(json.find("\"transfer error\""), 16, "\"finished\"");
+    EXPECT_EQ(errorOf(json), "line 15: \"ended\" must be one of " + known);
 }
 
-// Line 17 of 18 is the last key: one key a line, none missing, LF only.
-TEST(DescriptionJson, OneKeyALine) {
-    const std::string json = describeAsJson(finished());
-    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 18) << json;
-    EXPECT_NE(json.find("\n  \"lost_frames\": 12\n}\n"), std::string::npos) << json;
-    EXPECT_EQ(json.find('\r'), std::string::npos);
-}
+// Descriptions as they were written: one by ostrel-record of today (written again, it is the
+// same text), one by a version before gaps were recorded, whose module name from a module
+// library is Latin-1, copied as it was.
+TEST(DescriptionJson, DescriptionsWrittenSoFarAreRead) {
+    const std::string corpus = OSTREL_DESCRIPTION_CORPUS;
+    const std::string today = test::readFile(corpus + "/written-by-1.3.1-steering");
+    EXPECT_EQ(describeAsJson(parsedOrFail(today)), today);
 
-TEST(DescriptionJson, AwkwardTextsSurviveEscaping) {
-    RecordingDescription d = finished();
-    d.module = std::string("quote\" back\\slash\ttab\nline\x01\x1f del\x7f") +
-               std::string(1, '\0') + "after-nul";
-    d.logFile = "jex-log-\xC3\xA4\xE2\x82\xAC.dat";  // UTF-8 passes as it is
-    d.columns = {"", ",", "\"\""};
-    const std::string json = describeAsJson(d);
-    EXPECT_EQ(parsedOrFail(json), d) << json;
-    EXPECT_NE(json.find("\\u0001"), std::string::npos) << json;
-    EXPECT_NE(json.find("\\u0000"), std::string::npos) << json;
-}
-
-// Whether `text` is well-formed UTF-8 (every sequence the shortest form of a scalar value)
-// and its escapes stand for no surrogate: the description is valid Unicode text.
-bool isStrictUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80         ? 1
-                                   : lead >> 5 == 0x6  ? 2
-                                   : lead >> 4 == 0xE  ? 3
-                                   : lead >> 3 == 0x1E ? 4
-                                                       : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        uint32_t codePoint = length == 1 ? lead : lead & (0x7Fu >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if (next >> 6 != 0x2) return false;
-            codePoint = codePoint << 6 | (next & 0x3Fu);
-        }
-        constexpr uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < kShortest[length] || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    // No escape of a surrogate (\\ud800..\\udfff) either.
-    for (std::size_t at = text.find("\\u"); at != std::string_view::npos;
-         at = text.find("\\u", at + 2)) {
-        const std::string_view digits = text.substr(at + 2, 2);
-        if (digits.size() == 2 && (digits[0] == 'd' || digits[0] == 'D') &&
-            std::string_view("89abcdefABCDEF").find(digits[1]) != std::string_view::npos) {
-            return false;
-        }
-    }
-    return true;
+    // Written today, the older one has its byte escaped and no gaps.
+    const std::string older = test::readFile(corpus + "/written-before-gaps-latin1-module");
+    std::string again = older;
+    again.replace(again.find("Empf\xE4nger"), 9, "Empf\\uf7e4nger");
+    again.insert(again.rfind("\n}\n"), ",\n  \"gaps\": []");
+    EXPECT_EQ(describeAsJson(parsedOrFail(older)), again);
 }
 
 // Strings are bytes: bytes that are not valid UTF-8 are written as escapes of U+F780..U+F7FF
@@ -164,7 +167,7 @@ TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
         std::string written;
         json::appendQuoted(written, c.bytes);
         EXPECT_EQ(written, c.written);
-        EXPECT_TRUE(isStrictUtf8(written)) << written;
+        EXPECT_TRUE(nlohmann::json::accept(written)) << written;
         const json::ParseResult back = json::parse(written);
         ASSERT_TRUE(back.value) << back.error;
         EXPECT_EQ(back.value->text, c.bytes) << written;
@@ -173,29 +176,35 @@ TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
     // of an older description are taken as they are.
     EXPECT_EQ(json::parse("\"\\uf780\xEF\x9F\xBF\\u00e4\"").value->text, "\x80\xFF\xC3\xA4");
     EXPECT_EQ(json::parse("\"\xFF\xC3\"").value->text, "\xFF\xC3");
-
-    RecordingDescription d = finished();
-    d.module = "RX-\xFF\xFE Empf\xC3\xA4nger";
-    d.columns = {"\x80", "\xEF\x9E\x80", "\xC3\xA4"};
-    const std::string description = describeAsJson(d);
-    EXPECT_TRUE(isStrictUtf8(description)) << description;
-    EXPECT_EQ(parsedOrFail(description), d) << description;
 }
 
+// Any key order and whitespace, every escape, unknown keys (even with numbers no double
+// holds) ignored.
 TEST(DescriptionJson, AnyKeyOrderWhitespaceEscapesAndUnknownKeys) {
-    const std::string json = R"(  {"ended":"STOP","cycles":4,"stop":"b","start":"a",
+    const std::string json = R"(  {"ended":"STOP","cycles":3,"cycles":4,"stop":"b","start":"a",
         "columns":["Ch\u0031","\u00e4\u20ac\ud83d\ude00"],"separator":"tab",
         "channel_count":2,"time_base_us":1.595e2,"speed_kbps":160,
         "telemetry_type":{"text":"x","index":1, "extra": [1, {"deep": null}]},
-        "module":"m\/n","log_file":"f","version":"v","future":{"a":[true,false]}}
+        "module":"m\/n","log_file":"f","version":"v","future":{"a":[true,false,1e999,-1e-999]}}
 )";
     const RecordingDescription d = parsedOrFail(json);
     EXPECT_EQ(d.columns, (std::vector<std::string>{"Ch1", "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"}));
     EXPECT_EQ(d.timeBaseMicros, 159.5);
     EXPECT_EQ(d.module, "m/n");
+    EXPECT_EQ(d.cycles, 4u);  // a key that repeats: the last counts
     EXPECT_EQ(d.separator, '\t');
     EXPECT_EQ(d.ended, MeasurementEnd::stop);
     EXPECT_FALSE(d.lostFrames);
+}
+
+// Under a locale whose decimal point is ',' (Qt sets the process locale from the desktop's)
+// the time base still reads with its fraction.
+TEST(DescriptionJson, ADecimalCommaLocaleReadsTheFraction) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE.UTF-8";
+    const double timeBase = parsedOrFail(describeAsJson(finished())).timeBaseMicros;
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(timeBase, 159.375);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -215,24 +224,27 @@ std::string withMember(std::string_view key, std::string_view replacement) {
 }
 
 TEST(DescriptionJson, MissingOrMistypedMembersAreNamed) {
-    EXPECT_EQ(errorOf(withMember("speed_kbps", "")), "\"speed_kbps\" is missing");
-    EXPECT_EQ(errorOf(withMember("speed_kbps", "\"640\"")),
-              "line 7: \"speed_kbps\" must be a whole number");
-    EXPECT_EQ(errorOf(withMember("speed_kbps", "4294967296")),
-              "line 7: \"speed_kbps\" must be a whole number");
-    EXPECT_EQ(errorOf(withMember("cycles", "-1")),
-              "line 14: \"cycles\" must be a whole number from 0");
-    EXPECT_EQ(errorOf(withMember("time_base_us", "1e999")),
-              "line 8: \"time_base_us\" must be a finite number");
-    EXPECT_EQ(errorOf(withMember("separator", "\";\"")),
-              "line 10: \"separator\" must be \"comma\" or \"tab\"");
-    EXPECT_EQ(errorOf(withMember("columns", "[\"a\", 1]")),
-              "line 11: \"columns\" must be an array of strings");
-    EXPECT_EQ(errorOf(withMember("telemetry_type", "{\"index\": 1}")),
-              "\"telemetry_type.text\" is missing");
-    EXPECT_NE(errorOf(withMember("ended", "\"finished\"")).find("\"ended\" must be one of"),
-              std::string::npos);
-    EXPECT_EQ(errorOf(withMember("stop", "")), "\"stop\" is missing");
+    const struct {
+        std::string_view key;
+        std::string_view replacement;  // "": the member removed
+        std::string_view error;
+    } cases[] = {
+        {"speed_kbps", "", "\"speed_kbps\" is missing"},
+        {"speed_kbps", "\"640\"", "line 7: \"speed_kbps\" must be a whole number"},
+        {"speed_kbps", "4294967296", "line 7: \"speed_kbps\" must be a whole number"},
+        {"cycles", "-1", "line 14: \"cycles\" must be a whole number from 0"},
+        {"cycles", "-0", "line 14: \"cycles\" must be a whole number from 0"},
+        {"cycles", "18446744073709551616", "line 14: \"cycles\" must be a whole number from 0"},
+        {"time_base_us", "1e999", "line 8: \"time_base_us\" must be a finite number"},
+        {"time_base_us", "1e-400", "line 8: \"time_base_us\" must be a finite number"},
+        {"separator", "\";\"", "line 10: \"separator\" must be \"comma\" or \"tab\""},
+        {"columns", "[\"a\", 1]", "line 11: \"columns\" must be an array of strings"},
+        {"telemetry_type", "{\"index\": 1}", "\"telemetry_type.text\" is missing"},
+        {"stop", "", "\"stop\" is missing"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(errorOf(withMember(c.key, c.replacement)), c.error) << c.replacement;
+    }
     EXPECT_EQ(errorOf("[1, 2]"), "line 1: a description is a JSON object ({...})");
 }
 
@@ -262,6 +274,10 @@ TEST(DescriptionJson, MalformedJsonIsRefusedWithItsLine) {
         {"{\"a\": tru}", "line 1: unexpected 't', expected a value"},
         {"{} {}", "line 1: unexpected '{' after the JSON value"},
         {"\x89PNG\r\n", "line 1: unexpected byte \\x89, expected a value"},
+        {"\xEF\xBB\xBF{}", "line 1: unexpected byte \\xef, expected a value"},
+        {"[1,\n \xFF]", "line 2: unexpected byte \\xff, expected a value"},
+        {"{\"a\":\n[1\n}", "line 3: expected ',' or ']' in an array, found '}'"},
+        {std::string_view("{}\0{}", 5), "line 1: unexpected byte \\x00 after the JSON value"},
     };
     for (const auto &c : cases) EXPECT_EQ(errorOf(c.json), c.error) << c.json;
 }
@@ -366,16 +382,14 @@ class LocalTime : public ::testing::Test {
 
 TEST_F(LocalTime, OffsetsEastWestAndHalfHours) {
     constexpr int64_t kMoment = 1796632200;  // 2026-12-07 08:30:00 UTC
-    zone("UTC0");
-    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T08:30:00+00:00");
-    zone("CET-1");
-    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T09:30:00+01:00");
-    zone("EST5");
-    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T03:30:00-05:00");
-    zone("NST3:30");
-    EXPECT_EQ(isoLocalTime(kMoment), "2026-12-07T05:00:00-03:30");
-    zone("IST-5:30");
-    EXPECT_EQ(isoLocalTime(0), "1970-01-01T05:30:00+05:30");
+    for (const auto &[tz, moment, text] : {std::tuple{"UTC0", kMoment, "2026-12-07T08:30:00+00:00"},
+                                           {"CET-1", kMoment, "2026-12-07T09:30:00+01:00"},
+                                           {"EST5", kMoment, "2026-12-07T03:30:00-05:00"},
+                                           {"NST3:30", kMoment, "2026-12-07T05:00:00-03:30"},
+                                           {"IST-5:30", int64_t{0}, "1970-01-01T05:30:00+05:30"}}) {
+        zone(tz);
+        EXPECT_EQ(isoLocalTime(moment), text) << tz;
+    }
 }
 
 }  // namespace

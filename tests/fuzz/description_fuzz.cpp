@@ -1,0 +1,62 @@
+// Fuzz target: the input as a recording description (parseDescription, describeAsJson) and
+// as a string to write (json::appendQuoted). Checks:
+// - a refused description says why: "line N: ..." with N within the input's lines, or the
+//   missing key; every refusal of the JSON is one of this program's explanations;
+// - a description that parses is written as JSON that nlohmann accepts on its own (valid
+//   UTF-8 included) and that parses back to the same description;
+// - the input as a string's bytes is written as a JSON string that nlohmann accepts and that
+//   reads back as exactly those bytes.
+#include <algorithm>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.h"
+#include "recording/json.h"
+#include "recording/recording_description.h"
+
+namespace {
+
+namespace recording = ostrel::recording;
+
+// The line an error names; 0 when it names none.
+uint64_t lineOf(const std::string &error) {
+    if (!error.starts_with("line ")) return 0;
+    return std::stoull(error.substr(5));
+}
+
+void checkDescription(std::string_view content) {
+    const recording::ParsedDescription parsed = recording::parseDescription(content);
+    if (!parsed.description) {
+        const uint64_t lines = 1 + std::count(content.begin(), content.end(), '\n');
+        FUZZ_CHECK(parsed.error.ends_with("\" is missing") ||
+                   (lineOf(parsed.error) >= 1 && lineOf(parsed.error) <= lines));
+        FUZZ_CHECK(!parsed.error.ends_with(": not valid JSON"));
+        return;
+    }
+    FUZZ_CHECK(parsed.error.empty());
+    const std::string json = recording::describeAsJson(*parsed.description);
+    FUZZ_CHECK(nlohmann::json::accept(json));
+    const recording::ParsedDescription again = recording::parseDescription(json);
+    FUZZ_CHECK(again.description);
+    FUZZ_CHECK(*again.description == *parsed.description);
+}
+
+void checkString(std::string_view bytes) {
+    std::string quoted;
+    recording::json::appendQuoted(quoted, bytes);
+    FUZZ_CHECK(nlohmann::json::accept(quoted));
+    const recording::json::ParseResult back = recording::json::parse(quoted);
+    FUZZ_CHECK(back.value && back.value->kind == recording::json::Value::Kind::string);
+    FUZZ_CHECK(back.value->text == bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    const std::string_view content(reinterpret_cast<const char *>(data), size);
+    checkDescription(content);
+    checkString(content);
+    return 0;
+}
