@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "recording/byte_escape.h"
+
 namespace ostrel::recording::json {
 namespace {
-
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Strings are bytes. A byte 0x80..0xFF that is not part of valid UTF-8 stands for the
 // private-use code point U+F700 + byte (U+F780..U+F7FF), and every such code point read
@@ -27,7 +27,9 @@ bool isDigit(char c) {
 // else as \xNN.
 std::string describeByte(unsigned char byte) {
     if (byte >= 0x20 && byte < 0x7F) return std::string("'") + char(byte) + "'";
-    return std::string("byte \\x") + kHexDigits[byte >> 4] + kHexDigits[byte & 0xF];
+    std::string text = "byte \\x";
+    appendHexByte(text, byte);
+    return text;
 }
 
 // Length of the well-formed UTF-8 sequence at the start of `text`, from a byte >= 0x80 (the
@@ -513,8 +515,7 @@ void appendQuoted(std::string &out, std::string_view text) {
     for (std::size_t i = 0; i < quoted.size();) {
         if (const auto escaped = byteEscapeAt(std::string_view(quoted).substr(i))) {
             out += "\\uf7";
-            out += kHexDigits[*escaped >> 4];
-            out += kHexDigits[*escaped & 0xF];
+            appendHexByte(out, *escaped);
             i += 3;
         } else {
             out += quoted[i++];

@@ -13,8 +13,10 @@
 #include <limits>
 
 #include "recording/atomic_file.h"
+#include "recording/file_io.h"
 #include "recording/input_file.h"
 #include "recording/json.h"
+#include "recording/path_names.h"
 
 namespace ostrel::recording {
 namespace {
@@ -376,31 +378,20 @@ ParsedDescription readDescription(const std::string &path) {
     struct stat status {};
     const int fd = openRegularFile(path, error, &status);
     if (fd < 0) return {std::nullopt, path + ": " + error};
+    // Read to the end, whatever the size said: the file may have grown meanwhile, but never
+    // past the bound (one byte more tells that it is larger).
     std::string content;
-    if (status.st_size > kMaxDescriptionBytes) {
+    const int readError = status.st_size > kMaxDescriptionBytes
+                              ? 0
+                              : readUpTo(fd, std::size_t(kMaxDescriptionBytes) + 1, content);
+    ::close(fd);
+    if (readError != 0) {
+        error = std::strerror(readError);
+    } else if (status.st_size > kMaxDescriptionBytes ||
+               content.size() > std::size_t(kMaxDescriptionBytes)) {
         error = "larger than " + std::to_string(kMaxDescriptionBytes) +
                 " bytes: not a recording description";
-    } else {
-        // Read to the end, whatever the size said: the file may have grown meanwhile,
-        // but never past the bound.
-        char chunk[16384];
-        while (true) {
-            const ssize_t got = ::read(fd, chunk, sizeof chunk);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                error = std::strerror(errno);
-                break;
-            }
-            if (got == 0) break;
-            content.append(chunk, std::size_t(got));
-            if (content.size() > std::size_t(kMaxDescriptionBytes)) {
-                error = "larger than " + std::to_string(kMaxDescriptionBytes) +
-                        " bytes: not a recording description";
-                break;
-            }
-        }
     }
-    ::close(fd);
     if (!error.empty()) return {std::nullopt, path + ": " + error};
     ParsedDescription parsed = parseDescription(content);
     if (!parsed.description) parsed.error = path + ": " + parsed.error;
@@ -408,9 +399,7 @@ ParsedDescription readDescription(const std::string &path) {
 }
 
 std::string descriptionPathFor(const std::string &logFilePath) {
-    const std::size_t slash = logFilePath.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::string_view name = std::string_view(logFilePath).substr(nameStart);
+    const std::string_view name = baseNameOf(logFilePath);
     // A name that is only ".dat" has no base to keep.
     if (name.size() > kLogExtension.size() && name.ends_with(kLogExtension)) {
         return logFilePath.substr(0, logFilePath.size() - kLogExtension.size()) +

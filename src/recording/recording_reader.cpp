@@ -12,6 +12,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "recording/byte_escape.h"
+#include "recording/file_io.h"
 #include "recording/input_file.h"
 #include "recording/recording_reader_testing.h"
 
@@ -36,7 +38,6 @@ std::atomic<std::size_t> chunkBytesForTests{0};
 // Up to kExcerptBytes of `text` for a message: printable ASCII as it is, every other
 // byte as \xNN, "..." when cut.
 std::string excerpt(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
     std::string out;
     for (std::size_t i = 0; i < text.size() && i < kExcerptBytes; ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
@@ -44,8 +45,7 @@ std::string excerpt(std::string_view text) {
             out += char(byte);
         } else {
             out += "\\x";
-            out += hex[byte >> 4];
-            out += hex[byte & 0xF];
+            appendHexByte(out, byte);
         }
     }
     if (text.size() > kExcerptBytes) out += "...";
@@ -286,10 +286,7 @@ class Scanner {
         pos_ = start;
         end_ = start + kept;
         const std::size_t room = std::min(capacity_ - kept, chunkBytes_);
-        ssize_t got;
-        do {
-            got = ::read(fd_, start + kept, room);
-        } while (got < 0 && errno == EINTR);
+        const ssize_t got = readOnce(fd_, start + kept, room);
         if (got < 0) {
             return ioFailure(error, std::string("read failed after line ") +
                                         std::to_string(linesBefore) + ": " + std::strerror(errno));
