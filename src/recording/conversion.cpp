@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "recording/name_table.h"
 #include "recording/type_names.h"
 #include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
@@ -36,11 +37,7 @@ constexpr uint16_t kHighestWord = 0xFFF0;
 constexpr std::size_t kMaxTimeBytes = 1 + 309 + 1 + kTimeDecimals;
 constexpr std::size_t kMaxValueBytes = 1 + 39 + 1 + 50;
 
-struct UnitsName {
-    Units units;
-    std::string_view name;
-};
-constexpr std::array<UnitsName, 3> kUnitsNames{{
+constexpr NameTable<Units, 3> kUnitsNames{{
     {Units::raw, "raw"},
     {Units::percent, "percent"},
     {Units::physical, "physical"},
@@ -170,17 +167,11 @@ double exactTimeBaseMicros(const RecordingHeader &header, std::optional<double> 
 }
 
 std::optional<Units> unitsFromName(std::string_view name) {
-    for (const UnitsName &u : kUnitsNames) {
-        if (u.name == name) return u.units;
-    }
-    return std::nullopt;
+    return valueIn(kUnitsNames, name);
 }
 
 std::string_view unitsName(Units units) {
-    for (const UnitsName &u : kUnitsNames) {
-        if (u.units == units) return u.name;
-    }
-    return {};
+    return nameIn(kUnitsNames, units);
 }
 
 std::optional<Conversion> Conversion::create(int type, Units units, const RecordingHeader &header,

@@ -16,6 +16,7 @@
 #include "recording/file_io.h"
 #include "recording/input_file.h"
 #include "recording/json.h"
+#include "recording/name_table.h"
 #include "recording/path_names.h"
 
 namespace ostrel::recording {
@@ -29,12 +30,7 @@ constexpr std::string_view kDescriptionExtension = ".json";
 // by mistake), and is refused before it is read whole.
 constexpr off_t kMaxDescriptionBytes = 1 << 20;
 
-struct EndName {
-    MeasurementEnd end;
-    std::string_view text;
-};
-
-constexpr std::array<EndName, 10> kEndNames{{
+constexpr NameTable<MeasurementEnd, 10> kEndNames{{
     {MeasurementEnd::running, "running"},
     {MeasurementEnd::stop, "STOP"},
     {MeasurementEnd::windowClosed, "window closed"},
@@ -233,9 +229,9 @@ class DescriptionReader {
         const std::optional<MeasurementEnd> end = measurementEndFromText(name);
         if (!end) {
             std::string known;
-            for (const EndName &e : kEndNames) {
+            for (const NamedValue<MeasurementEnd> &e : kEndNames) {
                 known += known.empty() ? "\"" : ", \"";
-                known += e.text;
+                known += e.name;
                 known += '"';
             }
             return fail(root_.member("ended"), "\"ended\" must be one of " + known);
@@ -296,17 +292,11 @@ class DescriptionReader {
 }  // namespace
 
 std::string_view measurementEndText(MeasurementEnd end) {
-    for (const EndName &e : kEndNames) {
-        if (e.end == end) return e.text;
-    }
-    return "unknown";
+    return nameIn(kEndNames, end, "unknown");
 }
 
 std::optional<MeasurementEnd> measurementEndFromText(std::string_view text) {
-    for (const EndName &e : kEndNames) {
-        if (e.text == text) return e.end;
-    }
-    return std::nullopt;
+    return valueIn(kEndNames, text);
 }
 
 std::string describeAsJson(const RecordingDescription &d) {
