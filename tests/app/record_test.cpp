@@ -24,6 +24,7 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/scratch_directory.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
@@ -61,18 +62,11 @@ std::size_t recordLines(const std::string &text) {
 class Recorder : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { setenv("OSTREL_SIM", "", 1); }
-    void SetUp() override {
-        measurement_testing::usePauses({10ms, 30ms, 10ms});
-        std::string pattern = (fs::temp_directory_path() / "ostrel-record-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-    }
+    void SetUp() override { measurement_testing::usePauses({10ms, 30ms, 10ms}); }
     void TearDown() override {
         for (const std::string &name : sim::bus().moduleNames()) sim::bus().unplug(name);
         ui::headlessFrontend()->reset();
         limitLoggedCycles(0);
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
     }
     void plug(std::string_view config) {
         sim::ModuleConfig module = sim::parseSimConfig(config).modules.at(0);
@@ -108,7 +102,8 @@ class Recorder : public ::testing::Test {
         return parsed.description.value_or(recording::RecordingDescription{});
     }
 
-    fs::path directory;
+    const test::ScratchDirectory scratch{"ostrel-record"};
+    const fs::path directory = scratch.path();
     std::ostringstream out, err;
 };
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/runtime_directory.h"
+#include "support/scratch_directory.h"
 
 extern char **environ;
 
@@ -32,16 +33,8 @@ using namespace std::chrono_literals;
 
 class ScratchDirectory : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ostrel-program-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
-    }
-    fs::path directory;
+    const test::ScratchDirectory scratch{"ostrel-program"};
+    const fs::path directory = scratch.path();
 };
 
 mode_t modeOf(const fs::path &path) {

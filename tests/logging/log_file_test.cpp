@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "logging/log_description.h"
@@ -21,6 +22,9 @@
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/log_file_check.h"
+#include "support/process_counters.h"
+#include "support/scratch_directory.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
@@ -53,16 +57,8 @@ const std::string accelGroup =
 const std::string moduleGroup =
     "Torque low,Torque high,Angle low,Angle high,Speed low,Speed high,-,-,-,-";
 
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int openDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
+using test::descriptorCount;
+using test::readFile;
 
 // Lowers the file size limit of the process for its lifetime.
 class FileSizeLimit {
@@ -85,9 +81,6 @@ class LogFile : public ::testing::Test {
         if (const char *tz = std::getenv("TZ")) previousTz = tz;
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        std::string pattern = (fs::temp_directory_path() / "ostrel-log-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        temp = pattern;
         ui::headlessFrontend()->reset();
         panelHandle = ui::loadPanel(mainPanelDescription());
         setLogClock([] { return kStartTime; });
@@ -99,8 +92,6 @@ class LogFile : public ::testing::Test {
         channel_index = default_telemetry_type;
         ui::discardPanel(panelHandle.exchange(0));
         ui::headlessFrontend()->reset();
-        std::error_code ignored;
-        fs::remove_all(temp, ignored);
         previousTz ? ::setenv("TZ", previousTz->c_str(), 1) : ::unsetenv("TZ");
         ::tzset();
     }
@@ -119,14 +110,7 @@ class LogFile : public ::testing::Test {
         return directory + "/jex-log-" + kStamp + suffix + ".dat";
     }
     std::vector<ui::RecordedMessage> messages() const { return ui::headlessFrontend()->messages(); }
-    std::vector<std::string> filesInTemp() const {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(temp)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> filesInTemp() const { return scratch.entries(); }
     void expectOneMessage(const char *title, const std::vector<std::string> &mentioning) {
         ASSERT_EQ(messages().size(), 1u);
         EXPECT_EQ(messages()[0].title, title);
@@ -137,7 +121,8 @@ class LogFile : public ::testing::Test {
     }
 
     std::optional<std::string> previousTz;
-    std::string temp;
+    const test::ScratchDirectory scratch{"ostrel-log"};
+    const std::string temp = scratch.path();
 };
 
 TEST_F(LogFile, HeaderLinesPerTypeSpeedAndSeparator) {
@@ -216,34 +201,50 @@ TEST_F(LogFile, CycleHoldsEveryWordInOrder) {
     }
 }
 
-TEST(FormatCycle, UnsignedDecimalsSeparatorsAndLineEnds) {
-    struct Case {
-        std::vector<uint16_t> words;
-        int perRecord;
-        char separator;
-        std::string text;
-    };
-    const Case cases[] = {
-        {{0}, 1, ',', "0\r\n"},
-        {{65535}, 1, ',', "65535\r\n"},
-        {{0, 65535, 10, 9}, 2, ',', "0,65535\r\n10,9\r\n"},
-        {{9, 10, 99, 100, 999, 1000, 9999, 10000},
-         4,
-         '\t',
-         "9\t10\t99\t100\r\n999\t1000\t9999\t10000\r\n"},
-        {{1, 20, 300, 4000, 50000, 65534, 32768, 7},
-         8,
-         ',',
-         "1,20,300,4000,50000,65534,32768,7\r\n"},
-        {{}, 4, ',', ""},
-    };
-    for (const Case &c : cases) {
-        const std::size_t records = c.words.size() / std::size_t(c.perRecord);
-        std::string out(records * maxRecordBytes(c.perRecord) + 8, '#');
+// Each word is its unsigned decimal without leading zeros, at every change of its number of
+// digits.
+TEST(FormatCycle, EachWordIsItsUnsignedDecimal) {
+    const std::pair<uint16_t, std::string> words[] = {
+        {0, "0"},         {9, "9"},         {10, "10"},      {99, "99"},     {100, "100"},
+        {305, "305"},     {999, "999"},     {1000, "1000"},  {4095, "4095"}, {9999, "9999"},
+        {10000, "10000"}, {10203, "10203"}, {65535, "65535"}};
+    for (const auto &[word, text] : words) {
+        char out[maxRecordBytes(1)];
+        EXPECT_EQ(std::string(out, formatCycle(&word, 1, 1, ',', out)), text + "\r\n");
+    }
+}
+
+// Records of several words: the separator between them, CR LF after each, nothing beyond.
+TEST(FormatCycle, SeparatorsAndLineEnds) {
+    const std::vector<uint16_t> words = {0, 65535, 10, 9, 1, 20, 300, 4000};
+    for (const auto &[perRecord, separator, text] :
+         {std::tuple{2, ',', "0,65535\r\n10,9\r\n1,20\r\n300,4000\r\n"},
+          std::tuple{4, '\t', "0\t65535\t10\t9\r\n1\t20\t300\t4000\r\n"},
+          std::tuple{8, ',', "0,65535,10,9,1,20,300,4000\r\n"}}) {
+        const std::size_t records = words.size() / std::size_t(perRecord);
+        std::string out(records * maxRecordBytes(perRecord) + 8, '#');
         const std::size_t size =
-            formatCycle(c.words.data(), records, c.perRecord, c.separator, out.data());
-        EXPECT_EQ(out.substr(0, size), c.text);
+            formatCycle(words.data(), records, perRecord, separator, out.data());
+        EXPECT_EQ(out.substr(0, size), text);
         EXPECT_EQ(out.substr(size).find_first_not_of('#'), std::string::npos) << "overrun";
+    }
+    char untouched = '#';
+    EXPECT_EQ(formatCycle(words.data(), 0, 4, ',', &untouched), 0u);
+}
+
+// The first header line of every type: the time base, then one separator fewer than the
+// type has columns (the second line's separators between them).
+TEST(LogHeader, TheTimeBaseLineHasOneSeparatorFewerThanTheColumns) {
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        SCOPED_TRACE("type " + std::to_string(type));
+        const std::string header = logHeader(type, 637.5, '\t');
+        const std::size_t end = header.find("\r\n");
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_EQ(
+            header.substr(0, end),
+            "Time-Base: 637.50us" + std::string(std::size_t(number_of_channels[type] - 1), '\t'));
+        const std::string names = header.substr(end + 2);
+        EXPECT_EQ(std::count(names.begin(), names.end(), '\t'), number_of_channels[type] - 1);
     }
 }
 
@@ -321,11 +322,11 @@ TEST_F(LogFile, EveryNameOfTheSecondTakenRefusesTheStart) {
     for (int n = 2; n <= kMaxLogNameAttempts; ++n) {
         std::ofstream(nameIn(temp, "-" + std::to_string(n))) << "old";
     }
-    const int descriptors = openDescriptors();
+    const int descriptors = descriptorCount();
     EXPECT_EQ(log_data_info(), 1);
     expectOneMessage("Path Error", {nameIn(temp), "-100"});
     EXPECT_EQ(log_file_open, 0);
-    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(descriptorCount(), descriptors);
     EXPECT_EQ(filesInTemp().size(), std::size_t(kMaxLogNameAttempts));
     for (const std::string &name : filesInTemp()) EXPECT_EQ(readFile(temp + "/" + name), "old");
 }
@@ -348,11 +349,11 @@ TEST_F(LogFile, UncreatableFileRefusesTheStart) {
         SCOPED_TRACE(c.reason);
         ui::headlessFrontend()->reset();
         configure(0, 0, 1, c.directory, true);
-        const int descriptors = openDescriptors();
+        const int descriptors = descriptorCount();
         EXPECT_EQ(log_data_info(), 1);
         expectOneMessage("Path Error", {c.shownName, c.reason});
         EXPECT_EQ(log_file_open, 0);
-        EXPECT_EQ(openDescriptors(), descriptors);
+        EXPECT_EQ(descriptorCount(), descriptors);
         EXPECT_EQ(logFilePath(), "");
         EXPECT_EQ(filesInTemp(), std::vector<std::string>{"plain.txt"});
     }
@@ -372,14 +373,14 @@ TEST_F(LogFile, LongNameIsUsedWhole) {
 }
 
 TEST_F(LogFile, HeaderThatCannotBeWrittenRefusesTheStartAndLeavesNoFile) {
-    const int descriptors = openDescriptors();
+    const int descriptors = descriptorCount();
     {
         const FileSizeLimit limit(10);
         EXPECT_EQ(log_data_info(), 1);
     }
     expectOneMessage("Path Error", {nameIn(temp), "File too large"});
     EXPECT_EQ(log_file_open, 0);
-    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(descriptorCount(), descriptors);
     EXPECT_TRUE(filesInTemp().empty());
 }
 
@@ -416,16 +417,16 @@ TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
 
 // The stop may close twice; a start closes a file an aborted start left open.
 TEST_F(LogFile, CloseTwiceIsSafeAndAStartClosesALeftOpenFile) {
-    const int descriptors = openDescriptors();
+    const int descriptors = descriptorCount();
     ASSERT_EQ(log_data_info(), 0);
-    EXPECT_EQ(openDescriptors(), descriptors + 1);
+    EXPECT_EQ(descriptorCount(), descriptors + 1);
     ASSERT_EQ(log_data_info(), 0);
     EXPECT_EQ(logFilePath(), nameIn(temp, "-2"));
-    EXPECT_EQ(openDescriptors(), descriptors + 1);
+    EXPECT_EQ(descriptorCount(), descriptors + 1);
     closeLogFile();
     closeLogFile();
     EXPECT_EQ(log_file_open, 0);
-    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(descriptorCount(), descriptors);
     writeDataToFileRaw();
     EXPECT_EQ(loggedCycles(), 0u);
     EXPECT_EQ(readFile(nameIn(temp, "-2")), "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n");
