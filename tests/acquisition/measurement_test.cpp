@@ -98,23 +98,6 @@ TEST_F(Measuring, StopBeforeACycleCompletesLeavesTheHeaderOnly) {
     EXPECT_EQ(data_received, 0);
 }
 
-TEST_F(Measuring, TwoStartsInOneSecondWriteTwoFiles) {
-    use("M8:words=8,pace=fast");
-    logging(1);
-    for (int run = 0; run < 2; ++run) {
-        press();
-        ASSERT_TRUE(waitFor([] { return loggedCycles() >= 1; }));
-        press();
-    }
-    const std::vector<fs::path> files = logFiles();
-    ASSERT_EQ(files.size(), 2u);
-    for (const fs::path &file : files) {
-        const LogFileCheck check = checkLogFile(file, {});
-        EXPECT_TRUE(check.ok()) << check.text();
-        EXPECT_GE(check.cycles, 1u) << file;
-    }
-}
-
 // The disk fills up (here: the file size limit) while data flows: the file
 // keeps whole cycles, the operator is told once, the display goes on.
 TEST_F(Measuring, AWriteFailureKeepsWholeCyclesAndTheDisplayRunning) {

@@ -19,6 +19,7 @@
 #include "panel/ostrel_panel.h"
 #include "support/log_file_check.h"
 #include "support/scratch_directory.h"
+#include "support/wait.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
@@ -95,15 +96,6 @@ class Measuring : public ::testing::Test {
     bool dimmed(int control) const { return ui::controlState(panelHandle, control)->dimmed; }
     std::string text(int control) const { return ui::controlState(panelHandle, control)->text(); }
     std::vector<ui::RecordedMessage> messages() const { return headless()->messages(); }
-
-    template <typename Pred>
-    static bool waitFor(Pred done, std::chrono::seconds limit = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(2ms);
-        }
-        return done();
-    }
 
     // The files in the log directory with `extension`: the log files, or their descriptions.
     std::vector<fs::path> logFiles(std::string_view extension = ".dat") const {
