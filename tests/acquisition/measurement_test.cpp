@@ -85,19 +85,6 @@ TEST_F(Measuring, LiveValuesFollowTheStream) {
     expectIdle();
 }
 
-TEST_F(Measuring, StopBeforeACycleCompletesLeavesTheHeaderOnly) {
-    measurement_testing::usePauses({10ms, 400ms, 10ms});
-    use("M8:words=8,pace=fast");
-    logging(1);
-    press();
-    press();  // during the wait before the first reads
-    expectIdle();
-    const std::vector<fs::path> files = logFiles();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(lines(contents(files[0])).size(), 2u);
-    EXPECT_EQ(data_received, 0);
-}
-
 // The disk fills up (here: the file size limit) while data flows: the file
 // keeps whole cycles, the operator is told once, the display goes on.
 TEST_F(Measuring, AWriteFailureKeepsWholeCyclesAndTheDisplayRunning) {
@@ -135,11 +122,7 @@ TEST_F(Measuring, MissingDirectoryRefusesTheStartOnlyWithLoggingOn) {
     logging(1);
     press();
     ASSERT_EQ(messages().size(), 1u);
-    EXPECT_EQ(messages()[0], (ui::RecordedMessage{"Path Error",
-                                                  "Directory Does Not Exist\n"
-                                                  "Please Create A Directory And Start Again\n"
-                                                  "Log directory: " +
-                                                      (directory / "missing").string()}));
+    EXPECT_EQ(messages()[0].title, "Path Error");  // its text: the log file tests
     expectIdle();
     EXPECT_TRUE(timerAlive(timerID_Modules)) << "the scan keeps running";
     EXPECT_TRUE(moduleIsClosed("M8")) << "never opened";

@@ -24,6 +24,7 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/log_file_check.h"
 #include "support/scratch_directory.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
@@ -47,12 +48,7 @@ TEST(RecordProgress, OneLineOfTimeCyclesBytesAndRate) {
     EXPECT_EQ(progressLine(0, 0, 0), "00:00:00  0 cycles  0.0 MB  0.00 MB/s");
 }
 
-std::string readFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using test::readFile;
 
 std::size_t recordLines(const std::string &text) {
     return std::size_t(std::count(text.begin(), text.end(), '\n')) - 2;
