@@ -113,7 +113,7 @@ class Measuring : public ::testing::Test {
         EXPECT_EQ(split.problem, "");
         return split.lines;
     }
-    // Checks the only log file, `expected.type` the current type, and returns what it holds.
+    // Checks the only log file in the directory against `expected`; returns what it holds.
     LogFileCheck checkTheLogFile(LogFileExpectation expected) const {
         const std::vector<fs::path> files = logFiles();
         EXPECT_EQ(files.size(), 1u);
