@@ -1,5 +1,6 @@
 # ostrel_add_test(NAME name SOURCES ... LIBS ...)
-# One GoogleTest executable, its cases registered with CTest one by one.
+# One GoogleTest executable, its cases registered with CTest one by one; it may use the tests'
+# support library (tests/support).
 # Every case runs headless: Qt gets the offscreen platform and a runtime dir,
 # and the sanitizers stop at their first report.
 set(OSTREL_TEST_RUNTIME_DIR ${CMAKE_BINARY_DIR}/xdg-runtime)
@@ -17,7 +18,8 @@ set(OSTREL_TEST_ENVIRONMENT
 function(ostrel_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ostrel_test_support GTest::gtest GTest::gtest_main
+    Threads::Threads)
   # A list-valued ENVIRONMENT does not survive gtest_discover_tests' PROPERTIES (it is split
   # into separate arguments); `cmake -E env` in front of the test program carries it whole,
   # for the discovery and for every case.

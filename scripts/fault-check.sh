@@ -79,8 +79,9 @@ while IFS='|' read -r id file old new what; do
     result="NOT CAUGHT"
     uncaught=$((uncaught + 1))
   else
-    first=$(grep -m1 -oE '[0-9]+/[0-9]+ Test +#[0-9]+: [^ ]+ \.+\**(Failed|Timeout|Exception|Not Run)' \
-      "$build/fault-$id.log" | sed -E 's/.*: ([^ ]+) .*/\1/')
+    # A parameterised case's name is followed by its parameter ("  # GetParam() = ...").
+    first=$(grep -m1 -oE '[0-9]+/[0-9]+ Test +#[0-9]+: [^ ]+ .*(\*\*\*Failed|\*\*\*Timeout|\*\*\*Exception|Not Run)' \
+      "$build/fault-$id.log" | sed -E 's/^[^:]*: ([^ ]+) .*/\1/' || true)
     result="caught by ${first:-the suite}"
   fi
   restore

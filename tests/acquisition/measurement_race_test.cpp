@@ -85,9 +85,11 @@ TEST_F(StopsThatMeet, ClosingInEveryStateLeavesNothingOpen) {
 TEST_F(StopsThatMeet, StopDuringTheWaitBeforeTheReadsQueuesNothing) {
     measurement_testing::usePauses({10ms, 2000ms, 10ms});
     use("M8:pace=fast");
+    logging(1);
     press();
     press();
     expectIdle();
+    EXPECT_EQ(lines(contents(logFiles().at(0))).size(), 2u) << "the header only";
     EXPECT_EQ(data_received, 0);
     EXPECT_TRUE(moduleIsClosed("M8"));
     EXPECT_EQ(sim::bus().lostFrames("M8"), 0u);

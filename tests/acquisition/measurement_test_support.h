@@ -7,8 +7,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +19,9 @@
 #include "panel/ostrel_panel.h"
 #include "sim/sim_config.h"
 #include "sim/simulated_bus.h"
+#include "support/log_file_check.h"
+#include "support/scratch_directory.h"
+#include "support/wait.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
@@ -45,9 +46,6 @@ class Measuring : public ::testing::Test {
     void SetUp() override {
         headless()->reset();
         measurement_testing::usePauses({10ms, 30ms, 10ms});
-        std::string pattern = (fs::temp_directory_path() / "ostrel-measure-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
         panelHandle = ui::loadPanel(mainPanelDescription());
         ui::installControlCallback(panelHandle, meas_start_stop, startstop, nullptr);
         ui::installControlCallback(panelHandle, CH_SLIDE, channel_change, nullptr);
@@ -62,8 +60,6 @@ class Measuring : public ::testing::Test {
         ui::discardPanel(panelHandle.exchange(0));
         unplugAll();
         headless()->reset();
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
         channel_index = default_telemetry_type;
         channels = 8;
         chart_index_1 = 0;
@@ -101,15 +97,6 @@ class Measuring : public ::testing::Test {
     std::string text(int control) const { return ui::controlState(panelHandle, control)->text(); }
     std::vector<ui::RecordedMessage> messages() const { return headless()->messages(); }
 
-    template <typename Pred>
-    static bool waitFor(Pred done, std::chrono::seconds limit = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(2ms);
-        }
-        return done();
-    }
-
     // The files in the log directory with `extension`: the log files, or their descriptions.
     std::vector<fs::path> logFiles(std::string_view extension = ".dat") const {
         std::vector<fs::path> files;
@@ -119,27 +106,21 @@ class Measuring : public ::testing::Test {
         std::sort(files.begin(), files.end());
         return files;
     }
-    static std::string contents(const fs::path &file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
+    static std::string contents(const fs::path &file) { return readFile(file); }
     // The log file's lines without their CR LF; fails when a line ends otherwise.
     static std::vector<std::string> lines(const std::string &text) {
-        std::vector<std::string> result;
-        std::size_t pos = 0;
-        while (pos < text.size()) {
-            const std::size_t end = text.find("\r\n", pos);
-            if (end == std::string::npos) {
-                ADD_FAILURE() << "a line without CR LF at byte " << pos;
-                break;
-            }
-            EXPECT_EQ(text.find('\n', pos), end + 1) << "bare LF inside line at " << pos;
-            result.push_back(text.substr(pos, end - pos));
-            pos = end + 2;
-        }
-        return result;
+        LogLines split = splitLogLines(text);
+        EXPECT_EQ(split.problem, "");
+        return split.lines;
+    }
+    // Checks the only log file in the directory against `expected`; returns what it holds.
+    LogFileCheck checkTheLogFile(LogFileExpectation expected) const {
+        const std::vector<fs::path> files = logFiles();
+        EXPECT_EQ(files.size(), 1u);
+        if (files.empty()) return {};
+        LogFileCheck check = checkLogFile(files[0], expected);
+        EXPECT_TRUE(check.ok()) << check.text();
+        return check;
     }
     bool moduleIsClosed(const std::string &name) {
         void *handle = nullptr;
@@ -165,7 +146,8 @@ class Measuring : public ::testing::Test {
         EXPECT_FALSE(ui::busyCursor());
     }
 
-    fs::path directory;
+    const ScratchDirectory scratch{"ostrel-measure"};
+    const fs::path directory = scratch.path();
 };
 
 }  // namespace ostrel::test

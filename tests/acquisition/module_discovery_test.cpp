@@ -13,6 +13,7 @@
 
 #include "panel/ostrel_panel.h"
 #include "sim/simulated_bus.h"
+#include "support/wait.h"
 #include "timer/async_timer.h"
 #include "ui/headless.h"
 #include "ui/panel.h"
@@ -72,14 +73,6 @@ class ModuleRing : public ::testing::Test {
         Names names;
         for (const ui::RingItem &item : ring().items) names.push_back(item.label);
         return names;
-    }
-    template <typename Pred>
-    static bool waitFor(Pred done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return done();
     }
 };
 
@@ -187,9 +180,9 @@ TEST_F(ModuleRing, PeriodicScanSeesHotPlugWithinAboutOneScan) {
     startModuleScan();
     ASSERT_GT(timerID_Modules, 0);
     plug("SIM-HOT");
-    EXPECT_TRUE(waitFor([] { return labels() == Names{"SIM-HOT"}; }));
+    EXPECT_TRUE(test::waitFor([] { return labels() == Names{"SIM-HOT"}; }));
     sim::bus().unplug("SIM-HOT");
-    EXPECT_TRUE(waitFor([] { return labels().empty(); }));
+    EXPECT_TRUE(test::waitFor([] { return labels().empty(); }));
 }
 
 }  // namespace

@@ -27,6 +27,8 @@
 #include "sim/playback.h"
 #include "sim/sim_config.h"
 #include "sim/simulated_bus.h"
+#include "support/log_file_check.h"
+#include "support/scratch_directory.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
@@ -46,12 +48,7 @@ TEST(RecordProgress, OneLineOfTimeCyclesBytesAndRate) {
     EXPECT_EQ(progressLine(0, 0, 0), "00:00:00  0 cycles  0.0 MB  0.00 MB/s");
 }
 
-std::string readFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using test::readFile;
 
 std::size_t recordLines(const std::string &text) {
     return std::size_t(std::count(text.begin(), text.end(), '\n')) - 2;
@@ -61,18 +58,11 @@ std::size_t recordLines(const std::string &text) {
 class Recorder : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { setenv("OSTREL_SIM", "", 1); }
-    void SetUp() override {
-        measurement_testing::usePauses({10ms, 30ms, 10ms});
-        std::string pattern = (fs::temp_directory_path() / "ostrel-record-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-    }
+    void SetUp() override { measurement_testing::usePauses({10ms, 30ms, 10ms}); }
     void TearDown() override {
         for (const std::string &name : sim::bus().moduleNames()) sim::bus().unplug(name);
         ui::headlessFrontend()->reset();
         limitLoggedCycles(0);
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
     }
     void plug(std::string_view config) {
         sim::ModuleConfig module = sim::parseSimConfig(config).modules.at(0);
@@ -108,7 +98,8 @@ class Recorder : public ::testing::Test {
         return parsed.description.value_or(recording::RecordingDescription{});
     }
 
-    fs::path directory;
+    const test::ScratchDirectory scratch{"ostrel-record"};
+    const fs::path directory = scratch.path();
     std::ostringstream out, err;
 };
 

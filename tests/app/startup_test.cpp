@@ -23,6 +23,8 @@
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
 #include "sim/simulated_bus.h"
+#include "support/log_file_check.h"
+#include "support/scratch_directory.h"
 #include "telemetry/selections.h"
 #include "timer/async_timer.h"
 #include "ui/headless.h"
@@ -117,12 +119,9 @@ int checkLogFiles(const std::string &directory, recording::MeasurementEnd ended)
     int files = 0;
     for (const auto &entry : fs::directory_iterator(directory)) {
         if (entry.path().extension() != ".dat") continue;  // not its description
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        const auto lines = std::count(text.begin(), text.end(), '\n');
-        EXPECT_GE(lines, 2 + 4096);
-        EXPECT_EQ((lines - 2) % 4096, 0) << "whole cycles only";
-        EXPECT_EQ(text.back(), '\n');
+        const test::LogFileCheck check = test::checkLogFile(entry.path(), {});
+        EXPECT_TRUE(check.ok()) << check.text();
+        EXPECT_GE(check.cycles, 1u);
         const recording::ParsedDescription described =
             recording::readDescription(recording::descriptionPathFor(entry.path().string()));
         if (!described.description) {
@@ -130,7 +129,7 @@ int checkLogFiles(const std::string &directory, recording::MeasurementEnd ended)
             continue;
         }
         EXPECT_EQ(described.description->ended, ended);
-        EXPECT_EQ(described.description->cycles, uint64_t(lines - 2) / 4096);
+        EXPECT_EQ(described.description->cycles, check.cycles);
         ++files;
     }
     return files;
@@ -144,8 +143,8 @@ TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
     ASSERT_GE(windowSignals.readFd(), 0);
     measurement_testing::usePauses({std::chrono::milliseconds(10), std::chrono::milliseconds(30),
                                     std::chrono::milliseconds(10)});
-    std::string pattern = (fs::temp_directory_path() / "ostrel-close-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const test::ScratchDirectory scratch("ostrel-close");
+    const std::string &pattern = scratch.path();
     sim::ModuleConfig module;
     module.name = "APP-FAST";
     module.pace.fast = true;
@@ -181,7 +180,6 @@ TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
         checkLogFiles(pattern, GetParam() == Close::button ? recording::MeasurementEnd::windowClosed
                                                            : recording::MeasurementEnd::signal),
         1);
-    fs::remove_all(pattern);
 }
 
 std::string closeName(const ::testing::TestParamInfo<Close> &info) {

@@ -28,14 +28,11 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +46,10 @@
 #include "logging/log_header.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/log_file_check.h"
+#include "support/process_counters.h"
+#include "support/scratch_directory.h"
+#include "support/watchdog.h"
 #include "telemetry/scaling.h"
 #include "telemetry/stream_buffers.h"
 #include "telemetry/tables.h"
@@ -90,46 +91,11 @@ constexpr int kSteeringSlots = 10;
 // Watching from outside the event loop
 // ---------------------------------------------------------------------------------------
 
-// Ends the process if the test overstays its bound, after removing the log directory: a
-// stuck run must leave nothing behind.
-class Watchdog {
-  public:
-    explicit Watchdog(fs::path directory)
-        : directory_(std::move(directory)), thread_([this](std::stop_token stop) {
-              std::unique_lock lock(mutex_);
-              if (wake_.wait_for(lock, stop, kWholeRunBound, [] { return false; })) return;
-              if (stop.stop_requested()) return;
-              std::fprintf(stderr, "window e2e: no end after %llds; giving up\n",
-                           static_cast<long long>(kWholeRunBound.count()));
-              std::error_code ignored;
-              fs::remove_all(directory_, ignored);
-              std::_Exit(3);
-          }) {}
-
-  private:
-    const fs::path directory_;
-    std::mutex mutex_;  // guards nothing but the wait of wake_
-    std::condition_variable_any wake_;
-    std::jthread thread_;  // last: stopped and joined first
-};
-
-// Threads of this process by id, with their names.
-std::map<int, std::string> threadsNow() {
-    std::map<int, std::string> threads;
-    for (const auto &entry : fs::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(entry.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        threads[std::stoi(entry.path().filename().string())] = name;
-    }
-    return threads;
-}
-
 // Threads the program started and that still run: the program's threads (timers, the
 // acquisition) are std::threads and carry the name of the thread that made them, which is
 // this process's name; Qt names its own threads. Those present in `before` do not count.
 std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &before) {
-    const std::map<int, std::string> now = threadsNow();
+    const std::map<int, std::string> now = ostrel::test::threadsById();
     const std::string processName = now.count(::getpid()) ? now.at(::getpid()) : "";
     std::vector<std::string> left;
     for (const auto &[tid, name] : now) {
@@ -137,19 +103,6 @@ std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &be
         left.push_back(name + " (tid " + std::to_string(tid) + ")");
     }
     return left;
-}
-
-// Files under `directory` this process holds open.
-std::vector<std::string> openFilesUnder(const fs::path &directory) {
-    std::vector<std::string> open;
-    std::error_code error;
-    for (const auto &entry : fs::directory_iterator("/proc/self/fd", error)) {
-        std::error_code unreadable;
-        const fs::path target = fs::read_symlink(entry.path(), unreadable);
-        if (!unreadable && target.string().rfind(directory.string() + "/", 0) == 0)
-            open.push_back(target.string());
-    }
-    return open;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -169,34 +122,6 @@ std::set<std::string> logFilesIn(const fs::path &directory) {
     return names;
 }
 
-// The lines of a file without their CR LF; `wellEnded` is false when any line lacks the
-// CR or the file does not end with a line end.
-struct FileLines {
-    std::vector<std::string> lines;
-    bool wellEnded = true;
-};
-
-FileLines readLines(const fs::path &file) {
-    FileLines result;
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    const std::string text = all.str();
-    std::size_t from = 0;
-    while (from < text.size()) {
-        const std::size_t end = text.find('\n', from);
-        if (end == std::string::npos) {
-            result.wellEnded = false;
-            result.lines.push_back(text.substr(from));
-            break;
-        }
-        if (end == from || text[end - 1] != '\r') result.wellEnded = false;
-        result.lines.push_back(text.substr(from, end == from ? 0 : end - from - 1));
-        from = end + 1;
-    }
-    return result;
-}
-
 uint64_t lineCount(const fs::path &file) {
     std::ifstream in(file, std::ios::binary);
     uint64_t lines = 0;
@@ -204,47 +129,12 @@ uint64_t lineCount(const fs::path &file) {
     return lines;
 }
 
-// A record line: `fields` unsigned words (0 .. 65535) joined by commas.
-bool isRecord(const std::string &line, int fields) {
-    std::istringstream in(line);
-    std::string field;
-    int count = 0;
-    while (std::getline(in, field, ',')) {
-        if (field.empty() || field.size() > 5 ||
-            field.find_first_not_of("0123456789") != std::string::npos || std::stoul(field) > 65535)
-            return false;
-        ++count;
-    }
-    return count == fields;
-}
-
-// Checks a closed log file: the two header lines, then whole cycles of records only.
-// Returns the cycles it holds.
-uint64_t checkLogFile(const fs::path &file, int type, int columns,
-                      const std::vector<std::string> &columnNames) {
-    const FileLines read = readLines(file);
-    EXPECT_TRUE(read.wellEnded) << file << ": every line ends with CR LF, the last one too";
-    if (read.lines.size() < 2) {
-        ADD_FAILURE() << file << " lacks its header";
-        return 0;
-    }
-    const std::regex timeBase("Time-Base: \\d+\\.\\d\\dus" + std::string(columns - 1, ','));
-    EXPECT_TRUE(std::regex_match(read.lines[0], timeBase)) << read.lines[0];
-    std::string names;
-    for (std::size_t c = 0; c < columnNames.size(); ++c) names += (c ? "," : "") + columnNames[c];
-    EXPECT_EQ(read.lines[1], names);
-    const uint64_t records = read.lines.size() - 2;
-    const uint64_t perCycle = framesPerLoggedCycle(type);
-    EXPECT_GT(perCycle, 0u);
-    EXPECT_EQ(records % perCycle, 0u)
-        << file << ": " << records << " records are not whole cycles of " << perCycle;
-    std::size_t badRecords = 0;
-    for (std::size_t i = 2; i < read.lines.size(); ++i) {
-        if (!isRecord(read.lines[i], columns) && badRecords++ == 0)
-            ADD_FAILURE() << file << " line " << i + 1 << ": " << read.lines[i];
-    }
-    EXPECT_EQ(badRecords, 0u);
-    return perCycle > 0 ? records / perCycle : 0;
+// Checks a closed log file of `type` (the support library's check) and returns the cycles it
+// holds.
+uint64_t checkLogFile(const fs::path &file, int type) {
+    const ostrel::test::LogFileCheck check = ostrel::test::checkLogFile(file, {.type = type});
+    EXPECT_TRUE(check.ok()) << check.text();
+    return check.cycles;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -428,10 +318,8 @@ class ProgramWindow : public ::testing::Test {
     void SetUp() override {
         ::unsetenv("OSTREL_SIM");  // the five default, real-time paced modules
         ::unsetenv("OSTREL_MODULE_LIBRARY");
-        std::string pattern = (fs::temp_directory_path() / "ostrel-window-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        logDirectory = pattern;
-        watchdog = std::make_unique<Watchdog>(logDirectory);
+        watchdog = std::make_unique<ostrel::test::Watchdog>(logDirectory, "window e2e");
+        watchdog->arm("the test", kWholeRunBound);
         measurement_testing::usePauses({50ms, 100ms, 50ms});
         ASSERT_TRUE(frontend()) << "Qt did not start";
         installFrontend(frontend());
@@ -439,13 +327,12 @@ class ProgramWindow : public ::testing::Test {
     void TearDown() override {
         installFrontend(nullptr);
         measurement_testing::usePauses({});
-        std::error_code ignored;
-        fs::remove_all(logDirectory, ignored);
         watchdog.reset();
     }
 
-    fs::path logDirectory;
-    std::unique_ptr<Watchdog> watchdog;
+    const ostrel::test::ScratchDirectory scratch{"ostrel-window-e2e"};
+    const fs::path logDirectory = scratch.path();
+    std::unique_ptr<ostrel::test::Watchdog> watchdog;
 };
 
 // What happened inside the run, for the checks after it.
@@ -519,8 +406,7 @@ void measureSteering(Operator &op, RunRecord &run) {
     ASSERT_FALSE(file.empty()) << "no log file in " << op.logDirectory();
     EXPECT_TRUE(std::regex_match(file, kStampedName)) << file;
     EXPECT_EQ(logFilePath(), (op.logDirectory() / file).string());
-    const uint64_t cycles =
-        checkLogFile(op.logDirectory() / file, kSteeringType, 32, logColumnNames(kSteeringType));
+    const uint64_t cycles = checkLogFile(op.logDirectory() / file, kSteeringType);
     EXPECT_GE(cycles, 1u);
     EXPECT_EQ(cycles, loggedCycles());
     run.lastLogFile = file;
@@ -544,7 +430,7 @@ void closeDuringMeasurement(Operator &op, RunRecord &run) {
         << "the acquisition thread and the refresh timer's thread are seen";
     // The log file (beside it, where the file system has them, the unnamed room kept for the
     // closing description, which reads as a deleted file).
-    const std::vector<std::string> open = openFilesUnder(op.logDirectory());
+    const std::vector<std::string> open = ostrel::test::openFilesUnder(op.logDirectory());
     EXPECT_EQ(std::count_if(open.begin(), open.end(),
                             [](const std::string &f) { return !f.ends_with(" (deleted)"); }),
               1)
@@ -566,7 +452,7 @@ void watchMessages(QTimer &timer, RunRecord &run) {
 TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     Operator op(logDirectory);
     RunRecord run;
-    run.threadsBefore = threadsNow();
+    run.threadsBefore = ostrel::test::threadsById();
     QTimer messageWatch;
     watchMessages(messageWatch, run);
 
@@ -598,8 +484,8 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     EXPECT_FALSE(measurementOpen());
     EXPECT_EQ(threadstopped.load(), 1);
     EXPECT_EQ(log_file_open.load(), 0);
-    EXPECT_TRUE(openFilesUnder(logDirectory).empty())
-        << "still open: " << ::testing::PrintToString(openFilesUnder(logDirectory));
+    EXPECT_TRUE(ostrel::test::openFilesUnder(logDirectory).empty())
+        << "still open: " << ::testing::PrintToString(ostrel::test::openFilesUnder(logDirectory));
     EXPECT_EQ(timerID.load(), 0);
     double interval = 0.0;
     EXPECT_EQ(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval),
@@ -625,8 +511,7 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     if (run.scriptFinished) {
         SCOPED_TRACE("the log file closed by the window's close");
         EXPECT_EQ(logFilePath(), (logDirectory / run.lastLogFile).string());
-        const uint64_t cycles = checkLogFile(logDirectory / run.lastLogFile, kSteeringType, 32,
-                                             logColumnNames(kSteeringType));
+        const uint64_t cycles = checkLogFile(logDirectory / run.lastLogFile, kSteeringType);
         EXPECT_GE(cycles, 1u);
         EXPECT_EQ(cycles, loggedCycles());
     }
@@ -713,7 +598,7 @@ TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
     const std::set<std::string> files = logFilesIn(logDirectory);
     ASSERT_EQ(files.size(), 1u);
     const fs::path file = logDirectory / *files.begin();
-    checkLogFile(file, kPlainType, kPlainChannels, logColumnNames(kPlainType));
+    checkLogFile(file, kPlainType);
     const recording::ParsedDescription described =
         recording::readDescription(recording::descriptionPathFor(file.string()));
     ASSERT_TRUE(described.description) << described.error;

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "app/runtime_directory.h"
+#include "support/log_file_check.h"
+#include "support/scratch_directory.h"
 
 extern char **environ;
 
@@ -32,16 +34,8 @@ using namespace std::chrono_literals;
 
 class ScratchDirectory : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ostrel-program-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
-    }
-    fs::path directory;
+    const test::ScratchDirectory scratch{"ostrel-program"};
+    const fs::path directory = scratch.path();
 };
 
 mode_t modeOf(const fs::path &path) {
@@ -176,13 +170,6 @@ bool catches(pid_t child, int signal) {
     return false;
 }
 
-std::string readAll(const fs::path &file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 using Program = ScratchDirectory;
 
 TEST_F(Program, WithoutADisplayItSaysSoAndFails) {
@@ -193,7 +180,7 @@ TEST_F(Program, WithoutADisplayItSaysSoAndFails) {
     const int status = waitForEnd(child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readAll(err),
+    EXPECT_EQ(test::readFile(err),
               "ostrel: no display found (DISPLAY and WAYLAND_DISPLAY are not set); ostrel-record "
               "records without a display\n");
 }
@@ -221,7 +208,8 @@ TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
         const int status = waitForEnd(child);
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_EQ(readAll(err).find("XDG_RUNTIME_DIR"), std::string::npos) << readAll(err);
+        EXPECT_EQ(test::readFile(err).find("XDG_RUNTIME_DIR"), std::string::npos)
+            << test::readFile(err);
         EXPECT_EQ(modeOf(directory / runtime), 0700u);
     }
 }

@@ -15,6 +15,7 @@
 
 #include "logging/log_path_record.h"
 #include "panel/ostrel_panel.h"
+#include "support/scratch_directory.h"
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
@@ -29,9 +30,7 @@ namespace fs = std::filesystem;
 class LogDirectory : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ostrel-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        fs::current_path(temp = pattern);
+        fs::current_path(temp);
         ui::headlessFrontend()->reset();  // messages and dialogs are then kept across restarts
         restart();
     }
@@ -39,7 +38,6 @@ class LogDirectory : public ::testing::Test {
         ui::discardPanel(panelHandle.exchange(0));
         std::error_code ignored;
         fs::current_path(previous, ignored);
-        if (!temp.empty()) fs::remove_all(temp, ignored);
     }
 
     // A new program start as far as the log directory goes: a fresh panel and read_log_path.
@@ -69,7 +67,8 @@ class LogDirectory : public ::testing::Test {
     static std::string recordOf(std::string p) { return p + std::string(260 - p.size(), '\0'); }
 
     const fs::path previous = fs::current_path();
-    fs::path temp;
+    const test::ScratchDirectory scratch;
+    const fs::path temp = scratch.path();
 };
 
 TEST_F(LogDirectory, ChoiceIsSavedAndBackAfterRestartAndCancelChangesNothing) {

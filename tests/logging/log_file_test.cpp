@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "logging/log_description.h"
@@ -21,6 +22,9 @@
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/log_file_check.h"
+#include "support/process_counters.h"
+#include "support/scratch_directory.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
@@ -36,33 +40,8 @@ namespace fs = std::filesystem;
 constexpr std::time_t kStartTime = 1363338307;  // 15.03.2013 09:05:07 UTC
 constexpr const char *kStamp = "15032013090507";
 
-std::string withTabs(std::string text) {
-    for (char &c : text) c = c == ',' ? '\t' : c;
-    return text;
-}
-
-std::string plainNames(int channels) {
-    std::string names = "Ch1";
-    for (int c = 2; c <= channels; ++c) names += ",Ch" + std::to_string(c);
-    return names;
-}
-
-const std::string accelGroup =
-    "Torque low,Torque high,Angle low,Angle high,Speed low,Speed high,X-Accel,Y-Accel,Z-Accel,"
-    "Ang-Accel";
-const std::string moduleGroup =
-    "Torque low,Torque high,Angle low,Angle high,Speed low,Speed high,-,-,-,-";
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int openDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
+using test::descriptorCount;
+using test::readFile;
 
 // Lowers the file size limit of the process for its lifetime.
 class FileSizeLimit {
@@ -85,9 +64,6 @@ class LogFile : public ::testing::Test {
         if (const char *tz = std::getenv("TZ")) previousTz = tz;
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        std::string pattern = (fs::temp_directory_path() / "ostrel-log-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        temp = pattern;
         ui::headlessFrontend()->reset();
         panelHandle = ui::loadPanel(mainPanelDescription());
         setLogClock([] { return kStartTime; });
@@ -99,8 +75,6 @@ class LogFile : public ::testing::Test {
         channel_index = default_telemetry_type;
         ui::discardPanel(panelHandle.exchange(0));
         ui::headlessFrontend()->reset();
-        std::error_code ignored;
-        fs::remove_all(temp, ignored);
         previousTz ? ::setenv("TZ", previousTz->c_str(), 1) : ::unsetenv("TZ");
         ::tzset();
     }
@@ -119,14 +93,7 @@ class LogFile : public ::testing::Test {
         return directory + "/jex-log-" + kStamp + suffix + ".dat";
     }
     std::vector<ui::RecordedMessage> messages() const { return ui::headlessFrontend()->messages(); }
-    std::vector<std::string> filesInTemp() const {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(temp)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> filesInTemp() const { return scratch.entries(); }
     void expectOneMessage(const char *title, const std::vector<std::string> &mentioning) {
         ASSERT_EQ(messages().size(), 1u);
         EXPECT_EQ(messages()[0].title, title);
@@ -137,36 +104,21 @@ class LogFile : public ::testing::Test {
     }
 
     std::optional<std::string> previousTz;
-    std::string temp;
+    const test::ScratchDirectory scratch{"ostrel-log"};
+    const std::string temp = scratch.path();
 };
 
+// The header of each kind of type at the speeds of the ring (a steering type logs at 640 kbps
+// whatever the ring shows), with the file's separator.
 TEST_F(LogFile, HeaderLinesPerTypeSpeedAndSeparator) {
-    struct Case {
+    const struct {
         int type, speedIndex, separator;
-        std::string header;
+        const char *timeBase;
         uint64_t blocks;
-    };
-    const std::string plain32 = plainNames(32);
-    const Case cases[] = {
-        {0, 0, 1, "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n", 8192},
-        {0, 2, 2, "Time-Base: 159.38us\t\t\t\r\nCh1\tCh2\tCh3\tCh4\r\n", 8192},
-        {0, 3, 1, "Time-Base: 79.69us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n", 8192},
-        {1, 3, 1, "Time-Base: 159.38us,,,,,,,\r\nCh1,Ch2,Ch3,Ch4,Ch5,Ch6,Ch7,Ch8\r\n", 4096},
-        {2, 0, 2,
-         withTabs("Time-Base: 5100.00us" + std::string(15, ',') + "\r\n" + plainNames(16) + "\r\n"),
-         2048},
-        {3, 3, 2,
-         withTabs("Time-Base: 637.50us" + std::string(31, ',') + "\r\n" + plain32 + "\r\n"), 1024},
-        {4, 3, 1,
-         "Time-Base: 637.50us" + std::string(31, ',') + "\r\n" + accelGroup + "," + accelGroup +
-             "," + accelGroup + ",-,-\r\n",
-         1024},
-        {9, 3, 2,
-         withTabs("Time-Base: 637.50us" + std::string(31, ',') + "\r\n" + moduleGroup + "," +
-                  moduleGroup + "," + moduleGroup + ",-,-\r\n"),
-         1024},
-    };
-    for (const Case &c : cases) {
+    } cases[] = {{0, 0, 1, "1275.00", 8192}, {0, 2, 2, "159.38", 8192},  {0, 3, 1, "79.69", 8192},
+                 {1, 3, 1, "159.38", 4096},  {2, 0, 2, "5100.00", 2048}, {3, 3, 2, "637.50", 1024},
+                 {4, 3, 1, "637.50", 1024},  {9, 3, 2, "637.50", 1024}};
+    for (const auto &c : cases) {
         SCOPED_TRACE("type " + std::to_string(c.type) + " speed " + std::to_string(c.speedIndex));
         configure(c.type, c.speedIndex, c.separator, temp, true);
         ASSERT_EQ(log_data_info(), 0);
@@ -175,75 +127,61 @@ TEST_F(LogFile, HeaderLinesPerTypeSpeedAndSeparator) {
         EXPECT_EQ(file_separator, c.separator);
         const std::string path = logFilePath();
         closeLogFile();
-        EXPECT_EQ(readFile(path), c.header);
+        const test::LogFileCheck check = test::checkLogFile(
+            path,
+            {.type = c.type, .separator = c.separator == 1 ? ',' : '\t', .timeBase = c.timeBase});
+        EXPECT_TRUE(check.ok()) << check.text();
+        EXPECT_EQ(check.records, 0u);
         fs::remove(path);
     }
     EXPECT_EQ(logFilePath(), nameIn(temp)) << "the same second reuses the name once it is free";
     EXPECT_TRUE(messages().empty());
 }
 
-// One cycle of a 4-channel and a 32-channel type: every word of dataout once, in order,
-// as an unsigned decimal, and only the file's own separator.
-TEST_F(LogFile, CycleHoldsEveryWordInOrder) {
-    for (std::size_t i = 0; i < dataout.size(); ++i) dataout[i] = uint16_t(i * 40503u);
-    dataout[1] = 0;
-    dataout[2] = 65535;
-    struct Case {
-        int type, separator;
-        char sep, other;
-        std::size_t records, fields;
-    };
-    for (const Case &c : {Case{0, 1, ',', '\t', 8192, 4}, Case{3, 2, '\t', ',', 1024, 32}}) {
-        SCOPED_TRACE("type " + std::to_string(c.type));
-        configure(c.type, 3, c.separator, temp, true);
-        ASSERT_EQ(log_data_info(), 0);
-        const std::string header = readFile(logFilePath());
-        writeDataToFileRaw();
-        closeLogFile();  // the writer writes what it was handed, then the file closes
-        EXPECT_EQ(loggedCycles(), 1u);
-        std::string expected = header;
-        for (std::size_t r = 0; r < c.records; ++r) {
-            for (std::size_t f = 0; f < c.fields; ++f) {
-                expected += std::to_string(dataout[r * c.fields + f]);
-                expected += f + 1 < c.fields ? c.sep : '\r';
-            }
-            expected += '\n';
-        }
-        const std::string file = readFile(logFilePath());
-        EXPECT_TRUE(file == expected) << file.size() << " bytes, expected " << expected.size();
-        EXPECT_EQ(file.find(c.other), std::string::npos);
-        fs::remove(logFilePath());
+// Each word is its unsigned decimal without leading zeros, at every change of its number of
+// digits.
+TEST(FormatCycle, EachWordIsItsUnsignedDecimal) {
+    const std::pair<uint16_t, std::string> words[] = {
+        {0, "0"},         {9, "9"},         {10, "10"},      {99, "99"},     {100, "100"},
+        {305, "305"},     {999, "999"},     {1000, "1000"},  {4095, "4095"}, {9999, "9999"},
+        {10000, "10000"}, {10203, "10203"}, {65535, "65535"}};
+    for (const auto &[word, text] : words) {
+        char out[maxRecordBytes(1)];
+        EXPECT_EQ(std::string(out, formatCycle(&word, 1, 1, ',', out)), text + "\r\n");
     }
 }
 
-TEST(FormatCycle, UnsignedDecimalsSeparatorsAndLineEnds) {
-    struct Case {
-        std::vector<uint16_t> words;
-        int perRecord;
-        char separator;
-        std::string text;
-    };
-    const Case cases[] = {
-        {{0}, 1, ',', "0\r\n"},
-        {{65535}, 1, ',', "65535\r\n"},
-        {{0, 65535, 10, 9}, 2, ',', "0,65535\r\n10,9\r\n"},
-        {{9, 10, 99, 100, 999, 1000, 9999, 10000},
-         4,
-         '\t',
-         "9\t10\t99\t100\r\n999\t1000\t9999\t10000\r\n"},
-        {{1, 20, 300, 4000, 50000, 65534, 32768, 7},
-         8,
-         ',',
-         "1,20,300,4000,50000,65534,32768,7\r\n"},
-        {{}, 4, ',', ""},
-    };
-    for (const Case &c : cases) {
-        const std::size_t records = c.words.size() / std::size_t(c.perRecord);
-        std::string out(records * maxRecordBytes(c.perRecord) + 8, '#');
+// Records of several words: the separator between them, CR LF after each, nothing beyond.
+TEST(FormatCycle, SeparatorsAndLineEnds) {
+    const std::vector<uint16_t> words = {0, 65535, 10, 9, 1, 20, 300, 4000};
+    for (const auto &[perRecord, separator, text] :
+         {std::tuple{2, ',', "0,65535\r\n10,9\r\n1,20\r\n300,4000\r\n"},
+          std::tuple{4, '\t', "0\t65535\t10\t9\r\n1\t20\t300\t4000\r\n"},
+          std::tuple{8, ',', "0,65535,10,9,1,20,300,4000\r\n"}}) {
+        const std::size_t records = words.size() / std::size_t(perRecord);
+        std::string out(records * maxRecordBytes(perRecord) + 8, '#');
         const std::size_t size =
-            formatCycle(c.words.data(), records, c.perRecord, c.separator, out.data());
-        EXPECT_EQ(out.substr(0, size), c.text);
+            formatCycle(words.data(), records, perRecord, separator, out.data());
+        EXPECT_EQ(out.substr(0, size), text);
         EXPECT_EQ(out.substr(size).find_first_not_of('#'), std::string::npos) << "overrun";
+    }
+    char untouched = '#';
+    EXPECT_EQ(formatCycle(words.data(), 0, 4, ',', &untouched), 0u);
+}
+
+// The first header line of every type: the time base, then one separator fewer than the
+// type has columns (the second line's separators between them).
+TEST(LogHeader, TheTimeBaseLineHasOneSeparatorFewerThanTheColumns) {
+    for (int type = 0; type < telemetry_type_count; ++type) {
+        SCOPED_TRACE("type " + std::to_string(type));
+        const std::string header = logHeader(type, 637.5, '\t');
+        const std::size_t end = header.find("\r\n");
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_EQ(
+            header.substr(0, end),
+            "Time-Base: 637.50us" + std::string(std::size_t(number_of_channels[type] - 1), '\t'));
+        const std::string names = header.substr(end + 2);
+        EXPECT_EQ(std::count(names.begin(), names.end(), '\t'), number_of_channels[type] - 1);
     }
 }
 
@@ -321,11 +259,11 @@ TEST_F(LogFile, EveryNameOfTheSecondTakenRefusesTheStart) {
     for (int n = 2; n <= kMaxLogNameAttempts; ++n) {
         std::ofstream(nameIn(temp, "-" + std::to_string(n))) << "old";
     }
-    const int descriptors = openDescriptors();
+    const int descriptors = descriptorCount();
     EXPECT_EQ(log_data_info(), 1);
     expectOneMessage("Path Error", {nameIn(temp), "-100"});
     EXPECT_EQ(log_file_open, 0);
-    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(descriptorCount(), descriptors);
     EXPECT_EQ(filesInTemp().size(), std::size_t(kMaxLogNameAttempts));
     for (const std::string &name : filesInTemp()) EXPECT_EQ(readFile(temp + "/" + name), "old");
 }
@@ -348,11 +286,11 @@ TEST_F(LogFile, UncreatableFileRefusesTheStart) {
         SCOPED_TRACE(c.reason);
         ui::headlessFrontend()->reset();
         configure(0, 0, 1, c.directory, true);
-        const int descriptors = openDescriptors();
+        const int descriptors = descriptorCount();
         EXPECT_EQ(log_data_info(), 1);
         expectOneMessage("Path Error", {c.shownName, c.reason});
         EXPECT_EQ(log_file_open, 0);
-        EXPECT_EQ(openDescriptors(), descriptors);
+        EXPECT_EQ(descriptorCount(), descriptors);
         EXPECT_EQ(logFilePath(), "");
         EXPECT_EQ(filesInTemp(), std::vector<std::string>{"plain.txt"});
     }
@@ -372,19 +310,20 @@ TEST_F(LogFile, LongNameIsUsedWhole) {
 }
 
 TEST_F(LogFile, HeaderThatCannotBeWrittenRefusesTheStartAndLeavesNoFile) {
-    const int descriptors = openDescriptors();
+    const int descriptors = descriptorCount();
     {
         const FileSizeLimit limit(10);
         EXPECT_EQ(log_data_info(), 1);
     }
     expectOneMessage("Path Error", {nameIn(temp), "File too large"});
     EXPECT_EQ(log_file_open, 0);
-    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(descriptorCount(), descriptors);
     EXPECT_TRUE(filesInTemp().empty());
 }
 
 // The file reaches the size limit in its third cycle: it is cut back to two whole cycles,
-// the operator is told once without the writer waiting, and nothing more is written.
+// the operator is told once without the writer waiting, nothing more is written, and the
+// description says the recording ended with the write error, whatever the STOP after it.
 TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
     dataout.fill(12345);
     const std::size_t cycle = 8192 * std::string("12345,12345,12345,12345\r\n").size();
@@ -409,23 +348,28 @@ TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
     EXPECT_EQ(fs::file_size(logFilePath()), header + 2 * cycle) << "stopped for the run";
     expectOneMessage("Log Error", {logFilePath(), "File too large", "2 whole cycles"});
     EXPECT_EQ(log_file_open, 1) << "still closed by the stop";
+    noteMeasurementEnd(recording::MeasurementEnd::stop);  // the STOP after it
     closeLogFile();
     const std::string file = readFile(logFilePath());
     EXPECT_EQ(file.substr(file.size() - 26), "\n12345,12345,12345,12345\r\n");
+    const auto parsed = recording::readDescription(recording::descriptionPathFor(logFilePath()));
+    ASSERT_TRUE(parsed.description) << parsed.error;
+    EXPECT_EQ(parsed.description->ended, recording::MeasurementEnd::writeError) << "it ended so";
+    EXPECT_EQ(parsed.description->cycles, 2u);
 }
 
 // The stop may close twice; a start closes a file an aborted start left open.
 TEST_F(LogFile, CloseTwiceIsSafeAndAStartClosesALeftOpenFile) {
-    const int descriptors = openDescriptors();
+    const int descriptors = descriptorCount();
     ASSERT_EQ(log_data_info(), 0);
-    EXPECT_EQ(openDescriptors(), descriptors + 1);
+    EXPECT_EQ(descriptorCount(), descriptors + 1);
     ASSERT_EQ(log_data_info(), 0);
     EXPECT_EQ(logFilePath(), nameIn(temp, "-2"));
-    EXPECT_EQ(openDescriptors(), descriptors + 1);
+    EXPECT_EQ(descriptorCount(), descriptors + 1);
     closeLogFile();
     closeLogFile();
     EXPECT_EQ(log_file_open, 0);
-    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(descriptorCount(), descriptors);
     writeDataToFileRaw();
     EXPECT_EQ(loggedCycles(), 0u);
     EXPECT_EQ(readFile(nameIn(temp, "-2")), "Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n");
@@ -486,28 +430,6 @@ TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
     EXPECT_EQ(parsed.description->lostFrames, std::nullopt);
     EXPECT_EQ(parsed.description->cycles, 0u);
     EXPECT_TRUE(messages().empty());
-}
-
-// A failed write ends the recording: a later STOP does not change what the description says.
-TEST_F(LogFile, AWriteErrorIsHowTheRecordingEnded) {
-    dataout.fill(1);
-    ASSERT_EQ(log_data_info(), 0);
-    ui::headlessFrontend()->holdMessages();
-    {
-        const FileSizeLimit limit(fs::file_size(logFilePath()) + 10);
-        std::thread acquisition([] { writeDataToFileRaw(); });
-        acquisition.join();
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (log_to_file == 1 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);  // the writer thread meets the limit
-        }
-    }
-    noteMeasurementEnd(recording::MeasurementEnd::stop);
-    closeLogFile();
-    const auto parsed = recording::readDescription(recording::descriptionPathFor(logFilePath()));
-    ASSERT_TRUE(parsed.description) << parsed.error;
-    EXPECT_EQ(parsed.description->ended, recording::MeasurementEnd::writeError);
-    EXPECT_EQ(parsed.description->cycles, 0u);
 }
 
 // The wall clock steps back an hour during the recording (NTP): the stop is the start plus the

@@ -1,6 +1,6 @@
-// Shared by the recording tests (and the playback tests, which read recordings): a scratch
-// directory removed afterwards, whole files written and read back, and a call that must not
-// wait on a FIFO.
+// Shared by the recording tests (and the playback tests, which read recordings): whole files
+// written, and a call that must not wait on a FIFO; the scratch directory and the reading of
+// a file are the support library's.
 #pragma once
 
 #include <fcntl.h>
@@ -19,49 +19,18 @@
 #include <thread>
 #include <vector>
 
+#include "support/log_file_check.h"
+#include "support/scratch_directory.h"
+
 namespace ostrel::recording::test {
 
-// A fresh directory under the system's temporary directory, removed with its content.
-class ScratchDirectory {
-  public:
-    ScratchDirectory() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ostrel-recording-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDirectory(const ScratchDirectory &) = delete;
-    ScratchDirectory &operator=(const ScratchDirectory &) = delete;
-
-    std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-    const std::string &path() const { return path_; }
-
-    // Names of the entries in the directory, sorted.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(path_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    std::string path_;
-};
+using ostrel::test::readFile;
+using ostrel::test::ScratchDirectory;
 
 inline void writeFile(const std::string &path, std::string_view content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(content.data(), std::streamsize(content.size()));
     ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Runs `call` on a thread of its own and tells whether it returned within `bound` (generous:

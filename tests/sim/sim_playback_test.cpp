@@ -21,16 +21,6 @@ namespace fs = std::filesystem;
 // A temporary directory removed with the fixture.
 class Playback : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ostrel-playback-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
-    }
-
     // A log file of `frames` frames of `words` words; word w of frame f is (f * 37 + w) << 4.
     std::string writeRecording(const std::string &name, int words, uint64_t frames,
                                const std::string &timeBase = "637.50") {
@@ -60,7 +50,8 @@ class Playback : public ::testing::Test {
         return config;
     }
 
-    fs::path directory;
+    const ostrel::test::ScratchDirectory scratch{"ostrel-playback"};
+    const fs::path directory = scratch.path();
 };
 
 TEST_F(Playback, StreamsTheRecordedWordsFromTheFirstFrameThenEnds) {

@@ -1,0 +1,36 @@
+#include "support/scratch_directory.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+namespace ostrel::test {
+
+namespace fs = std::filesystem;
+
+ScratchDirectory::ScratchDirectory(std::string_view prefix) {
+    std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+    }
+    path_ = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> ScratchDirectory::entries() const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace ostrel::test
