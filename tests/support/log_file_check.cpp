@@ -4,9 +4,9 @@
 #include <regex>
 #include <sstream>
 
+#include "sim/signal_table.h"
 #include "telemetry/scaling.h"
 #include "telemetry/tables.h"
-#include "sim/signal_table.h"
 
 namespace ostrel::test {
 
