@@ -2,10 +2,8 @@
 // Ctrl-C, and the message and status of every failure.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +21,7 @@
 #include "app/startup.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "process_support.h"
 #include "recording/recording_description.h"
 #include "sim/playback.h"
 #include "sim/sim_config.h"
@@ -31,8 +30,6 @@
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
-
-extern char **environ;
 
 namespace ostrel::record {
 namespace {
@@ -44,13 +41,6 @@ TEST(RecordProgress, OneLineOfTimeCyclesBytesAndRate) {
     EXPECT_EQ(progressLine(65.2, 12, 3'100'000), "00:01:05  12 cycles  3.1 MB  0.05 MB/s");
     EXPECT_EQ(progressLine(3725, 1, 0), "01:02:05  1 cycle  0.0 MB  0.00 MB/s");
     EXPECT_EQ(progressLine(0, 0, 0), "00:00:00  0 cycles  0.0 MB  0.00 MB/s");
-}
-
-std::string readFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 std::size_t recordLines(const std::string &text) {
@@ -102,6 +92,7 @@ class Recorder : public ::testing::Test {
         std::sort(found.begin(), found.end());
         return found;
     }
+    fs::path onlyLog() const { return files(".dat").at(0); }
     recording::RecordingDescription description(const fs::path &log) const {
         const auto parsed = recording::readDescription(recording::descriptionPathFor(log));
         EXPECT_TRUE(parsed.description) << parsed.error;
@@ -112,14 +103,19 @@ class Recorder : public ::testing::Test {
     std::ostringstream out, err;
 };
 
+// The main panel loaded and started as the program starts it, on the headless front end.
+int openMainPanel() {
+    ui::headlessFrontend()->reset();
+    panelHandle = ui::loadPanel(mainPanelDescription());
+    attachCallbacks(panelHandle);
+    startPanel();
+    return panelHandle;
+}
+
 // The window's way: the panel operated by hand, START, STOP after `cycles` cycles.
 fs::path recordThroughTheWindow(const std::string &module, const fs::path &directory,
                                 uint64_t cycles) {
-    ui::headlessFrontend()->reset();
-    panelHandle = ui::loadPanel(mainPanelDescription());
-    const int panel = panelHandle;
-    attachCallbacks(panel);
-    startPanel();
+    const int panel = openMainPanel();
     EXPECT_TRUE(ui::operatorSelectRingItem(panel, CH_SLIDE, 1));
     EXPECT_TRUE(ui::operatorSetSwitch(panel, LOG_STATE, 1));
     ui::setValue(panel, LOGPATH, directory.string());
@@ -127,11 +123,12 @@ fs::path recordThroughTheWindow(const std::string &module, const fs::path &direc
     ui::setValue(panel, usbinterface, module);
     limitLoggedCycles(cycles);
     EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (loggedCycles() < cycles && std::chrono::steady_clock::now() < deadline) {
-        ui::serveMessages();
-        std::this_thread::sleep_for(2ms);
-    }
+    test::pollUntil(
+        [&] {
+            ui::serveMessages();
+            return loggedCycles() >= cycles;
+        },
+        30s, 2ms);
     EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
     const std::string path = logFilePath();
     discardMainPanel();
@@ -145,12 +142,12 @@ TEST_F(Recorder, ARecordingIsTheWindowsRecordingByteForByte) {
     const std::vector<fs::path> recorded = files(".dat");
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(out.str(), recorded[0].string() + "\n") << "the path on standard output";
-    const std::string text = readFile(recorded[0]);
+    const std::string text = test::fileText(recorded[0]);
     EXPECT_EQ(recordLines(text), 2u * 4096);
 
     const fs::path window = recordThroughTheWindow("FAST", directory, 2);
     ASSERT_NE(window, recorded[0]);
-    EXPECT_TRUE(readFile(window) == text) << "same header and records";
+    EXPECT_TRUE(test::fileText(window) == text) << "same header and records";
 
     const recording::RecordingDescription d = description(recorded[0]);
     EXPECT_EQ(d.module, "FAST");
@@ -168,10 +165,7 @@ TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
     o.speedIndex = 0;  // 40 kbps
     std::atomic<int> interrupt{0};
     std::thread operatorPressesCtrlCTwice([&] {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (data_received.load() == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
+        test::pollUntil([] { return data_received.load() != 0; }, 30s, 1ms);
         interrupt = 1;
         std::this_thread::sleep_for(100ms);
         interrupt = 2;
@@ -244,13 +238,11 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
         o.seconds = 120;
         o.directory = inner.string();
         remover = std::jthread([&] {
-            const auto deadline = std::chrono::steady_clock::now() + 60s;
             std::error_code ignored;
-            while (!fs::exists(inner / ".") || fs::is_empty(inner, ignored)) {
-                if (std::chrono::steady_clock::now() > deadline) return;
-                std::this_thread::sleep_for(10ms);
-            }
-            fs::remove_all(inner, ignored);
+            const auto written = [&] {
+                return fs::exists(inner / ".") && !fs::is_empty(inner, ignored);
+            };
+            if (test::pollUntil(written, 60s, 10ms)) fs::remove_all(inner, ignored);
         });
     }
     const int status = runRecording(o, io);
@@ -268,12 +260,12 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
                 << "the message names the directory: " << err.str();
             break;
         case Failure::fullStdout:
-            EXPECT_NE(err.str().find(f.message + files(".dat").at(0).string()), std::string::npos);
+            EXPECT_NE(err.str().find(f.message + onlyLog().string()), std::string::npos);
             break;
         case Failure::fileSizeLimit: {  // the whole cycles written, and the end described
-            const recording::RecordingDescription d = description(files(".dat").at(0));
+            const recording::RecordingDescription d = description(onlyLog());
             EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
-            EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+            EXPECT_EQ(recordLines(test::fileText(onlyLog())), d.cycles * 4096);
             break;
         }
         case Failure::directoryRemoved:
@@ -319,67 +311,38 @@ TEST_F(Recorder, ListShowsTheModulesInOrder) {
 // Starts the real ostrel-record on the module RT (32 words at 640 kbps, four times faster
 // than real time) for a minute into `dir`.
 pid_t spawnRecorder(const std::string &dir) {
-    std::vector<std::string> args = {
-        OSTREL_RECORD_PROGRAM, "--module", "RT",    "--type", "32ch", "--speed", "640",
-        "--seconds",           "60",       "--dir", dir};
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"OSTREL_SIM=RT:words=32,kbps=640,pace=4"};
-    for (char **e = environ; *e != nullptr; ++e) {
-        if (std::string_view(*e).starts_with("OSTREL_SIM=")) continue;
-        env.emplace_back(*e);
-    }
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t child = 0;
-    if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-    return child;
+    return test::spawnProgram({OSTREL_RECORD_PROGRAM, "--module", "RT", "--type", "32ch", "--speed",
+                               "640", "--seconds", "60", "--dir", dir},
+                              {{"OSTREL_SIM", "RT:words=32,kbps=640,pace=4"}});
 }
 
 // The module library's messages begin with the program's own name.
 TEST_F(Recorder, AMalformedModuleListIsToldUnderTheProgramsName) {
     const std::string command =
         "OSTREL_SIM='BAD:words=3' " + std::string(OSTREL_RECORD_PROGRAM) + " --list 2>&1";
-    FILE *pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char chunk[256];
-    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
-    EXPECT_EQ(::pclose(pipe), 0);
+    int status = -1;
+    const std::string output = test::commandOutput(command, &status);
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(output.rfind("ostrel-record: OSTREL_SIM is malformed", 0), 0u) << output;
 }
 
 TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
     const pid_t child = spawnRecorder(directory.string());
     ASSERT_GT(child, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    bool cycleWritten = false;
-    while (!cycleWritten && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-        for (const fs::path &log : files(".dat")) {
-            std::error_code error;
-            cycleWritten = fs::file_size(log, error) > 4096 * 80 && !error;
-        }
-    }
+    const bool cycleWritten = test::pollUntil([&] {
+        std::error_code error;
+        const std::vector<fs::path> logs = files(".dat");
+        return !logs.empty() && fs::file_size(logs[0], error) > 4096 * 80 && !error;
+    });
     ::kill(child, SIGINT);
-    int status = -1;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline + 30s) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            FAIL() << "ostrel-record did not end after SIGINT";
-        }
-        std::this_thread::sleep_for(10ms);
-    }
+    const int status = test::waitForEnd(child);
     ASSERT_TRUE(cycleWritten);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const recording::RecordingDescription d = description(files(".dat").at(0));
+    const recording::RecordingDescription d = description(onlyLog());
     EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
     EXPECT_GE(d.cycles, 1u);
-    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 1024);
+    EXPECT_EQ(recordLines(test::fileText(onlyLog())), d.cycles * 1024);
 }
 
 // Killed at once (kill -9) during a recording: the description beside the file
@@ -389,23 +352,22 @@ TEST_F(Recorder, AKilledRecordingsDescriptionNeverClaimsMoreThanTheFile) {
     const uint64_t cyclesBeforeKill = 4;  // brought up to date more than once
     const pid_t child = spawnRecorder(directory.string());
     ASSERT_GT(child, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
     recording::RecordingDescription seen;
-    while (seen.cycles < cyclesBeforeKill && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
+    test::pollUntil([&] {
         const std::vector<fs::path> logs = files(".dat");
-        if (logs.empty()) continue;
-        const auto parsed = recording::readDescription(recording::descriptionPathFor(logs[0]));
+        const auto parsed =
+            logs.empty() ? recording::ParsedDescription{}
+                         : recording::readDescription(recording::descriptionPathFor(logs[0]));
         if (parsed.description) seen = *parsed.description;
-    }
+        return seen.cycles >= cyclesBeforeKill;
+    });
     ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    test::waitForEnd(child);
     ASSERT_GE(seen.cycles, cyclesBeforeKill) << "not brought up to date";
-    const fs::path log = files(".dat").at(0);
+    const fs::path log = onlyLog();
     const recording::RecordingDescription d = description(log);
     EXPECT_EQ(d.ended, recording::MeasurementEnd::running);
-    EXPECT_LE(d.cycles * 1024, recordLines(readFile(log))) << "claims more than the file";
+    EXPECT_LE(d.cycles * 1024, recordLines(test::fileText(log))) << "claims more than the file";
 }
 
 // ostrel --replay: the recording's module at the top of the ring, its type and speed chosen.
@@ -415,7 +377,7 @@ TEST_F(Recorder, ReplayPlugsTheRecordingAtTheTopWithItsTypeAndSpeed) {
     o.type = 5;
     o.speedIndex = 3;
     ASSERT_EQ(run(o), kStatusOk) << err.str();
-    const fs::path recorded = files(".dat").at(0);
+    const fs::path recorded = onlyLog();
 
     const ReplayResult replay = addReplayModule(recorded.string());
     ASSERT_TRUE(replay.setup) << replay.problem;
@@ -424,10 +386,7 @@ TEST_F(Recorder, ReplayPlugsTheRecordingAtTheTopWithItsTypeAndSpeed) {
     EXPECT_EQ(replay.setup->speedIndex, std::optional<int>(3));
     EXPECT_EQ(sim::bus().moduleNames().front(), recorded.filename().string());
 
-    ui::headlessFrontend()->reset();
-    panelHandle = ui::loadPanel(mainPanelDescription());
-    attachCallbacks(panelHandle);
-    startPanel();
+    openMainPanel();
     applyReplaySetup(panelHandle, *replay.setup);
     int type = -1;
     std::string module;
@@ -453,7 +412,7 @@ TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
     RecordOptions source = options("FAST", 1);
     source.speedIndex = 3;
     ASSERT_EQ(run(source), kStatusOk) << err.str();
-    const fs::path recorded = files(".dat").at(0);
+    const fs::path recorded = onlyLog();
     plug("P:file=" + recorded.string() + ",pace=fast");
     const struct {
         int type, speedIndex;
@@ -483,7 +442,8 @@ TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
         const recording::RecordingDescription d = description(after.back());
         EXPECT_EQ(d.typeIndex, 1);
         EXPECT_EQ(d.speedKbps, 640);
-        const std::string played = readFile(after.back()), original = readFile(recorded);
+        const std::string played = test::fileText(after.back()),
+                          original = test::fileText(recorded);
         EXPECT_EQ(played.substr(played.find('\n')), original.substr(original.find('\n')));
     }
 }
@@ -526,15 +486,15 @@ cp "$d"/jex-log-* "$OUT"/
                                 " unshare -Urm sh -c " + shellWord(script);
     const int shell = std::system(command.c_str());
     if (WIFEXITED(shell) && WEXITSTATUS(shell) == 90) GTEST_SKIP() << "tmpfs cannot be mounted";
-    const std::string stderrText = readFile(directory / "stderr");
-    EXPECT_EQ(readFile(directory / "status"), std::to_string(kStatusWriteError) + "\n")
+    const std::string stderrText = test::fileText(directory / "stderr");
+    EXPECT_EQ(test::fileText(directory / "status"), std::to_string(kStatusWriteError) + "\n")
         << stderrText;
     EXPECT_NE(stderrText.find("No space left on device"), std::string::npos) << stderrText;
     ASSERT_EQ(files(".dat").size(), 1u);
-    const recording::RecordingDescription d = description(files(".dat").at(0));
+    const recording::RecordingDescription d = description(onlyLog());
     EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
     EXPECT_GE(d.cycles, 2u);
-    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+    EXPECT_EQ(recordLines(test::fileText(onlyLog())), d.cycles * 4096);
 }
 
 }  // namespace

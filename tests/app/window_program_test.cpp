@@ -1,28 +1,22 @@
 // The installed program's outer edges, run as a process: its private runtime directory when
 // the session has none, its line and status without a display, and the orderly end that
 // SIGTERM, SIGHUP and SIGINT give it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/runtime_directory.h"
-
-extern char **environ;
+#include "process_support.h"
 
 namespace ostrel {
 namespace {
@@ -121,50 +115,6 @@ TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
 // The program
 // ---------------------------------------------------------------------------------------
 
-// The program started in `workingDirectory` with this process's environment, `changes` applied
-// ("" removes a variable), stderr into `errFile`.
-pid_t startProgram(const fs::path &workingDirectory,
-                   const std::map<std::string, std::string> &changes, const fs::path &errFile) {
-    std::vector<std::string> env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (changes.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
-    }
-    for (const auto &[name, value] : changes) {
-        if (!value.empty()) env.push_back(name + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = OSTREL_PROGRAM;
-    char *argv[] = {program.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = 0;
-    const int rc = ::posix_spawn(&child, argv[0], &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? child : -1;
-}
-
-// The status the child ended with; kills it and fails after a generous bound.
-int waitForEnd(pid_t child) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    int status = -1;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            ADD_FAILURE() << "the program did not end";
-            return -1;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return status;
-}
-
 // Whether the process catches `signal` (its handler is installed): bit signal - 1 of SigCgt.
 bool catches(pid_t child, int signal) {
     std::ifstream status("/proc/" + std::to_string(child) + "/status");
@@ -176,24 +126,18 @@ bool catches(pid_t child, int signal) {
     return false;
 }
 
-std::string readAll(const fs::path &file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 using Program = ScratchDirectory;
 
 TEST_F(Program, WithoutADisplayItSaysSoAndFails) {
     const fs::path err = directory / "stderr";
-    const pid_t child = startProgram(
-        directory, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, err);
+    const pid_t child = test::spawnProgram(
+        {OSTREL_PROGRAM}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+        directory, err);
     ASSERT_GT(child, 0);
-    const int status = waitForEnd(child);
+    const int status = test::waitForEnd(child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readAll(err),
+    EXPECT_EQ(test::fileText(err),
               "ostrel: no display found (DISPLAY and WAYLAND_DISPLAY are not set); ostrel-record "
               "records without a display\n");
 }
@@ -205,12 +149,12 @@ TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
     for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(::strsignal(signal));
         const fs::path err = directory / "stderr";
-        const pid_t child = startProgram(directory,
-                                         {{"QT_QPA_PLATFORM", "offscreen"},
-                                          {"OSTREL_SIM", "IDLE:words=4,kbps=40"},
-                                          {"XDG_RUNTIME_DIR", ""},
-                                          {"TMPDIR", directory.string()}},
-                                         err);
+        const pid_t child = test::spawnProgram({OSTREL_PROGRAM},
+                                               {{"QT_QPA_PLATFORM", "offscreen"},
+                                                {"OSTREL_SIM", "IDLE:words=4,kbps=40"},
+                                                {"XDG_RUNTIME_DIR", ""},
+                                                {"TMPDIR", directory.string()}},
+                                               directory, err);
         ASSERT_GT(child, 0);
         const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (!catches(child, signal) && std::chrono::steady_clock::now() < deadline) {
@@ -218,10 +162,11 @@ TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
         }
         EXPECT_TRUE(catches(child, signal)) << "the handler was not installed";
         ::kill(child, signal);
-        const int status = waitForEnd(child);
+        const int status = test::waitForEnd(child);
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_EQ(readAll(err).find("XDG_RUNTIME_DIR"), std::string::npos) << readAll(err);
+        EXPECT_EQ(test::fileText(err).find("XDG_RUNTIME_DIR"), std::string::npos)
+            << test::fileText(err);
         EXPECT_EQ(modeOf(directory / runtime), 0700u);
     }
 }
