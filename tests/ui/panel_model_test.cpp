@@ -106,6 +106,14 @@ TEST_F(PanelModel, DiscardedPanelIgnoresLateCalls) {
     EXPECT_EQ(discardPanel(gone), UI_NO_PANEL);
 }
 
+TEST_F(PanelModel, ChangesSinceReturnsOnlyNewerControls) {
+    const std::uint64_t before = modelRevision();
+    setValue(panel, DISPLAY, "new");
+    const std::optional<PanelState> changes = panelChangesSince(panel, before);
+    ASSERT_EQ(changes->controls.size(), 1u);
+    EXPECT_EQ(changes->controls.begin()->first, DISPLAY);
+}
+
 TEST_F(PanelModel, OperationsFromManyThreadsStayConsistent) {
     constexpr int kWrites = 2000;
     std::thread texts([&] {
