@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <thread>
 
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_testing.h"

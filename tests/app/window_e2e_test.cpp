@@ -79,9 +79,7 @@ constexpr int kSteeringType = 4;       // CH_SLIDE index of "Steering Personal C
 constexpr int kPlainChannels = 8;
 constexpr int kSteeringSlots = 10;
 
-// ---------------------------------------------------------------------------------------
 // Watching from outside the event loop
-// ---------------------------------------------------------------------------------------
 
 // Ends the process if the test overstays its bound, after removing the log directory: a
 // stuck run must leave nothing behind.
@@ -145,9 +143,7 @@ std::vector<std::string> openFilesUnder(const fs::path &directory) {
     return open;
 }
 
-// ---------------------------------------------------------------------------------------
 // Log files
-// ---------------------------------------------------------------------------------------
 
 const std::regex kStampedName{R"(jex-log-\d{14}\.dat)"};
 const std::regex kAnyLogName{R"(jex-log-\d{14}(-\d+)?\.dat)"};
@@ -240,9 +236,7 @@ uint64_t checkLogFile(const fs::path &file, int type, int columns,
     return perCycle > 0 ? records / perCycle : 0;
 }
 
-// ---------------------------------------------------------------------------------------
 // The operator at the window
-// ---------------------------------------------------------------------------------------
 
 class Operator {
   public:
@@ -412,9 +406,7 @@ QRegularExpression numberWithUnit(const QString &unit, int decimals = 2) {
     return QRegularExpression("^ *" + number + QRegularExpression::escape(unit) + "$");
 }
 
-// ---------------------------------------------------------------------------------------
 // The test
-// ---------------------------------------------------------------------------------------
 
 class ProgramWindow : public ::testing::Test {
   protected:

@@ -43,9 +43,7 @@ mode_t modeOf(const fs::path &path) {
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// ---------------------------------------------------------------------------------------
 // The private runtime directory
-// ---------------------------------------------------------------------------------------
 
 using RuntimeDirectory = ScratchDirectory;
 
@@ -111,9 +109,7 @@ TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
     if (tmpBefore == nullptr) ::unsetenv("TMPDIR");
 }
 
-// ---------------------------------------------------------------------------------------
 // The program
-// ---------------------------------------------------------------------------------------
 
 // Whether the process catches `signal` (its handler is installed): bit signal - 1 of SigCgt.
 bool catches(pid_t child, int signal) {

@@ -1,9 +1,7 @@
 // The telemetry vocabulary and the numbers the display and the log header make of it.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <climits>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
