@@ -180,6 +180,10 @@ TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
         << err.str();
     EXPECT_NE(err.str().find("interrupted again: stopping at once"), std::string::npos)
         << err.str();
+    EXPECT_NE(err.str().find("Measurement: The measurement was stopped at once: its last, "
+                             "incomplete cycle was not written to the log file."),
+              std::string::npos)
+        << err.str();
     const std::vector<fs::path> recorded = files(".dat");
     ASSERT_EQ(recorded.size(), 1u);
     const recording::RecordingDescription d = description(recorded[0]);

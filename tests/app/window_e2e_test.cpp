@@ -616,40 +616,6 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     }
 }
 
-// At 40 kbps a cycle takes 10.4 s. STOP leaves the window answering at once while that cycle
-// completes (the button still shows STOP); a second STOP ends the measurement at once, without
-// the incomplete cycle, and says so.
-TEST_F(ProgramWindow, StopAndASecondStopAtTheSlowestLink) {
-    Operator op(logDirectory);
-    std::vector<std::string> messages;
-    const bool scripted = runProgram(
-        op, messages,
-        [&] {
-            ASSERT_TRUE(op.prepareLogging("SIM-4CH"));
-            ASSERT_TRUE(op.press("STOP"));
-            ASSERT_TRUE(QTest::qWaitFor([] { return data_received.load() == 1; }, kWaitMs));
-            const auto stopped = std::chrono::steady_clock::now();
-            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
-            EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s) << "STOP kept the window";
-            EXPECT_EQ(op.startStopButton()->text(), "STOP") << "the cycle in progress completes";
-            EXPECT_TRUE(measurementOpen());
-            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // a second STOP
-            EXPECT_TRUE(QTest::qWaitFor(
-                [&] { return !measurementBusy() && op.startStopButton()->text() == "START"; },
-                5000));
-            EXPECT_LT(std::chrono::steady_clock::now() - stopped, 9s) << "waited for the cycle";
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kWaitMs));
-        },
-        true);
-    EXPECT_TRUE(scripted);
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{"Measurement: The measurement was stopped at once: its "
-                                        "last, incomplete cycle was not written to the log "
-                                        "file."}));
-    EXPECT_EQ(loggedCycles(), 0u);
-    EXPECT_EQ(logFilesIn(logDirectory).size(), 1u);
-}
-
 // A close the window takes while the GUI thread waits (START's pause before the refresh) or
 // while the STOP's cycle completes is carried out, never lost: the window goes, the file
 // holds whole cycles and its description says the window was closed.

@@ -144,6 +144,8 @@ TEST_F(QtView, AWaitThatServesMessagesOutlivesAWorkersMessage) {
     EXPECT_EQ(commits, 0) << "the click during the wait was dropped";
     EXPECT_EQ(controlState(panel, TOGGLE)->intValue(), 0);
     EXPECT_FALSE(toggle->isChecked());
+    std::thread([] { postMessage("Measurement", "posted, not waited for"); }).join();
+    EXPECT_TRUE(processUntil([&] { return hand.lastText == "posted, not waited for"; }));
 }
 
 // A sync never lowers the revision it has applied: a text being edited
