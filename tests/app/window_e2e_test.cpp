@@ -14,7 +14,6 @@
 #include <QChart>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -68,6 +67,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using ostrel::ui::qt::testing::frontend;
+using ostrel::ui::qt::testing::MessageBoxes;
 using ostrel::ui::qt::testing::QtShutdown;
 
 const auto *const qtShutdown = ::testing::AddGlobalTestEnvironment(new QtShutdown);
@@ -441,31 +441,29 @@ struct RunRecord {
     std::string lastLogFile;
 };
 
-// Runs the program as main runs it, `script` started from inside its event loop, and says
-// whether the script ran to its end. Every message box the program raises is recorded in
-// `messages` and acknowledged. The window is closed after the script when `closeAfter` says
-// so, and after a step that failed; `bound` ends a run whose window refuses to close.
-bool runProgram(Operator &op, std::vector<std::string> &messages,
-                const std::function<void()> &script, bool closeAfter,
-                std::chrono::milliseconds bound = 60s) {
-    QTimer messageWatch;
-    QObject::connect(&messageWatch, &QTimer::timeout, [&messages] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr) return;
-        messages.push_back(box->windowTitle().toStdString() + ": " + box->text().toStdString());
-        box->done(QMessageBox::Ok);
-    });
-    messageWatch.start(50);
-    bool scripted = false;
+// What a run of the program left for the checks after it.
+struct ProgramRun {
+    bool scripted = false;              // the script ran to its end
+    std::vector<std::string> messages;  // the message boxes the program raised
+};
+
+// Runs the program as main runs it, `script` started from inside its event loop, every message
+// box acknowledged. A step that failed leaves the window up: it is closed as the operator would.
+// `bound` ends a run whose window refuses to close.
+ProgramRun runProgram(Operator &op, const std::function<void()> &script,
+                      std::chrono::milliseconds bound = 60s) {
+    MessageBoxes boxes;
+    ProgramRun run;
     QTimer::singleShot(0, [&] {
         script();
-        scripted = !::testing::Test::HasFatalFailure();
+        run.scripted = !::testing::Test::HasFatalFailure();
         PanelWindow *window = op.window();
-        if ((closeAfter || !scripted) && window != nullptr && panelHandle != 0) window->close();
+        if (!run.scripted && window != nullptr && panelHandle != 0) window->close();
     });
     QTimer::singleShot(bound, [] { QApplication::exit(1); });
     runMainPanel();  // returns once the panel has closed
-    return scripted;
+    run.messages = boxes.seen;
+    return run;
 }
 
 // A closed log file of a steering measurement: header and whole cycles, as many as were logged.
@@ -568,17 +566,17 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     Operator op(logDirectory);
     RunRecord run;
     run.threadsBefore = threadsNow();
-    std::vector<std::string> messages;
-    const bool scripted = runProgram(
-        op, messages,
+    const ProgramRun ran = runProgram(
+        op,
         [&] {
             measureSteering(op, run);
             if (!::testing::Test::HasFatalFailure()) closeDuringMeasurement(op, run);
         },
-        false, kWholeRunBound - 15s);
+        kWholeRunBound - 15s);
 
-    EXPECT_TRUE(scripted);
-    EXPECT_TRUE(messages.empty()) << "the program raised: " << ::testing::PrintToString(messages);
+    EXPECT_TRUE(ran.scripted);
+    EXPECT_TRUE(ran.messages.empty())
+        << "the program raised: " << ::testing::PrintToString(ran.messages);
     // The program ended cleanly: nothing open, the panel gone, no timer left.
     EXPECT_EQ(panelHandle, 0);
     EXPECT_FALSE(panelState(run.panel).has_value());
@@ -605,7 +603,7 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
         QTest::qWaitFor([&] { return frontend()->windowOf(run.panel) == nullptr; }, kWaitMs));
 
     // The file of the measurement the window's close ended: header and whole cycles only.
-    if (scripted) {
+    if (ran.scripted) {
         SCOPED_TRACE("the log file closed by the window's close");
         EXPECT_EQ(logFilePath(), (logDirectory / run.lastLogFile).string());
         expectSteeringLog(logDirectory / run.lastLogFile);
@@ -626,24 +624,20 @@ class WindowClose : public ProgramWindow, public ::testing::WithParamInterface<C
 TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
     measurement_testing::usePauses({800ms, 100ms, 50ms});
     Operator op(logDirectory);
-    std::vector<std::string> messages;
-    const bool scripted = runProgram(
-        op, messages,
-        [&] {
-            ASSERT_TRUE(op.prepareLogging("SIM-8CH"));
-            if (GetParam() == CloseMoment::duringStartsWait) {
-                // Fires inside START's wait, which serves the window's events.
-                QTimer::singleShot(200ms, [&] { op.window()->close(); });
-                ASSERT_TRUE(op.press("STOP"));
-                return;
-            }
+    const ProgramRun ran = runProgram(op, [&] {
+        ASSERT_TRUE(op.prepareLogging("SIM-8CH"));
+        if (GetParam() == CloseMoment::duringStartsWait) {
+            // Fires inside START's wait, which serves the window's events.
+            QTimer::singleShot(200ms, [&] { op.window()->close(); });
             ASSERT_TRUE(op.press("STOP"));
-            ASSERT_TRUE(op.waitForFirstCycle(op.waitForNewLogFile({}), kPlainType));
-            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
-            op.window()->close();
-        },
-        false);  // a lost close outlasts the bound
-    EXPECT_TRUE(scripted);
+            return;
+        }
+        ASSERT_TRUE(op.press("STOP"));
+        ASSERT_TRUE(op.waitForFirstCycle(op.waitForNewLogFile({}), kPlainType));
+        QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
+        op.window()->close();
+    });  // a lost close outlasts the bound
+    EXPECT_TRUE(ran.scripted);
     EXPECT_EQ(panelHandle, 0) << "the window was not closed";
     EXPECT_FALSE(measurementOpen());
     const std::set<std::string> files = logFilesIn(logDirectory);
