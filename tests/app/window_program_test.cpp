@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,33 +51,29 @@ using RuntimeDirectory = ScratchDirectory;
 
 TEST_F(RuntimeDirectory, OwnWhenFreeOrPrivateElseAFreshOne) {
     const std::string own = "runtime-" + std::to_string(::getuid());
-    // What is at <base>/runtime-<uid> before, and whether it is the one chosen.
+    // What is at <base>/runtime-<uid> before: nothing, a directory or file, or a link to a
+    // directory elsewhere, the directories with `mode`; and whether it is the one chosen.
     const struct {
         const char *before;
+        char kind;
+        mode_t mode;
         bool chosen;
     } cases[] = {
-        {"nothing", true},
-        {"private directory", true},
-        {"directory open to others", false},
-        {"file", false},
-        {"link to a private directory", false},
+        {"nothing", '-', 0, true},
+        {"private directory", 'd', 0700, true},
+        {"directory open to others", 'd', 0755, false},
+        {"file", 'f', 0, false},
+        {"link to a private directory", 'l', 0700, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.before);
         const fs::path base = directory / std::to_string(&c - cases);
         fs::create_directory(base);
-        const fs::path expected = base / own;
-        const std::string before = c.before;
-        if (before == "private directory") fs::create_directory(expected);
-        if (before == "private directory") fs::permissions(expected, fs::perms::owner_all);
-        if (before == "directory open to others") fs::create_directory(expected);
-        if (before == "directory open to others") ::chmod(expected.c_str(), 0755);
-        if (before == "file") std::ofstream(expected) << "x";
-        if (before == "link to a private directory") {
-            fs::create_directory(base / "elsewhere");
-            fs::permissions(base / "elsewhere", fs::perms::owner_all);
-            fs::create_directory_symlink(base / "elsewhere", expected);
-        }
+        const fs::path expected = base / own, made = c.kind == 'l' ? base / "elsewhere" : expected;
+        if (c.kind == 'd' || c.kind == 'l') fs::create_directory(made);
+        if (c.kind == 'd' || c.kind == 'l') ::chmod(made.c_str(), c.mode);
+        if (c.kind == 'l') fs::create_directory_symlink(made, expected);
+        if (c.kind == 'f') std::ofstream(expected) << "x";
         const std::string chosen = privateRuntimeDirectoryIn(base.string());
         if (c.chosen) {
             EXPECT_EQ(chosen, expected.string());
@@ -91,10 +89,10 @@ TEST_F(RuntimeDirectory, OwnWhenFreeOrPrivateElseAFreshOne) {
 }
 
 TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
-    const char *before = ::getenv("XDG_RUNTIME_DIR");
-    const std::string kept = before != nullptr ? before : "";
-    const char *tmpBefore = ::getenv("TMPDIR");
-    const std::string tmpKept = tmpBefore != nullptr ? tmpBefore : "";
+    std::map<std::string, std::optional<std::string>> kept;  // put back at the end
+    for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        kept[name] = ::getenv(name) ? std::optional<std::string>(::getenv(name)) : std::nullopt;
+    }
     ::setenv("TMPDIR", directory.c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", "/run/user/elsewhere", 1);
     EXPECT_EQ(providePrivateRuntimeDirectory(), "");
@@ -103,10 +101,9 @@ TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
     const std::string made = providePrivateRuntimeDirectory();
     EXPECT_EQ(made, (directory / ("runtime-" + std::to_string(::getuid()))).string());
     EXPECT_EQ(::getenv("XDG_RUNTIME_DIR"), made);
-    ::setenv("XDG_RUNTIME_DIR", kept.c_str(), 1);
-    if (before == nullptr) ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", tmpKept.c_str(), 1);
-    if (tmpBefore == nullptr) ::unsetenv("TMPDIR");
+    for (const auto &[name, value] : kept) {
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
 }
 
 // The program
