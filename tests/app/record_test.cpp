@@ -311,9 +311,8 @@ TEST_F(Recorder, ListShowsTheModulesInOrder) {
     EXPECT_EQ(out.str(), "ONE\nTWO\n");
 }
 
-// The program itself: a real SIGINT ends a real-time recording cleanly, with status 0.
-// Starts the real ostrel-record on the module RT (32 words at 640 kbps, four times faster
-// than real time) for a minute into `dir`.
+// The program itself. Starts the real ostrel-record on the module RT (32 words at 640 kbps, four
+// times faster than real time) for a minute into `dir`.
 pid_t spawnRecorder(const std::string &dir) {
     return test::spawnProgram({OSTREL_RECORD_PROGRAM, "--module", "RT", "--type", "32ch", "--speed",
                                "640", "--seconds", "60", "--dir", dir},
@@ -330,30 +329,11 @@ TEST_F(Recorder, AMalformedModuleListIsToldUnderTheProgramsName) {
     EXPECT_EQ(output.rfind("ostrel-record: OSTREL_SIM is malformed", 0), 0u) << output;
 }
 
-TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
-    const pid_t child = spawnRecorder(directory.string());
-    ASSERT_GT(child, 0);
-    const bool cycleWritten = test::pollUntil([&] {
-        std::error_code error;
-        const std::vector<fs::path> logs = files(".dat");
-        return !logs.empty() && fs::file_size(logs[0], error) > 4096 * 80 && !error;
-    });
-    ::kill(child, SIGINT);
-    const int status = test::waitForEnd(child);
-    ASSERT_TRUE(cycleWritten);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    const recording::RecordingDescription d = description(onlyLog());
-    EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
-    EXPECT_GE(d.cycles, 1u);
-    EXPECT_EQ(recordLines(test::fileText(onlyLog())), d.cycles * 1024);
-}
-
-// Killed at once (kill -9) during a recording: the description beside the file
-// was brought up to date while it ran ("running", with cycles), and never claims more whole
-// cycles than the file holds.
-TEST_F(Recorder, AKilledRecordingsDescriptionNeverClaimsMoreThanTheFile) {
-    const uint64_t cyclesBeforeKill = 4;  // brought up to date more than once
+// While it records, the description beside the file is brought up to date ("running", with
+// cycles) and never claims more whole cycles than the file holds: seen with the program held,
+// as a kill -9 would leave both. A real SIGINT then ends it cleanly, with status 0.
+TEST_F(Recorder, TheProgramsDescriptionKeepsUpAndASigintEndsItCleanly) {
+    const uint64_t cyclesBeforeTheHold = 4;  // brought up to date more than once
     const pid_t child = spawnRecorder(directory.string());
     ASSERT_GT(child, 0);
     recording::RecordingDescription seen;
@@ -363,15 +343,27 @@ TEST_F(Recorder, AKilledRecordingsDescriptionNeverClaimsMoreThanTheFile) {
             logs.empty() ? recording::ParsedDescription{}
                          : recording::readDescription(recording::descriptionPathFor(logs[0]));
         if (parsed.description) seen = *parsed.description;
-        return seen.cycles >= cyclesBeforeKill;
+        return seen.cycles >= cyclesBeforeTheHold;
     });
-    ::kill(child, SIGKILL);
-    test::waitForEnd(child);
-    ASSERT_GE(seen.cycles, cyclesBeforeKill) << "not brought up to date";
-    const fs::path log = onlyLog();
-    const recording::RecordingDescription d = description(log);
-    EXPECT_EQ(d.ended, recording::MeasurementEnd::running);
-    EXPECT_LE(d.cycles * 1024, recordLines(test::fileText(log))) << "claims more than the file";
+    if (seen.cycles < cyclesBeforeTheHold) {
+        ::kill(child, SIGKILL);
+        test::waitForEnd(child);
+        FAIL() << "not brought up to date";
+    }
+    ::kill(child, SIGSTOP);
+    const recording::RecordingDescription held = description(onlyLog());
+    const std::size_t heldRecords = recordLines(test::fileText(onlyLog()));
+    ::kill(child, SIGCONT);
+    ::kill(child, SIGINT);
+    const int status = test::waitForEnd(child);
+    EXPECT_EQ(held.ended, recording::MeasurementEnd::running);
+    EXPECT_LE(held.cycles * 1024, heldRecords) << "claims more than the file";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const recording::RecordingDescription d = description(onlyLog());
+    EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
+    EXPECT_GE(d.cycles, held.cycles);
+    EXPECT_EQ(recordLines(test::fileText(onlyLog())), d.cycles * 1024);
 }
 
 // ostrel --replay: the recording's module at the top of the ring, its type and speed chosen.
