@@ -11,15 +11,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../recording/recording_test_support.h"
 #include "app/convert_options.h"
 #include "app/record_options.h"
+#include "process_support.h"
 #include "recording/type_names.h"
 
 namespace ostrel {
@@ -270,14 +269,10 @@ TEST(CommandLines, TheProgramsEndWithTheirStatus) {
         };
         for (const auto &run : runs) {
             SCOPED_TRACE(p->name + " " + run.args);
-            FILE *pipe = ::popen((std::string(p->path) + " " + run.args).c_str(), "r");
-            ASSERT_NE(pipe, nullptr);
-            std::string output;
-            char chunk[256];
-            while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
-            const int status = ::pclose(pipe);
+            int status = -1;
+            EXPECT_EQ(test::commandOutput(std::string(p->path) + " " + run.args, &status),
+                      run.output);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == run.status) << status;
-            EXPECT_EQ(output, run.output);
         }
     }
 }
@@ -339,17 +334,17 @@ TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
         ::_exit(127);
     }
     ::close(errPipe[1]);
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
     int status = -1;
     bool signalled = signalNumber == SIGXFSZ;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            FAIL() << "ostrel-convert did not end";
-        }
+    const auto ended = [&] {
+        if (::waitpid(child, &status, WNOHANG) != 0) return true;
         if (!signalled && out.entries().size() > 1) signalled = ::kill(child, signalNumber) == 0;
-        std::this_thread::sleep_for(1ms);
+        return false;
+    };
+    if (!test::pollUntil(ended, 120s, 1ms)) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "ostrel-convert did not end";
     }
     std::string err;
     char chunk[256];

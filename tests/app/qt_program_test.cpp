@@ -1,18 +1,14 @@
-// The main window in the Qt view, offscreen: where start-up puts the controls,
-// and the program's run until its window closes.
+// The main window in the Qt view, offscreen: where start-up puts the controls, and the window
+// following the model. The program's run until its window closes is the window test's.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
 #include "../ui/qt/qt_test_support.h"
-#include "acquisition/module_discovery.h"
 #include "app/startup.h"
 #include "panel/ostrel_panel.h"
-#include "timer/async_timer.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
 #include "ui/qt/panel_window.h"
@@ -81,37 +77,6 @@ TEST_F(MainWindow, PanelSizeAndChartsFollowTheModel) {
     EXPECT_EQ(chart->yMin(), -1200);
     EXPECT_EQ(chart->yMax(), 1200);
     EXPECT_EQ(chart->pointCount(), 3);
-}
-
-TEST(QtProgram, RunsUntilItsWindowClosesThenDiscardsThePanel) {
-    ASSERT_TRUE(frontend());
-    installFrontend(frontend());
-    int shownPanel = 0;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        PanelWindow *window = frontend()->windowOf(panelHandle);
-        if (window == nullptr || !window->isVisible()) return;
-        shownPanel = panelHandle;
-        window->close();
-    });
-    double scanInterval = 0.0;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (scanInterval == 0.0)
-            GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &scanInterval);
-    });
-    closer.start(10);
-    QTimer::singleShot(20000, [] { QApplication::exit(1); });  // safety net
-    runMainPanel();
-    EXPECT_GT(shownPanel, 0);
-    EXPECT_EQ(panelHandle, 0);
-    EXPECT_FALSE(panelState(shownPanel).has_value());
-    EXPECT_EQ(scanInterval, 1.0) << "the module scan ran while the window was up";
-    double interval = 0.0;
-    EXPECT_EQ(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval),
-              kTimerErrNoSuchTimer)
-        << "no scan outlives the panel";
-    EXPECT_TRUE(processUntil([&] { return frontend()->windowOf(shownPanel) == nullptr; }));
-    installFrontend(nullptr);
 }
 
 }  // namespace

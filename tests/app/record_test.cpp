@@ -2,10 +2,8 @@
 // Ctrl-C, and the message and status of every failure.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +21,7 @@
 #include "app/startup.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "process_support.h"
 #include "recording/recording_description.h"
 #include "sim/playback.h"
 #include "sim/sim_config.h"
@@ -33,8 +32,6 @@
 #include "ui/headless.h"
 #include "ui/operator_input.h"
 #include "ui/panel.h"
-
-extern char **environ;
 
 namespace ostrel::record {
 namespace {
@@ -47,8 +44,6 @@ TEST(RecordProgress, OneLineOfTimeCyclesBytesAndRate) {
     EXPECT_EQ(progressLine(3725, 1, 0), "01:02:05  1 cycle  0.0 MB  0.00 MB/s");
     EXPECT_EQ(progressLine(0, 0, 0), "00:00:00  0 cycles  0.0 MB  0.00 MB/s");
 }
-
-using test::readFile;
 
 std::size_t recordLines(const std::string &text) {
     return std::size_t(std::count(text.begin(), text.end(), '\n')) - 2;
@@ -92,6 +87,7 @@ class Recorder : public ::testing::Test {
         std::sort(found.begin(), found.end());
         return found;
     }
+    fs::path onlyLog() const { return files(".dat").at(0); }
     recording::RecordingDescription description(const fs::path &log) const {
         const auto parsed = recording::readDescription(recording::descriptionPathFor(log));
         EXPECT_TRUE(parsed.description) << parsed.error;
@@ -103,14 +99,19 @@ class Recorder : public ::testing::Test {
     std::ostringstream out, err;
 };
 
+// The main panel loaded and started as the program starts it, on the headless front end.
+int openMainPanel() {
+    ui::headlessFrontend()->reset();
+    panelHandle = ui::loadPanel(mainPanelDescription());
+    attachCallbacks(panelHandle);
+    startPanel();
+    return panelHandle;
+}
+
 // The window's way: the panel operated by hand, START, STOP after `cycles` cycles.
 fs::path recordThroughTheWindow(const std::string &module, const fs::path &directory,
                                 uint64_t cycles) {
-    ui::headlessFrontend()->reset();
-    panelHandle = ui::loadPanel(mainPanelDescription());
-    const int panel = panelHandle;
-    attachCallbacks(panel);
-    startPanel();
+    const int panel = openMainPanel();
     EXPECT_TRUE(ui::operatorSelectRingItem(panel, CH_SLIDE, 1));
     EXPECT_TRUE(ui::operatorSetSwitch(panel, LOG_STATE, 1));
     ui::setValue(panel, LOGPATH, directory.string());
@@ -118,11 +119,12 @@ fs::path recordThroughTheWindow(const std::string &module, const fs::path &direc
     ui::setValue(panel, usbinterface, module);
     limitLoggedCycles(cycles);
     EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (loggedCycles() < cycles && std::chrono::steady_clock::now() < deadline) {
-        ui::serveMessages();
-        std::this_thread::sleep_for(2ms);
-    }
+    test::pollUntil(
+        [&] {
+            ui::serveMessages();
+            return loggedCycles() >= cycles;
+        },
+        30s, 2ms);
     EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
     const std::string path = logFilePath();
     discardMainPanel();
@@ -136,12 +138,12 @@ TEST_F(Recorder, ARecordingIsTheWindowsRecordingByteForByte) {
     const std::vector<fs::path> recorded = files(".dat");
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(out.str(), recorded[0].string() + "\n") << "the path on standard output";
-    const std::string text = readFile(recorded[0]);
+    const std::string text = test::readFile(recorded[0]);
     EXPECT_EQ(recordLines(text), 2u * 4096);
 
     const fs::path window = recordThroughTheWindow("FAST", directory, 2);
     ASSERT_NE(window, recorded[0]);
-    EXPECT_TRUE(readFile(window) == text) << "same header and records";
+    EXPECT_TRUE(test::readFile(window) == text) << "same header and records";
 
     const recording::RecordingDescription d = description(recorded[0]);
     EXPECT_EQ(d.module, "FAST");
@@ -159,10 +161,7 @@ TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
     o.speedIndex = 0;  // 40 kbps
     std::atomic<int> interrupt{0};
     std::thread operatorPressesCtrlCTwice([&] {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (data_received.load() == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
+        test::pollUntil([] { return data_received.load() != 0; }, 30s, 1ms);
         interrupt = 1;
         std::this_thread::sleep_for(100ms);
         interrupt = 2;
@@ -176,6 +175,10 @@ TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
               std::string::npos)
         << err.str();
     EXPECT_NE(err.str().find("interrupted again: stopping at once"), std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("Measurement: The measurement was stopped at once: its last, "
+                             "incomplete cycle was not written to the log file."),
+              std::string::npos)
         << err.str();
     const std::vector<fs::path> recorded = files(".dat");
     ASSERT_EQ(recorded.size(), 1u);
@@ -224,7 +227,9 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
     ::getrlimit(RLIMIT_FSIZE, &saved);
     rlimit lowered = saved;
     lowered.rlim_cur = 400'000;  // two cycles of 8 words and a part of the third
-    if (f.cause == Failure::fileSizeLimit) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    if (f.cause == Failure::fileSizeLimit) {
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
     // Removing the log directory while it records loses the file from it, although the
     // writes to it go on succeeding.
     const fs::path inner = directory / "runs";
@@ -235,13 +240,11 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
         o.seconds = 120;
         o.directory = inner.string();
         remover = std::jthread([&] {
-            const auto deadline = std::chrono::steady_clock::now() + 60s;
             std::error_code ignored;
-            while (!fs::exists(inner / ".") || fs::is_empty(inner, ignored)) {
-                if (std::chrono::steady_clock::now() > deadline) return;
-                std::this_thread::sleep_for(10ms);
-            }
-            fs::remove_all(inner, ignored);
+            const auto written = [&] {
+                return fs::exists(inner / ".") && !fs::is_empty(inner, ignored);
+            };
+            if (test::pollUntil(written, 60s, 10ms)) fs::remove_all(inner, ignored);
         });
     }
     const int status = runRecording(o, io);
@@ -259,12 +262,12 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
                 << "the message names the directory: " << err.str();
             break;
         case Failure::fullStdout:
-            EXPECT_NE(err.str().find(f.message + files(".dat").at(0).string()), std::string::npos);
+            EXPECT_NE(err.str().find(f.message + onlyLog().string()), std::string::npos);
             break;
         case Failure::fileSizeLimit: {  // the whole cycles written, and the end described
-            const recording::RecordingDescription d = description(files(".dat").at(0));
+            const recording::RecordingDescription d = description(onlyLog());
             EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
-            EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+            EXPECT_EQ(recordLines(test::readFile(onlyLog())), d.cycles * 4096);
             break;
         }
         case Failure::directoryRemoved:
@@ -306,97 +309,59 @@ TEST_F(Recorder, ListShowsTheModulesInOrder) {
     EXPECT_EQ(out.str(), "ONE\nTWO\n");
 }
 
-// The program itself: a real SIGINT ends a real-time recording cleanly, with status 0.
-// Starts the real ostrel-record on the module RT (32 words at 640 kbps, four times faster
-// than real time) for a minute into `dir`.
+// The program itself. Starts the real ostrel-record on the module RT (32 words at 640 kbps, four
+// times faster than real time) for a minute into `dir`.
 pid_t spawnRecorder(const std::string &dir) {
-    std::vector<std::string> args = {
-        OSTREL_RECORD_PROGRAM, "--module", "RT",    "--type", "32ch", "--speed", "640",
-        "--seconds",           "60",       "--dir", dir};
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"OSTREL_SIM=RT:words=32,kbps=640,pace=4"};
-    for (char **e = environ; *e != nullptr; ++e) {
-        if (std::string_view(*e).starts_with("OSTREL_SIM=")) continue;
-        env.emplace_back(*e);
-    }
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t child = 0;
-    if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-    return child;
+    return test::spawnProgram({OSTREL_RECORD_PROGRAM, "--module", "RT", "--type", "32ch", "--speed",
+                               "640", "--seconds", "60", "--dir", dir},
+                              {{"OSTREL_SIM", "RT:words=32,kbps=640,pace=4"}});
 }
 
 // The module library's messages begin with the program's own name.
 TEST_F(Recorder, AMalformedModuleListIsToldUnderTheProgramsName) {
     const std::string command =
         "OSTREL_SIM='BAD:words=3' " + std::string(OSTREL_RECORD_PROGRAM) + " --list 2>&1";
-    FILE *pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char chunk[256];
-    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
-    EXPECT_EQ(::pclose(pipe), 0);
+    int status = -1;
+    const std::string output = test::commandOutput(command, &status);
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(output.rfind("ostrel-record: OSTREL_SIM is malformed", 0), 0u) << output;
 }
 
-TEST_F(Recorder, TheProgramStopsCleanlyOnSigint) {
+// While it records, the description beside the file is brought up to date ("running", with
+// cycles) and never claims more whole cycles than the file holds: seen with the program held,
+// as a kill -9 would leave both. A real SIGINT then ends it cleanly, with status 0.
+TEST_F(Recorder, TheProgramsDescriptionKeepsUpAndASigintEndsItCleanly) {
+    const uint64_t cyclesBeforeTheHold = 4;  // brought up to date more than once
     const pid_t child = spawnRecorder(directory.string());
     ASSERT_GT(child, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    bool cycleWritten = false;
-    while (!cycleWritten && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-        for (const fs::path &log : files(".dat")) {
-            std::error_code error;
-            cycleWritten = fs::file_size(log, error) > 4096 * 80 && !error;
-        }
+    recording::RecordingDescription seen;
+    test::pollUntil([&] {
+        const std::vector<fs::path> logs = files(".dat");
+        const auto parsed =
+            logs.empty() ? recording::ParsedDescription{}
+                         : recording::readDescription(recording::descriptionPathFor(logs[0]));
+        if (parsed.description) seen = *parsed.description;
+        return seen.cycles >= cyclesBeforeTheHold;
+    });
+    if (seen.cycles < cyclesBeforeTheHold) {
+        ::kill(child, SIGKILL);
+        test::waitForEnd(child);
+        FAIL() << "not brought up to date";
     }
+    ::kill(child, SIGSTOP);
+    const recording::RecordingDescription held = description(onlyLog());
+    const std::size_t heldRecords = recordLines(test::readFile(onlyLog()));
+    ::kill(child, SIGCONT);
     ::kill(child, SIGINT);
-    int status = -1;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline + 30s) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            FAIL() << "ostrel-record did not end after SIGINT";
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_TRUE(cycleWritten);
+    const int status = test::waitForEnd(child);
+    EXPECT_EQ(held.ended, recording::MeasurementEnd::running);
+    EXPECT_LE(held.cycles * 1024, heldRecords) << "claims more than the file";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const recording::RecordingDescription d = description(files(".dat").at(0));
+    const recording::RecordingDescription d = description(onlyLog());
     EXPECT_EQ(d.ended, recording::MeasurementEnd::interrupted);
-    EXPECT_GE(d.cycles, 1u);
-    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 1024);
-}
-
-// Killed at once (kill -9) during a recording: the description beside the file
-// was brought up to date while it ran ("running", with cycles), and never claims more whole
-// cycles than the file holds.
-TEST_F(Recorder, AKilledRecordingsDescriptionNeverClaimsMoreThanTheFile) {
-    const uint64_t cyclesBeforeKill = 4;  // brought up to date more than once
-    const pid_t child = spawnRecorder(directory.string());
-    ASSERT_GT(child, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    recording::RecordingDescription seen;
-    while (seen.cycles < cyclesBeforeKill && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-        const std::vector<fs::path> logs = files(".dat");
-        if (logs.empty()) continue;
-        const auto parsed = recording::readDescription(recording::descriptionPathFor(logs[0]));
-        if (parsed.description) seen = *parsed.description;
-    }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_GE(seen.cycles, cyclesBeforeKill) << "not brought up to date";
-    const fs::path log = files(".dat").at(0);
-    const recording::RecordingDescription d = description(log);
-    EXPECT_EQ(d.ended, recording::MeasurementEnd::running);
-    EXPECT_LE(d.cycles * 1024, recordLines(readFile(log))) << "claims more than the file";
+    EXPECT_GE(d.cycles, held.cycles);
+    EXPECT_EQ(recordLines(test::readFile(onlyLog())), d.cycles * 1024);
 }
 
 // ostrel --replay: the recording's module at the top of the ring, its type and speed chosen.
@@ -406,7 +371,7 @@ TEST_F(Recorder, ReplayPlugsTheRecordingAtTheTopWithItsTypeAndSpeed) {
     o.type = 5;
     o.speedIndex = 3;
     ASSERT_EQ(run(o), kStatusOk) << err.str();
-    const fs::path recorded = files(".dat").at(0);
+    const fs::path recorded = onlyLog();
 
     const ReplayResult replay = addReplayModule(recorded.string());
     ASSERT_TRUE(replay.setup) << replay.problem;
@@ -415,10 +380,7 @@ TEST_F(Recorder, ReplayPlugsTheRecordingAtTheTopWithItsTypeAndSpeed) {
     EXPECT_EQ(replay.setup->speedIndex, std::optional<int>(3));
     EXPECT_EQ(sim::bus().moduleNames().front(), recorded.filename().string());
 
-    ui::headlessFrontend()->reset();
-    panelHandle = ui::loadPanel(mainPanelDescription());
-    attachCallbacks(panelHandle);
-    startPanel();
+    openMainPanel();
     applyReplaySetup(panelHandle, *replay.setup);
     int type = -1;
     std::string module;
@@ -444,7 +406,7 @@ TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
     RecordOptions source = options("FAST", 1);
     source.speedIndex = 3;
     ASSERT_EQ(run(source), kStatusOk) << err.str();
-    const fs::path recorded = files(".dat").at(0);
+    const fs::path recorded = onlyLog();
     plug("P:file=" + recorded.string() + ",pace=fast");
     const struct {
         int type, speedIndex;
@@ -474,7 +436,8 @@ TEST_F(Recorder, APlaybackModuleRecordsWithItsRecordingsTypeAndSpeed) {
         const recording::RecordingDescription d = description(after.back());
         EXPECT_EQ(d.typeIndex, 1);
         EXPECT_EQ(d.speedKbps, 640);
-        const std::string played = readFile(after.back()), original = readFile(recorded);
+        const std::string played = test::readFile(after.back()),
+                          original = test::readFile(recorded);
         EXPECT_EQ(played.substr(played.find('\n')), original.substr(original.find('\n')));
     }
 }
@@ -517,15 +480,15 @@ cp "$d"/jex-log-* "$OUT"/
                                 " unshare -Urm sh -c " + shellWord(script);
     const int shell = std::system(command.c_str());
     if (WIFEXITED(shell) && WEXITSTATUS(shell) == 90) GTEST_SKIP() << "tmpfs cannot be mounted";
-    const std::string stderrText = readFile(directory / "stderr");
-    EXPECT_EQ(readFile(directory / "status"), std::to_string(kStatusWriteError) + "\n")
+    const std::string stderrText = test::readFile(directory / "stderr");
+    EXPECT_EQ(test::readFile(directory / "status"), std::to_string(kStatusWriteError) + "\n")
         << stderrText;
     EXPECT_NE(stderrText.find("No space left on device"), std::string::npos) << stderrText;
     ASSERT_EQ(files(".dat").size(), 1u);
-    const recording::RecordingDescription d = description(files(".dat").at(0));
+    const recording::RecordingDescription d = description(onlyLog());
     EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
     EXPECT_GE(d.cycles, 2u);
-    EXPECT_EQ(recordLines(readFile(files(".dat").at(0))), d.cycles * 4096);
+    EXPECT_EQ(recordLines(test::readFile(onlyLog())), d.cycles * 4096);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <thread>
 
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_testing.h"
@@ -21,6 +20,7 @@
 #include "app/window_signals.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "process_support.h"
 #include "recording/recording_description.h"
 #include "sim/simulated_bus.h"
 #include "support/log_file_check.h"
@@ -105,11 +105,9 @@ void closeAs(Close how, WindowSignals &windowSignals) {
     if (!messageUp) return;
     // Generous for a fast module (its cycle takes milliseconds), short enough that a failure
     // does not leave gigabytes of log behind.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (measurementBusy() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_FALSE(measurementBusy()) << "the measurement waited for the message";
+    EXPECT_TRUE(test::pollUntil([] { return !measurementBusy(); }, std::chrono::seconds(5),
+                                std::chrono::milliseconds(2)))
+        << "the measurement waited for the message";
 }
 
 // Checks every log file in `directory`: whole cycles only, and a description that says how
@@ -150,10 +148,8 @@ TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
     module.pace.fast = true;
     sim::bus().plug(module);
     auto closeOnceLogging = [&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (loggedCycles() < 1 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        test::pollUntil([] { return loggedCycles() >= 1; }, std::chrono::seconds(30),
+                        std::chrono::milliseconds(2));
         EXPECT_TRUE(measurementOpen());
         closeAs(GetParam(), windowSignals);
     };

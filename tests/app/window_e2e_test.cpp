@@ -1,17 +1,11 @@
 // The program's real window, offscreen, driven end to end as an operator drives it: the
-// program runs as main runs it (QtFrontend, runMainPanel) with the five default simulated
-// modules, and every action goes through the widgets with QTest (mouse clicks on buttons
-// and switches, a ring's drop-down list opened with a click and its item taken with the
-// arrow keys and Return, the log directory typed into its field). Checks what the operator sees
-// (the texts of the channel displays, the strip charts) and what lands on disk (the log files),
-// then closes the window during a measurement and checks that the program ended cleanly.
-//
-// The steps run from a timer inside the program's event loop; every wait polls the event
-// loop until a deadline. A message box the program raises is recorded as a failure and
-// acknowledged, so no step can hang on it. A watchdog ends the process, after removing the
-// log directory, should the run overstay its bound.
+// program runs as main runs it with the five default simulated modules, and every action goes
+// through the widgets with QTest (clicks on buttons and switches, a ring's list opened with a
+// click and its item taken with the arrow keys and Return, the log directory typed in). Checks
+// what the operator sees and what lands on disk, then closes the window during a measurement
+// and checks that the program ended cleanly. The steps run from a timer inside the event loop;
+// every wait polls it until a deadline. A watchdog ends a run that overstays its bound.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -20,7 +14,6 @@
 #include <QChart>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -30,6 +23,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -54,8 +48,6 @@
 #include "telemetry/stream_buffers.h"
 #include "telemetry/tables.h"
 #include "timer/async_timer.h"
-#include "ui/frontend.h"
-#include "ui/panel.h"
 #include "ui/panel_state.h"
 #include "ui/qt/panel_window.h"
 #include "ui/qt/strip_chart.h"
@@ -76,6 +68,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using ostrel::ui::qt::testing::frontend;
+using ostrel::ui::qt::testing::MessageBoxes;
 using ostrel::ui::qt::testing::QtShutdown;
 
 const auto *const qtShutdown = ::testing::AddGlobalTestEnvironment(new QtShutdown);
@@ -87,9 +80,7 @@ constexpr int kSteeringType = 4;       // CH_SLIDE index of "Steering Personal C
 constexpr int kPlainChannels = 8;
 constexpr int kSteeringSlots = 10;
 
-// ---------------------------------------------------------------------------------------
 // Watching from outside the event loop
-// ---------------------------------------------------------------------------------------
 
 // Threads the program started and that still run: the program's threads (timers, the
 // acquisition) are std::threads and carry the name of the thread that made them, which is
@@ -107,7 +98,6 @@ std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &be
 
 // ---------------------------------------------------------------------------------------
 // Log files
-// ---------------------------------------------------------------------------------------
 
 const std::regex kStampedName{R"(jex-log-\d{14}\.dat)"};
 const std::regex kAnyLogName{R"(jex-log-\d{14}(-\d+)?\.dat)"};
@@ -137,9 +127,7 @@ uint64_t checkLogFile(const fs::path &file, int type) {
     return check.cycles;
 }
 
-// ---------------------------------------------------------------------------------------
 // The operator at the window
-// ---------------------------------------------------------------------------------------
 
 class Operator {
   public:
@@ -309,9 +297,7 @@ QRegularExpression numberWithUnit(const QString &unit, int decimals = 2) {
     return QRegularExpression("^ *" + number + QRegularExpression::escape(unit) + "$");
 }
 
-// ---------------------------------------------------------------------------------------
 // The test
-// ---------------------------------------------------------------------------------------
 
 class ProgramWindow : public ::testing::Test {
   protected:
@@ -338,12 +324,42 @@ class ProgramWindow : public ::testing::Test {
 // What happened inside the run, for the checks after it.
 struct RunRecord {
     std::map<int, std::string> threadsBefore;  // before the program started
-    bool scriptFinished = false;
     int panel = 0;
     int refreshTimer = 0;  // the display refresh timer of the measurement closed by the window
     std::string lastLogFile;
-    std::vector<std::string> messages;  // message boxes the program raised
 };
+
+// What a run of the program left for the checks after it.
+struct ProgramRun {
+    bool scripted = false;              // the script ran to its end
+    std::vector<std::string> messages;  // the message boxes the program raised
+};
+
+// Runs the program as main runs it, `script` started from inside its event loop, every message
+// box acknowledged. A step that failed leaves the window up: it is closed as the operator would.
+// `bound` ends a run whose window refuses to close.
+ProgramRun runProgram(Operator &op, const std::function<void()> &script,
+                      std::chrono::milliseconds bound = 60s) {
+    MessageBoxes boxes;
+    ProgramRun run;
+    QTimer::singleShot(0, [&] {
+        script();
+        run.scripted = !::testing::Test::HasFatalFailure();
+        PanelWindow *window = op.window();
+        if (!run.scripted && window != nullptr && panelHandle != 0) window->close();
+    });
+    QTimer::singleShot(bound, [] { QApplication::exit(1); });
+    runMainPanel();  // returns once the panel has closed
+    run.messages = boxes.seen;
+    return run;
+}
+
+// A closed log file of a steering measurement: header and whole cycles, as many as were logged.
+void expectSteeringLog(const fs::path &file) {
+    const uint64_t cycles = checkLogFile(file, kSteeringType);
+    EXPECT_GE(cycles, 1u);
+    EXPECT_EQ(cycles, loggedCycles());
+}
 
 // A number and its unit in every steering display (the last one without decimals).
 std::vector<QRegularExpression> steeringPatterns() {
@@ -370,33 +386,31 @@ void measureSteering(Operator &op, RunRecord &run) {
         << "the speed ring shows \"" << speed->currentText().toStdString()
         << "\"; a steering type locks it on 640 kbps";
     ASSERT_TRUE(op.setSwitch(CHARTSSWITCH, true));
-    auto *chart1 = op.body<StripChart>(CHART);
-    auto *chart2 = op.body<StripChart>(CHART_2);
-    ASSERT_NE(chart1, nullptr);
-    ASSERT_NE(chart2, nullptr);
+    StripChart *const charts[] = {op.body<StripChart>(CHART), op.body<StripChart>(CHART_2)};
+    ASSERT_TRUE(charts[0] && charts[1]);
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return chart1->isVisible() && chart2->isVisible(); }, kWaitMs))
+        QTest::qWaitFor([&] { return charts[0]->isVisible() && charts[1]->isVisible(); }, kWaitMs))
         << "Show Charts did not show both charts";
     ASSERT_TRUE(op.press("STOP")) << "START did not start";
 
     ASSERT_TRUE(op.waitForDisplays(steeringPatterns()))
         << "steering displays: " << op.displayTexts(kSteeringSlots).join(" | ").toStdString();
-    const int points1 = chart1->pointCount();
-    const int points2 = chart2->pointCount();
-    const double end1 = chartEnd(chart1);
-    const double end2 = chartEnd(chart2);
+    const int points[] = {charts[0]->pointCount(), charts[1]->pointCount()};
+    const double ends[] = {chartEnd(charts[0]), chartEnd(charts[1])};
     const QStringList first = op.displayTexts(kSteeringSlots);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            const auto grew = [](StripChart *chart, int points, double end) {
-                const bool screenFull = chart->pointCount() == int(CHART_POINTS_PER_SCREEN);
-                return (chart->pointCount() > points || screenFull) && chartEnd(chart) >= end + 5;
-            };
-            return grew(chart1, points1, end1) && grew(chart2, points2, end2);
+            for (int c = 0; c < 2; ++c) {
+                const int now = charts[c]->pointCount();
+                const bool screenFull = now == int(CHART_POINTS_PER_SCREEN);
+                if ((now <= points[c] && !screenFull) || chartEnd(charts[c]) < ends[c] + 5)
+                    return false;
+            }
+            return true;
         },
         kWaitMs))
-        << "the charts do not move: points " << points1 << " -> " << chart1->pointCount() << ", "
-        << points2 << " -> " << chart2->pointCount();
+        << "the charts do not move: points " << points[0] << " -> " << charts[0]->pointCount()
+        << ", " << points[1] << " -> " << charts[1]->pointCount();
     EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kSteeringSlots) != first; }, kWaitMs))
         << "the steering displays do not change";
 
@@ -406,9 +420,7 @@ void measureSteering(Operator &op, RunRecord &run) {
     ASSERT_FALSE(file.empty()) << "no log file in " << op.logDirectory();
     EXPECT_TRUE(std::regex_match(file, kStampedName)) << file;
     EXPECT_EQ(logFilePath(), (op.logDirectory() / file).string());
-    const uint64_t cycles = checkLogFile(op.logDirectory() / file, kSteeringType);
-    EXPECT_GE(cycles, 1u);
-    EXPECT_EQ(cycles, loggedCycles());
+    expectSteeringLog(op.logDirectory() / file);
     run.lastLogFile = file;
 }
 
@@ -438,46 +450,21 @@ void closeDuringMeasurement(Operator &op, RunRecord &run) {
     op.window()->close();  // the window's close button
 }
 
-// Acknowledges and records every message box the program raises.
-void watchMessages(QTimer &timer, RunRecord &run) {
-    QObject::connect(&timer, &QTimer::timeout, [&run] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr) return;
-        run.messages.push_back(box->windowTitle().toStdString() + ": " + box->text().toStdString());
-        box->done(QMessageBox::Ok);
-    });
-    timer.start(50);
-}
-
 TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     Operator op(logDirectory);
     RunRecord run;
     run.threadsBefore = ostrel::test::threadsById();
-    QTimer messageWatch;
-    watchMessages(messageWatch, run);
-
-    QTimer::singleShot(0, [&] {
+    const ProgramRun ran = runProgram(
+        op,
         [&] {
             measureSteering(op, run);
-            if (::testing::Test::HasFatalFailure()) return;
-            closeDuringMeasurement(op, run);
-            run.scriptFinished = !::testing::Test::HasFatalFailure();
-        }();
-        // A step that failed leaves the window up: close it as the operator would.
-        PanelWindow *window = op.window();
-        if (!run.scriptFinished && window != nullptr && panelHandle != 0) {
-            window->close();
-        }
-    });
-    // Last resort if the window refuses to close; the steps' own waits end far earlier.
-    QTimer::singleShot(kWholeRunBound - 15s, [] { QApplication::exit(1); });
+            if (!::testing::Test::HasFatalFailure()) closeDuringMeasurement(op, run);
+        },
+        kWholeRunBound - 15s);
 
-    runMainPanel();  // returns once the panel has closed
-    messageWatch.stop();
-
-    EXPECT_TRUE(run.scriptFinished);
-    EXPECT_TRUE(run.messages.empty())
-        << "the program raised: " << ::testing::PrintToString(run.messages);
+    EXPECT_TRUE(ran.scripted);
+    EXPECT_TRUE(ran.messages.empty())
+        << "the program raised: " << ::testing::PrintToString(ran.messages);
     // The program ended cleanly: nothing open, the panel gone, no timer left.
     EXPECT_EQ(panelHandle, 0);
     EXPECT_FALSE(panelState(run.panel).has_value());
@@ -487,14 +474,10 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     EXPECT_TRUE(ostrel::test::openFilesUnder(logDirectory).empty())
         << "still open: " << ::testing::PrintToString(ostrel::test::openFilesUnder(logDirectory));
     EXPECT_EQ(timerID.load(), 0);
-    double interval = 0.0;
-    EXPECT_EQ(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval),
-              kTimerErrNoSuchTimer)
-        << "the module scan outlived the window";
-    if (run.refreshTimer > 0) {
-        EXPECT_EQ(GetTimerAttribute(run.refreshTimer, kTimerAttrInterval, &interval),
-                  kTimerErrNoSuchTimer)
-            << "the display refresh outlived the window";
+    for (const int timer : {timerID_Modules.load(), run.refreshTimer}) {
+        double interval = 0.0;
+        EXPECT_EQ(GetTimerAttribute(timer, kTimerAttrInterval, &interval), kTimerErrNoSuchTimer)
+            << "timer " << timer << " (the module scan, the display refresh) outlived the window";
     }
     std::vector<std::string> left;
     EXPECT_TRUE(QTest::qWaitFor(
@@ -508,58 +491,15 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
         QTest::qWaitFor([&] { return frontend()->windowOf(run.panel) == nullptr; }, kWaitMs));
 
     // The file of the measurement the window's close ended: header and whole cycles only.
-    if (run.scriptFinished) {
+    if (ran.scripted) {
         SCOPED_TRACE("the log file closed by the window's close");
         EXPECT_EQ(logFilePath(), (logDirectory / run.lastLogFile).string());
-        const uint64_t cycles = checkLogFile(logDirectory / run.lastLogFile, kSteeringType);
-        EXPECT_GE(cycles, 1u);
-        EXPECT_EQ(cycles, loggedCycles());
+        expectSteeringLog(logDirectory / run.lastLogFile);
     }
     EXPECT_EQ(logFilesIn(logDirectory).size(), 2u) << "one file per START";
     for (const std::string &name : logFilesIn(logDirectory)) {
         EXPECT_TRUE(std::regex_match(name, kAnyLogName)) << name;
     }
-}
-
-// At 40 kbps a cycle takes 10.4 s. STOP leaves the window answering at once while that cycle
-// completes (the button still shows STOP); a second STOP ends the measurement at once, without
-// the incomplete cycle, and says so.
-TEST_F(ProgramWindow, StopAndASecondStopAtTheSlowestLink) {
-    Operator op(logDirectory);
-    RunRecord run;
-    QTimer messageWatch;
-    watchMessages(messageWatch, run);
-    bool scripted = false;
-    QTimer::singleShot(0, [&] {
-        [&] {
-            ASSERT_TRUE(op.prepareLogging("SIM-4CH"));
-            ASSERT_TRUE(op.press("STOP"));
-            ASSERT_TRUE(QTest::qWaitFor([] { return data_received.load() == 1; }, kWaitMs));
-            const auto stopped = std::chrono::steady_clock::now();
-            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
-            EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s) << "STOP kept the window";
-            EXPECT_EQ(op.startStopButton()->text(), "STOP") << "the cycle in progress completes";
-            EXPECT_TRUE(measurementOpen());
-            QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // a second STOP
-            EXPECT_TRUE(QTest::qWaitFor(
-                [&] { return !measurementBusy() && op.startStopButton()->text() == "START"; },
-                5000));
-            EXPECT_LT(std::chrono::steady_clock::now() - stopped, 9s) << "waited for the cycle";
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !run.messages.empty(); }, kWaitMs));
-            scripted = true;
-        }();
-        if (PanelWindow *window = op.window()) window->close();
-    });
-    QTimer::singleShot(60s, [] { QApplication::exit(1); });
-    runMainPanel();
-    messageWatch.stop();
-    EXPECT_TRUE(scripted);
-    EXPECT_EQ(run.messages,
-              (std::vector<std::string>{"Measurement: The measurement was stopped at once: its "
-                                        "last, incomplete cycle was not written to the log "
-                                        "file."}));
-    EXPECT_EQ(loggedCycles(), 0u);
-    EXPECT_EQ(logFilesIn(logDirectory).size(), 1u);
 }
 
 // A close the window takes while the GUI thread waits (START's pause before the refresh) or
@@ -572,27 +512,20 @@ class WindowClose : public ProgramWindow, public ::testing::WithParamInterface<C
 TEST_P(WindowClose, IsCarriedOutWhenItComesDuringAWait) {
     measurement_testing::usePauses({800ms, 100ms, 50ms});
     Operator op(logDirectory);
-    bool scripted = false;
-    QTimer::singleShot(0, [&] {
-        [&] {
-            ASSERT_TRUE(op.prepareLogging("SIM-8CH"));
-            if (GetParam() == CloseMoment::duringStartsWait) {
-                // Fires inside START's wait, which serves the window's events.
-                QTimer::singleShot(200ms, [&] { op.window()->close(); });
-                ASSERT_TRUE(op.press("STOP"));
-            } else {
-                ASSERT_TRUE(op.press("STOP"));
-                const std::string file = op.waitForNewLogFile({});
-                ASSERT_TRUE(op.waitForFirstCycle(file, kPlainType));
-                QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
-                op.window()->close();
-            }
-            scripted = true;
-        }();
-    });
-    QTimer::singleShot(60s, [] { QApplication::exit(1); });  // the close was lost
-    runMainPanel();
-    EXPECT_TRUE(scripted);
+    const ProgramRun ran = runProgram(op, [&] {
+        ASSERT_TRUE(op.prepareLogging("SIM-8CH"));
+        if (GetParam() == CloseMoment::duringStartsWait) {
+            // Fires inside START's wait, which serves the window's events.
+            QTimer::singleShot(200ms, [&] { op.window()->close(); });
+            ASSERT_TRUE(op.press("STOP"));
+            return;
+        }
+        ASSERT_TRUE(op.press("STOP"));
+        ASSERT_TRUE(op.waitForFirstCycle(op.waitForNewLogFile({}), kPlainType));
+        QTest::mouseClick(op.startStopButton(), Qt::LeftButton);  // STOP
+        op.window()->close();
+    });  // a lost close outlasts the bound
+    EXPECT_TRUE(ran.scripted);
     EXPECT_EQ(panelHandle, 0) << "the window was not closed";
     EXPECT_FALSE(measurementOpen());
     const std::set<std::string> files = logFilesIn(logDirectory);

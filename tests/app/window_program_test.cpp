@@ -1,13 +1,10 @@
 // The installed program's outer edges, run as a process: its private runtime directory when
 // the session has none, its line and status without a display, and the orderly end that
 // SIGTERM, SIGHUP and SIGINT give it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,16 +12,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/runtime_directory.h"
+#include "process_support.h"
 #include "support/log_file_check.h"
 #include "support/scratch_directory.h"
-
-extern char **environ;
 
 namespace ostrel {
 namespace {
@@ -43,41 +39,35 @@ mode_t modeOf(const fs::path &path) {
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// ---------------------------------------------------------------------------------------
 // The private runtime directory
-// ---------------------------------------------------------------------------------------
 
 using RuntimeDirectory = ScratchDirectory;
 
 TEST_F(RuntimeDirectory, OwnWhenFreeOrPrivateElseAFreshOne) {
     const std::string own = "runtime-" + std::to_string(::getuid());
-    // What is at <base>/runtime-<uid> before, and whether it is the one chosen.
+    // What is at <base>/runtime-<uid> before: nothing, a directory or file, or a link to a
+    // directory elsewhere, the directories with `mode`; and whether it is the one chosen.
     const struct {
         const char *before;
+        char kind;
+        mode_t mode;
         bool chosen;
     } cases[] = {
-        {"nothing", true},
-        {"private directory", true},
-        {"directory open to others", false},
-        {"file", false},
-        {"link to a private directory", false},
+        {"nothing", '-', 0, true},
+        {"private directory", 'd', 0700, true},
+        {"directory open to others", 'd', 0755, false},
+        {"file", 'f', 0, false},
+        {"link to a private directory", 'l', 0700, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.before);
         const fs::path base = directory / std::to_string(&c - cases);
         fs::create_directory(base);
-        const fs::path expected = base / own;
-        const std::string before = c.before;
-        if (before == "private directory") fs::create_directory(expected);
-        if (before == "private directory") fs::permissions(expected, fs::perms::owner_all);
-        if (before == "directory open to others") fs::create_directory(expected);
-        if (before == "directory open to others") ::chmod(expected.c_str(), 0755);
-        if (before == "file") std::ofstream(expected) << "x";
-        if (before == "link to a private directory") {
-            fs::create_directory(base / "elsewhere");
-            fs::permissions(base / "elsewhere", fs::perms::owner_all);
-            fs::create_directory_symlink(base / "elsewhere", expected);
-        }
+        const fs::path expected = base / own, made = c.kind == 'l' ? base / "elsewhere" : expected;
+        if (c.kind == 'd' || c.kind == 'l') fs::create_directory(made);
+        if (c.kind == 'd' || c.kind == 'l') ::chmod(made.c_str(), c.mode);
+        if (c.kind == 'l') fs::create_directory_symlink(made, expected);
+        if (c.kind == 'f') std::ofstream(expected) << "x";
         const std::string chosen = privateRuntimeDirectoryIn(base.string());
         if (c.chosen) {
             EXPECT_EQ(chosen, expected.string());
@@ -93,10 +83,10 @@ TEST_F(RuntimeDirectory, OwnWhenFreeOrPrivateElseAFreshOne) {
 }
 
 TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
-    const char *before = ::getenv("XDG_RUNTIME_DIR");
-    const std::string kept = before != nullptr ? before : "";
-    const char *tmpBefore = ::getenv("TMPDIR");
-    const std::string tmpKept = tmpBefore != nullptr ? tmpBefore : "";
+    std::map<std::string, std::optional<std::string>> kept;  // put back at the end
+    for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        kept[name] = ::getenv(name) ? std::optional<std::string>(::getenv(name)) : std::nullopt;
+    }
     ::setenv("TMPDIR", directory.c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", "/run/user/elsewhere", 1);
     EXPECT_EQ(providePrivateRuntimeDirectory(), "");
@@ -105,59 +95,12 @@ TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
     const std::string made = providePrivateRuntimeDirectory();
     EXPECT_EQ(made, (directory / ("runtime-" + std::to_string(::getuid()))).string());
     EXPECT_EQ(::getenv("XDG_RUNTIME_DIR"), made);
-    ::setenv("XDG_RUNTIME_DIR", kept.c_str(), 1);
-    if (before == nullptr) ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", tmpKept.c_str(), 1);
-    if (tmpBefore == nullptr) ::unsetenv("TMPDIR");
+    for (const auto &[name, value] : kept) {
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
 }
 
-// ---------------------------------------------------------------------------------------
 // The program
-// ---------------------------------------------------------------------------------------
-
-// The program started in `workingDirectory` with this process's environment, `changes` applied
-// ("" removes a variable), stderr into `errFile`.
-pid_t startProgram(const fs::path &workingDirectory,
-                   const std::map<std::string, std::string> &changes, const fs::path &errFile) {
-    std::vector<std::string> env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (changes.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
-    }
-    for (const auto &[name, value] : changes) {
-        if (!value.empty()) env.push_back(name + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = OSTREL_PROGRAM;
-    char *argv[] = {program.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = 0;
-    const int rc = ::posix_spawn(&child, argv[0], &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? child : -1;
-}
-
-// The status the child ended with; kills it and fails after a generous bound.
-int waitForEnd(pid_t child) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    int status = -1;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            ADD_FAILURE() << "the program did not end";
-            return -1;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return status;
-}
 
 // Whether the process catches `signal` (its handler is installed): bit signal - 1 of SigCgt.
 bool catches(pid_t child, int signal) {
@@ -174,10 +117,11 @@ using Program = ScratchDirectory;
 
 TEST_F(Program, WithoutADisplayItSaysSoAndFails) {
     const fs::path err = directory / "stderr";
-    const pid_t child = startProgram(
-        directory, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, err);
+    const pid_t child = test::spawnProgram(
+        {OSTREL_PROGRAM}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+        directory, err);
     ASSERT_GT(child, 0);
-    const int status = waitForEnd(child);
+    const int status = test::waitForEnd(child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(test::readFile(err),
@@ -192,12 +136,12 @@ TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
     for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(::strsignal(signal));
         const fs::path err = directory / "stderr";
-        const pid_t child = startProgram(directory,
-                                         {{"QT_QPA_PLATFORM", "offscreen"},
-                                          {"OSTREL_SIM", "IDLE:words=4,kbps=40"},
-                                          {"XDG_RUNTIME_DIR", ""},
-                                          {"TMPDIR", directory.string()}},
-                                         err);
+        const pid_t child = test::spawnProgram({OSTREL_PROGRAM},
+                                               {{"QT_QPA_PLATFORM", "offscreen"},
+                                                {"OSTREL_SIM", "IDLE:words=4,kbps=40"},
+                                                {"XDG_RUNTIME_DIR", ""},
+                                                {"TMPDIR", directory.string()}},
+                                               directory, err);
         ASSERT_GT(child, 0);
         const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (!catches(child, signal) && std::chrono::steady_clock::now() < deadline) {
@@ -205,7 +149,7 @@ TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
         }
         EXPECT_TRUE(catches(child, signal)) << "the handler was not installed";
         ::kill(child, signal);
-        const int status = waitForEnd(child);
+        const int status = test::waitForEnd(child);
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(test::readFile(err).find("XDG_RUNTIME_DIR"), std::string::npos)

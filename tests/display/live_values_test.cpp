@@ -50,19 +50,6 @@ FrameWords rising() {
     return frame;
 }
 
-TEST(ChannelText, PercentInSevenPlacesThenUnit) {
-    const struct {
-        uint16_t word;
-        const char *text;
-    } cases[] = {
-        {0x0000, "-100.00 %"}, {0x7FF0, "  -0.02 %"},
-        {0x8000, "   0.02 %"}, {0x800F, "   0.02 %"},  // bits 3..0 take no part
-        {0xFFF0, " 100.00 %"}, {0xFFFF, " 100.00 %"},
-    };
-    for (const auto &c : cases) EXPECT_EQ(channelText(c.word).view(), c.text) << c.word;
-    EXPECT_EQ(percentText(12.34f).view(), "  12.34 %");
-}
-
 std::vector<std::string> textsOf(const SteeringReadout &readout) {
     std::vector<std::string> texts;
     for (const LiveText &text : readout.texts) texts.emplace_back(text.view());

@@ -149,8 +149,7 @@ TEST_F(ConcurrencyTest, ConcurrentCreatesAndDiscardsLeaveAConsistentService) {
     creator.join();
     release_ = true;
     sweeper.join();
-    ASSERT_EQ(DiscardTimer(kAllTimers), 0);
-    EXPECT_EQ(CreateQuiet(first_), 1);  // every record came back
+    EXPECT_EQ(DiscardTimer(kAllTimers), 0);  // every record comes back: the tear-down checks
 }
 
 // The hook runs after the platform timer has started and before the timer is

@@ -224,20 +224,5 @@ TEST(Headless, EventLoopRunsPostedTasksUntilQuit) {
     headless->reset();
 }
 
-TEST(Headless, MessagesAreRecordedAndDirectoriesScripted) {
-    auto headless = headlessFrontend();
-    headless->reset();
-    std::thread worker([] { showMessage("USB Error", "Telemetry not in sync"); });
-    worker.join();  // acknowledged at once: the worker is not held
-    EXPECT_EQ(headless->messages(),
-              (std::vector<RecordedMessage>{{"USB Error", "Telemetry not in sync"}}));
-    std::string path = "unchanged";
-    headless->scriptDirectory("/data/logs");
-    EXPECT_EQ(selectDirectory("Log-Directory", &path), 1);
-    EXPECT_EQ(path, "/data/logs");
-    EXPECT_EQ(selectDirectory("Log-Directory", &path), 0) << "unscripted: cancelled";
-    headless->reset();
-}
-
 }  // namespace
 }  // namespace ostrel::ui

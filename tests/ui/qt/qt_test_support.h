@@ -8,7 +8,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ui/frontend.h"
 #include "ui/qt/qt_frontend.h"
@@ -58,5 +62,24 @@ bool processUntil(Pred done) {
     }
     return done();
 }
+
+// Acknowledges every message box the moment it is up, as an operator pressing OK, and keeps
+// "title: text" of each.
+class MessageBoxes {
+  public:
+    MessageBoxes() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                seen.push_back(box->windowTitle().toStdString() + ": " + box->text().toStdString());
+                box->accept();
+            }
+        });
+        timer_.start(5);
+    }
+    std::vector<std::string> seen;
+
+  private:
+    QTimer timer_;
+};
 
 }  // namespace ostrel::ui::qt::testing

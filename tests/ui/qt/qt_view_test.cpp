@@ -9,10 +9,8 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
-#include <QTimer>
 #include <atomic>
 #include <thread>
 
@@ -47,25 +45,6 @@ int recordCommit(int, int, int event, void *, int, int) {
     }
     return 0;
 }
-
-// Accepts every message box the moment it is up, as an operator pressing OK.
-class OperatorHand {
-  public:
-    OperatorHand() {
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                lastText = box->text().toStdString();
-                box->accept();
-            }
-        });
-        timer_.start();
-    }
-    std::string lastText;
-
-  private:
-    QTimer timer_;
-};
 
 class QtView : public ::testing::Test {
   protected:
@@ -122,7 +101,7 @@ TEST_F(QtView, ValueFromAnotherThreadAppearsWithoutBlockingIt) {
 // meanwhile model changes reach the window and a click is neither applied nor
 // kept for later.
 TEST_F(QtView, AWaitThatServesMessagesOutlivesAWorkersMessage) {
-    OperatorHand hand;
+    MessageBoxes hand;
     auto *toggle = body<QPushButton>(TOGGLE);
     QMetaObject::invokeMethod(toggle, &QPushButton::click, Qt::QueuedConnection);
     std::atomic<bool> stopped{false};
@@ -138,12 +117,15 @@ TEST_F(QtView, AWaitThatServesMessagesOutlivesAWorkersMessage) {
         std::this_thread::yield();
     }
     worker.join();
-    EXPECT_EQ(hand.lastText, "Telemetry not in sync");
+    EXPECT_EQ(hand.seen, std::vector<std::string>{"USB Error: Telemetry not in sync"});
     EXPECT_TRUE(sawDraining) << "the window followed the model during the wait";
     settle();
     EXPECT_EQ(commits, 0) << "the click during the wait was dropped";
     EXPECT_EQ(controlState(panel, TOGGLE)->intValue(), 0);
     EXPECT_FALSE(toggle->isChecked());
+    std::thread([] { postMessage("Measurement", "posted, not waited for"); }).join();
+    EXPECT_TRUE(processUntil([&] { return hand.seen.size() == 2; }));
+    EXPECT_EQ(hand.seen.back(), "Measurement: posted, not waited for");
 }
 
 // A sync never lowers the revision it has applied: a text being edited
