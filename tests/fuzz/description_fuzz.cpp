@@ -28,6 +28,7 @@ uint64_t lineOf(const std::string &error) {
 
 void checkDescription(std::string_view content) {
     const recording::ParsedDescription parsed = recording::parseDescription(content);
+    FUZZ_CHECK(parsed.description.has_value() == parsed.error.empty());
     if (!parsed.description) {
         const uint64_t lines = 1 + std::count(content.begin(), content.end(), '\n');
         FUZZ_CHECK(parsed.error.ends_with("\" is missing") ||
@@ -35,12 +36,10 @@ void checkDescription(std::string_view content) {
         FUZZ_CHECK(!parsed.error.ends_with(": not valid JSON"));
         return;
     }
-    FUZZ_CHECK(parsed.error.empty());
     const std::string json = recording::describeAsJson(*parsed.description);
     FUZZ_CHECK(nlohmann::json::accept(json));
     const recording::ParsedDescription again = recording::parseDescription(json);
-    FUZZ_CHECK(again.description);
-    FUZZ_CHECK(*again.description == *parsed.description);
+    FUZZ_CHECK(again.description && *again.description == *parsed.description);
 }
 
 void checkString(std::string_view bytes) {

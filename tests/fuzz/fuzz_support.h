@@ -2,12 +2,11 @@
 // front of a fuzz input. Built both into the libFuzzer executables and into the corpus replays.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 // Stops the run when an invariant of the code under test does not hold: libFuzzer keeps the
 // input as a crash, and the corpus replay fails. Independent of NDEBUG.
@@ -29,20 +28,14 @@ class InputReader {
 
     template <typename T>
     T take() {
-        unsigned char bytes[sizeof(T)] = {};
-        const std::size_t n = size_ < sizeof(T) ? size_ : sizeof(T);
-        if (n > 0) std::memcpy(bytes, data_, n);
+        T value{};
+        const std::size_t n = std::min(size_, sizeof(T));
+        if (n > 0) std::memcpy(&value, data_, n);
         data_ += n;
         size_ -= n;
-        T value;
-        std::memcpy(&value, bytes, sizeof(T));
         return value;
     }
-
-    // What is left of the input.
-    const uint8_t *rest() const { return data_; }
     std::size_t restSize() const { return size_; }
-    std::string_view restText() const { return {reinterpret_cast<const char *>(data_), size_}; }
 
   private:
     const uint8_t *data_;

@@ -34,13 +34,12 @@ std::vector<std::string> walk(const char *list, std::size_t size) {
     return names;
 }
 
-void checkList(const char *list, std::size_t size) {
+std::vector<std::string> checkedList(const char *list, std::size_t size) {
     const std::vector<std::string> names = ostrel::namesInList(list, size);
     FUZZ_CHECK(names == walk(list, size));
     std::size_t used = 0;
     for (const std::string &name : names) {
-        FUZZ_CHECK(!name.empty());
-        FUZZ_CHECK(name.find('\0') == std::string::npos);
+        FUZZ_CHECK(!name.empty() && name.find('\0') == std::string::npos);
         FUZZ_CHECK(std::string_view(list + used, name.size()) == name);
         used += name.size();
         if (used < size) {
@@ -49,27 +48,22 @@ void checkList(const char *list, std::size_t size) {
         }
     }
     FUZZ_CHECK(used <= size);
+    return names;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const char *list = reinterpret_cast<const char *>(data);
-    checkList(list, size);
-
-    const std::vector<std::string> names = ostrel::namesInList(list, size);
+    const std::vector<std::string> names = checkedList(list, size);
     // A shorter view: the first `cut` bytes. Its names are a prefix of the full list, the last
     // one possibly cut.
-    const std::size_t cut = size == 0 ? 0 : std::size_t(data[0]) % (size + 1);
-    checkList(list, cut);
-    const std::vector<std::string> shorter = ostrel::namesInList(list, cut);
+    const std::vector<std::string> shorter =
+        checkedList(list, size == 0 ? 0 : std::size_t(data[0]) % (size + 1));
     FUZZ_CHECK(shorter.size() <= names.size());
     for (std::size_t i = 0; i < shorter.size(); ++i) {
-        if (i + 1 < shorter.size()) {
-            FUZZ_CHECK(shorter[i] == names[i]);
-        } else {
-            FUZZ_CHECK(names[i].starts_with(shorter[i]));
-        }
+        FUZZ_CHECK(i + 1 < shorter.size() ? shorter[i] == names[i]
+                                          : names[i].starts_with(shorter[i]));
     }
     FUZZ_CHECK(ostrel::namesInList(nullptr, 0).empty());
     return 0;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,16 +30,12 @@ char readableSeparator(uint8_t byte) {
 
 // Reads one field: the decimal of a word, no leading zero, no sign.
 bool parseWord(std::string_view field, uint16_t *word) {
-    if (field.empty() || field.size() > 5) return false;
-    if (field.size() > 1 && field[0] == '0') return false;
-    uint32_t value = 0;
-    for (const char c : field) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + uint32_t(c - '0');
-    }
-    if (value > 65535) return false;
+    if (field.empty() || field.size() > 5 || (field.size() > 1 && field[0] == '0') ||
+        field.find_first_not_of("0123456789") != field.npos)
+        return false;
+    const unsigned long value = std::stoul(std::string(field));
     *word = uint16_t(value);
-    return true;
+    return value <= 65535;
 }
 
 void checkReadsBack(std::string_view text, const std::vector<uint16_t> &words, std::size_t records,
@@ -53,9 +50,7 @@ void checkReadsBack(std::string_view text, const std::vector<uint16_t> &words, s
             const std::size_t end = f + 1 < perRecord ? line.find(separator) : line.size();
             FUZZ_CHECK(end != std::string_view::npos);
             uint16_t word = 0;
-            FUZZ_CHECK(parseWord(line.substr(0, end), &word));
-            FUZZ_CHECK(word == words[next]);
-            ++next;
+            FUZZ_CHECK(parseWord(line.substr(0, end), &word) && word == words[next++]);
             line.remove_prefix(end == line.size() ? end : end + 1);
         }
         FUZZ_CHECK(line.empty());
