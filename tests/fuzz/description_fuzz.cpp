@@ -1,11 +1,8 @@
-// Fuzz target: the input as a recording description (parseDescription, describeAsJson) and
-// as a string to write (json::appendQuoted). Checks:
-// - a refused description says why: "line N: ..." with N within the input's lines, or the
-//   missing key; every refusal of the JSON is one of this program's explanations;
-// - a description that parses is written as JSON that nlohmann accepts on its own (valid
-//   UTF-8 included) and that parses back to the same description;
-// - the input as a string's bytes is written as a JSON string that nlohmann accepts and that
-//   reads back as exactly those bytes.
+// Fuzz target: the input as a recording description (parseDescription, describeAsJson) and as a
+// string to write (json::appendQuoted). A refusal names a line within the input or the missing
+// key in the reader's own words; a description that parses is written as JSON nlohmann accepts
+// and that parses back the same; the string is written as JSON nlohmann accepts and reads back
+// as exactly its bytes.
 #include <algorithm>
 #include <cstdint>
 #include <nlohmann/json.hpp>

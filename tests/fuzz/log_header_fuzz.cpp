@@ -1,16 +1,8 @@
-// Fuzz target: the two header lines of a log file (logHeader, timeBaseText, separatorOf) for
-// any telemetry type, time base and separator setting.
-//
-// The input is: the type (int32), the time base in µs (double), the FILE_SEP value (int32), all
-// little-endian. Checks:
-// - separatorOf gives ',' for 1, '\t' for 2 and '\0' otherwise;
-// - timeBaseText of a finite value is fixed point with two decimals ("-"? digits "." 2 digits)
-//   and reads back within 0.005 (plus the double's rounding); of a non-finite value "inf",
-//   "-inf", "nan" or "-nan"; never longer than the longest double in fixed point;
-// - the header is "Time-Base: <text>us", N - 1 separators, CR LF, then N column names joined by
-//   the separator, CR LF, where N is the type's words per frame (0 for an unknown type); plain
-//   types name their columns Ch1..ChN, steering types from their fixed set, "-" for the last
-//   two and, in the module layouts, for the accelerations.
+// Fuzz target: the two header lines of a log file (logHeader, timeBaseText, separatorOf). The
+// input is the type (int32), the time base in µs (double) and the FILE_SEP value (int32). The
+// separator is ',' for 1, tab for 2, else none; the time base is fixed point with two decimals
+// reading back within 0.005 (or inf/nan); then N - 1 separators, CR LF, the type's N column
+// names joined by the separator, CR LF.
 #include <charconv>
 #include <cmath>
 #include <cstdint>

@@ -1,14 +1,8 @@
-// Fuzz target: the log directory file (log_path.dat), decoded from bytes and read from a file.
-//
-// The input is the content of a log directory file. Checks:
-// - decodeLogPathRecord gives the path a plain walk of the first 260 bytes gives: up to the
-//   first zero byte; the whole input without one line end when it is shorter and has none
-//   (a file written by hand); nothing when 260 bytes hold no zero byte. A decoded path always
-//   fits the record again. readLogPathFile of a file with that content gives the same.
-// - writeLogPathFile of the input taken as a path: a path that fits leaves exactly its
-//   260-byte record, which reads back as the path; one that does not fit is refused with
-//   filename_too_long and the file keeps what it held. A decoded path written back reads back
-//   unchanged.
+// Fuzz target: the log directory file (log_path.dat). The input as its content decodes to what a
+// plain walk of the first 260 bytes gives (up to the first zero byte; a shorter input without
+// one, less a line end; nothing when 260 bytes hold none), also read from a file, and a decoded
+// path written back reads back. The input as a path: one that fits is written as its 260-byte
+// record and reads back; one that does not is refused and the file keeps what it held.
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>

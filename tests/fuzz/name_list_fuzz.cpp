@@ -1,14 +1,7 @@
-// Fuzz target: the walk of a module name list (namesInList), as a module library may hand it
-// over: the input is the whole buffer, `size` its length, with no guarantee of termination.
-//
-// Checks (the buffer is exactly the input's size, so AddressSanitizer reports any read past
-// it):
-// - the names are those of a plain walk: each runs to its zero byte, the list ends at an empty
-//   name or at the buffer's end, an unterminated last name is cut there;
-// - no name is empty or holds a zero byte; the names' lengths plus their terminators never
-//   exceed `size` (a cut last name has none);
-// - every shorter view of the same buffer gives a list whose names are a prefix of the full
-//   list's, the last possibly cut; a null list of size 0 gives nothing.
+// Fuzz target: the walk of a module name list (namesInList) as a module library may hand it
+// over: the input is the whole buffer, exactly `size` bytes (AddressSanitizer sees a read past
+// it), not necessarily terminated. The names are those of a plain walk, none empty, within
+// `size`; a shorter view of the buffer gives a prefix of them, the last possibly cut.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,14 +1,8 @@
-// Fuzz target: the record formatter of the log file (formatCycle). Not a parser, but what it
-// writes is what the operator's tools read back, and it writes into a buffer sized by
-// maxRecordBytes.
-//
-// The input is: one byte for the words per record (-40..40), one for the separator, then the
-// words (little-endian). Checks:
-// - the output never exceeds records x maxRecordBytes(words per record); the buffer is exactly
-//   that size, so AddressSanitizer reports a write past it;
-// - it reads back as the same words: one line per record ended by CR LF, fields joined by the
-//   separator, each the word in decimal without leading zeros;
-// - a words per record of 0 or below writes nothing.
+// Fuzz target: the record formatter of the log file (formatCycle), writing into a buffer of
+// exactly records x maxRecordBytes (AddressSanitizer sees a byte past it). The input is the
+// words per record (one byte, -40..40), the separator (one byte) and the words. The text reads
+// back as the same words, in decimal without leading zeros, CR LF per record; 0 or fewer words
+// per record write nothing.
 #include <cstdint>
 #include <cstring>
 #include <memory>

@@ -1,11 +1,8 @@
-// Fuzz target: the input as a recording (parseRecording). Checks:
-// - a recording read without an error has a positive finite time base, ',' or '\t' as its
-//   separator, at least one column and whole records only; written back as records (the
-//   same two header lines, each record's words joined by the separator, CR LF) it reads
-//   back as the same words without an error;
-// - an error names the input, has a line (1 or 2 for the header, after the records read
-//   for a record) and a text; only a record error can be a truncation;
-// - the input cut in half gives a prefix of the records of the whole input.
+// Fuzz target: the input as a recording (parseRecording). Read without an error it has a
+// positive finite time base, ',' or tab, a column and whole records, which written back read
+// back the same; an error names the input and its line (1 or 2 for the header, else the line
+// after the records read), and only a record is truncated; half the input gives a prefix of
+// the records.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
