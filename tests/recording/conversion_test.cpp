@@ -53,9 +53,7 @@ std::string row(const Conversion &c, uint64_t index, const std::vector<uint16_t>
     return std::string(buffer.data(), c.formatRow(buffer.data(), index, record.data()));
 }
 
-// ---------------------------------------------------------------------------------------
-// Names
-// ---------------------------------------------------------------------------------------
+// Names ---------------------------------------------------------------------------------------
 
 TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
     const struct {
@@ -85,9 +83,7 @@ TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
     EXPECT_EQ(shortTypeName(10), "");
 }
 
-// ---------------------------------------------------------------------------------------
-// Columns and values
-// ---------------------------------------------------------------------------------------
+// Columns and values --------------------------------------------------------------------------
 
 TEST(PlainConversion, PercentIsWhatTheWindowShowsAndPhysicalIsPercent) {
     const Conversion raw = conversionOf(1, Units::raw);
@@ -216,9 +212,7 @@ TEST(Conversion, ATypeWithOtherWordsThanTheFileIsRefused) {
     EXPECT_EQ(error, "unknown telemetry type 10");
 }
 
-// ---------------------------------------------------------------------------------------
-// CSV
-// ---------------------------------------------------------------------------------------
+// CSV -----------------------------------------------------------------------------------------
 
 // Every value as std::to_chars writes its float (the word itself in raw units): each type
 // and unit, every 12-bit sample with low bits that must be ignored, every column of a
@@ -286,9 +280,7 @@ TEST(CsvRows, NamesWithCommasOrQuotesAreQuoted) {
     EXPECT_EQ(c->csvHeader(), "Time [s],Ch1,\"a,b\",\"say \"\"x\"\"\",Ch4\n");
 }
 
-// ---------------------------------------------------------------------------------------
-// Summary
-// ---------------------------------------------------------------------------------------
+// Summary -------------------------------------------------------------------------------------
 
 TEST(Summary, ExtremesAreWrittenValuesMeansDurationAndCycles) {
     const Conversion conversion = conversionOf(8, Units::physical);  // steer-mod-100

@@ -54,9 +54,7 @@ std::string errorOf(std::string_view json) {
     return parsed.error;
 }
 
-// ---------------------------------------------------------------------------------------
-// Round trip
-// ---------------------------------------------------------------------------------------
+// Round trip ----------------------------------------------------------------------------------
 
 // Descriptions read back as they were written; `written` are texts their JSON holds.
 TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
@@ -203,9 +201,7 @@ TEST(DescriptionJson, ADecimalCommaLocaleReadsTheFraction) {
     EXPECT_EQ(timeBase, 159.375);
 }
 
-// ---------------------------------------------------------------------------------------
-// Refused descriptions
-// ---------------------------------------------------------------------------------------
+// Refused descriptions ------------------------------------------------------------------------
 
 // A description with one member replaced by `replacement` ("" removes it).
 std::string withMember(std::string_view key, std::string_view replacement) {
@@ -296,9 +292,7 @@ TEST(DescriptionJson, DeepNestingIsRefusedNotFollowed) {
     EXPECT_EQ(parsedOrFail(json), finished());
 }
 
-// ---------------------------------------------------------------------------------------
-// Files
-// ---------------------------------------------------------------------------------------
+// Files ---------------------------------------------------------------------------------------
 
 TEST(DescriptionPath, DatBecomesJsonOtherNamesGetJsonAppended) {
     EXPECT_EQ(descriptionPathFor("/logs/jex-log-07122026093000.dat"),
@@ -352,9 +346,7 @@ TEST(ReadDescription, ErrorsNameTheFile) {
     EXPECT_EQ(readDescription(dir.path()).error, dir.path() + ": not a regular file");
 }
 
-// ---------------------------------------------------------------------------------------
-// Local time
-// ---------------------------------------------------------------------------------------
+// Local time ----------------------------------------------------------------------------------
 
 // The zone is TZ's, restored afterwards.
 TEST(LocalTime, OffsetsEastWestAndHalfHours) {
