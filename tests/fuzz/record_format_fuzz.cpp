@@ -15,41 +15,11 @@
 
 namespace {
 
-// A separator the records can be read back with: no digit and no line end.
+// A separator that keeps the records apart: no digit and no line end.
 char readableSeparator(uint8_t byte) {
     const char c = char(byte);
     if ((c >= '0' && c <= '9') || c == '\r' || c == '\n') return ',';
     return c;
-}
-
-// Reads one field: the decimal of a word, no leading zero, no sign.
-bool parseWord(std::string_view field, uint16_t *word) {
-    if (field.empty() || field.size() > 5 || (field.size() > 1 && field[0] == '0') ||
-        field.find_first_not_of("0123456789") != field.npos)
-        return false;
-    const unsigned long value = std::stoul(std::string(field));
-    *word = uint16_t(value);
-    return value <= 65535;
-}
-
-void checkReadsBack(std::string_view text, const std::vector<uint16_t> &words, std::size_t records,
-                    int perRecord, char separator) {
-    std::size_t next = 0;
-    for (std::size_t r = 0; r < records; ++r) {
-        const std::size_t lineEnd = text.find("\r\n");
-        FUZZ_CHECK(lineEnd != std::string_view::npos);
-        std::string_view line = text.substr(0, lineEnd);
-        text.remove_prefix(lineEnd + 2);
-        for (int f = 0; f < perRecord; ++f) {
-            const std::size_t end = f + 1 < perRecord ? line.find(separator) : line.size();
-            FUZZ_CHECK(end != std::string_view::npos);
-            uint16_t word = 0;
-            FUZZ_CHECK(parseWord(line.substr(0, end), &word) && word == words[next++]);
-            line.remove_prefix(end == line.size() ? end : end + 1);
-        }
-        FUZZ_CHECK(line.empty());
-    }
-    FUZZ_CHECK(text.empty());
 }
 
 }  // namespace
@@ -78,6 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const std::size_t written =
         ostrel::formatCycle(words.data(), records, perRecord, separator, out.get());
     FUZZ_CHECK(written <= bound);
-    checkReadsBack(std::string_view(out.get(), written), words, records, perRecord, separator);
+    // Each word in decimal, joined by the separator, CR LF after each record.
+    std::string expected;
+    for (std::size_t i = 0; i < records * std::size_t(perRecord); ++i)
+        expected += std::to_string(words[i]) +
+                    ((i + 1) % perRecord == 0 ? "\r\n" : std::string(1, separator));
+    FUZZ_CHECK(std::string_view(out.get(), written) == expected);
     return 0;
 }
