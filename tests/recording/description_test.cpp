@@ -278,11 +278,8 @@ TEST(DescriptionJson, DeepNestingIsRefusedNotFollowed) {
     // Far deeper than any stack would take if the parser followed it.
     const std::string deep(1'000'000, '[');
     EXPECT_EQ(errorOf(deep), "line 1: nested deeper than 64 levels");
-    const std::string objects = [] {
-        std::string text;
-        for (int i = 0; i < 100'000; ++i) text += "{\"a\":";
-        return text;
-    }();
+    std::string objects;
+    for (int i = 0; i < 100'000; ++i) objects += "{\"a\":";
     EXPECT_EQ(errorOf(objects), "line 1: nested deeper than 64 levels");
     // The deepest accepted nesting, inside an ignored key.
     std::string deepest =
@@ -295,8 +292,7 @@ TEST(DescriptionJson, DeepNestingIsRefusedNotFollowed) {
 // Files ---------------------------------------------------------------------------------------
 
 TEST(DescriptionPath, DatBecomesJsonOtherNamesGetJsonAppended) {
-    EXPECT_EQ(descriptionPathFor("/logs/jex-log-07122026093000.dat"),
-              "/logs/jex-log-07122026093000.json");
+    EXPECT_EQ(descriptionPathFor("/logs/jex-log-1.dat"), "/logs/jex-log-1.json");
     EXPECT_EQ(descriptionPathFor("jex-log-1-2.dat"), "jex-log-1-2.json");
     EXPECT_EQ(descriptionPathFor("/logs/run.csv"), "/logs/run.csv.json");
     EXPECT_EQ(descriptionPathFor("/logs.dat/run"), "/logs.dat/run.json");
@@ -334,16 +330,14 @@ TEST(AtomicWrite, FailureGivesTheReasonAndLeavesNothing) {
     EXPECT_EQ(test::readFile(target + "/inside"), "kept");
 }
 
+// (The line of an error and a FIFO under the name: ConvertCommand's tables.)
 TEST(ReadDescription, ErrorsNameTheFile) {
     ScratchDirectory dir;
     const std::string path = dir.file("d.json");
     EXPECT_EQ(readDescription(path).error, path + ": No such file or directory");
-    test::writeFile(path, "{\n  \"version\": 1\n}\n");
-    EXPECT_EQ(readDescription(path).error, path + ": line 2: \"version\" must be a string");
     test::writeFile(path, std::string((1 << 20) + 1, ' '));
     EXPECT_EQ(readDescription(path).error,
               path + ": larger than 1048576 bytes: not a recording description");
-    EXPECT_EQ(readDescription(dir.path()).error, dir.path() + ": not a regular file");
 }
 
 // Local time ----------------------------------------------------------------------------------

@@ -310,19 +310,5 @@ TEST_F(ReaderTest, ForeignAndBrokenHeadersAreNamed) {
     }
 }
 
-TEST_F(ReaderTest, FilesThatCannotBeReadHaveNoLine) {
-    RecordingReader missing(dir_.file("absent.dat"));
-    ASSERT_TRUE(missing.error());
-    EXPECT_EQ(missing.error()->line, 0u);
-    EXPECT_EQ(missing.error()->message(), dir_.file("absent.dat") + ": No such file or directory");
-    EXPECT_EQ(missing.wordsPerRecord(), 0u);
-    std::vector<uint16_t> buffer(64);
-    EXPECT_EQ(missing.nextRecords(buffer), 0u);
-
-    RecordingReader directory(dir_.path());
-    ASSERT_TRUE(directory.error());
-    EXPECT_EQ(directory.error()->message(), dir_.path() + ": not a regular file");
-}
-
 }  // namespace
 }  // namespace ostrel::recording
