@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -182,16 +183,15 @@ void checkNameList(const std::vector<ModuleConfig> &modules, std::size_t hint) {
     for (const std::size_t size : {std::size_t{1}, std::size_t{2}, whole - 1, whole, whole + 1,
                                    std::size_t{512}, 1 + hint % (whole + 8)}) {
         if (size == 0) continue;
-        const std::unique_ptr<char[]> list(new char[size]);
-        std::memset(list.get(), 0x5a, size);
-        FUZZ_CHECK(bus.UsbFindModules(list.get(), uint32_t(size)) != 0);
-        std::size_t pos = 0;
-        for (std::size_t n = 0; n < present.size() && pos + present[n].size() + 2 <= size; ++n) {
-            FUZZ_CHECK(std::memcmp(list.get() + pos, present[n].c_str(), present[n].size() + 1) ==
-                       0);
-            pos += present[n].size() + 1;
+        std::string expected;
+        for (const std::string &name : present) {
+            if (expected.size() + name.size() + 2 > size) break;
+            expected += name + '\0';
         }
-        FUZZ_CHECK(pos < size && list[pos] == '\0');
+        expected += '\0';
+        std::vector<char> list(size, 0x5a);  // exactly `size` bytes on the heap
+        FUZZ_CHECK(bus.UsbFindModules(list.data(), uint32_t(size)) != 0);
+        FUZZ_CHECK(std::string_view(list.data(), expected.size()) == expected);
     }
     FUZZ_CHECK(bus.UsbFindModules(nullptr, 64) == 0);
 }
