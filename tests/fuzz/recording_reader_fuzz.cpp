@@ -19,13 +19,6 @@ using ostrel::recording::ParsedRecording;
 
 constexpr std::string_view kName = "input.dat";
 
-// The two header lines of `content` as they were, each ending in one '\n'.
-std::string headerLines(std::string_view content) {
-    const std::size_t first = content.find('\n');
-    const std::size_t second = content.find('\n', first + 1);
-    return std::string(content.substr(0, second + 1));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
@@ -50,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     FUZZ_CHECK((separator == ',' || separator == '\t') && parsed.words.size() % words == 0);
 
     // The records written back read back the same.
-    std::string rewritten = headerLines(content);
+    // The two header lines as they were, then the records.
+    std::string rewritten(content.substr(0, content.find('\n', content.find('\n') + 1) + 1));
     for (std::size_t i = 0; i < parsed.words.size(); ++i) {
         rewritten += std::to_string(parsed.words[i]);
         rewritten += (i + 1) % words == 0 ? std::string("\r\n") : std::string(1, separator);

@@ -29,10 +29,7 @@ class ScratchDirectory {
             (std::filesystem::temp_directory_path() / "ostrel-recording-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~ScratchDirectory() { std::filesystem::remove_all(path_, ignored_); }
     ScratchDirectory(const ScratchDirectory &) = delete;
     ScratchDirectory &operator=(const ScratchDirectory &) = delete;
 
@@ -42,15 +39,15 @@ class ScratchDirectory {
     // Names of the entries in the directory, sorted.
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(path_)) {
+        for (const auto &entry : std::filesystem::directory_iterator(path_))
             names.push_back(entry.path().filename().string());
-        }
         std::sort(names.begin(), names.end());
         return names;
     }
 
   private:
     std::string path_;
+    std::error_code ignored_;
 };
 
 inline void writeFile(const std::string &path, std::string_view content) {
