@@ -34,12 +34,6 @@ Conversion conversionOf(int type, Units units, double timeBase = 159.38) {
     return *c;
 }
 
-std::vector<std::string> namesOf(const Conversion &c) {
-    std::vector<std::string> names;
-    for (const OutputColumn &column : c.columns()) names.push_back(column.name);
-    return names;
-}
-
 // The value as the window's display prints it: two decimals (none for the angular
 // acceleration).
 std::string shown(float value, int decimals = 2) {
@@ -87,7 +81,8 @@ TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
 
 TEST(SteeringConversion, ColumnsInWordOrderNamedByTheirSlotWithoutPlaceholders) {
     const Conversion car = conversionOf(4, Units::physical);
-    const std::vector<std::string> names = namesOf(car);
+    std::vector<std::string> names;
+    for (const OutputColumn &column : car.columns()) names.push_back(column.name);
     ASSERT_EQ(names.size(), 30u);  // words 30 and 31 are placeholders
     EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 10),
               (std::vector<std::string>{

@@ -147,14 +147,21 @@ std::string manyRecords(int records, std::vector<uint16_t> &words) {
     return text;
 }
 
-// Every split of records between reads of 1 to 64 bytes, and a file of several default reads.
-TEST_F(ReaderTest, RecordsSplitAtEveryByteBetweenReads) {
+// Every split of records (and of an error after five) between reads of 1 to 64 bytes, and a
+// file of several default reads.
+TEST_F(ReaderTest, RecordsAndErrorsSplitAtEveryByteBetweenReads) {
     std::vector<uint16_t> expected;
     const std::string text = manyRecords(40, expected);
+    std::vector<uint16_t> ignored;
+    const std::string bad = manyRecords(5, ignored) + "1,2,3,4,5,6,7,x8\r\n1,2,3,4,5,6,7,8\r\n";
     for (std::size_t chunk = 1; chunk <= 64; ++chunk) {
         const Outcome o = read(text, chunk, 1 + chunk % 5);
         EXPECT_FALSE(o.error) << chunk << ": " << o.error->message();
         ASSERT_EQ(o.words, expected) << "chunk " << chunk;
+        const Outcome e = read(bad, chunk, 2);
+        ASSERT_TRUE(e.error) << chunk;
+        EXPECT_EQ(e.error->message(), at(8, "column 8 (Ch8): expected a number, found \"x8\""));
+        EXPECT_EQ(e.records, 5u) << chunk;
     }
     expected.clear();
     const std::string large = manyRecords(60'000, expected);  // about 2.7 MB
@@ -162,18 +169,6 @@ TEST_F(ReaderTest, RecordsSplitAtEveryByteBetweenReads) {
     const Outcome o = read(large, 0, 4096);
     EXPECT_FALSE(o.error);
     EXPECT_EQ(o.words, expected);
-}
-
-TEST_F(ReaderTest, ErrorsAreFoundWhereverTheReadsSplitTheFile) {
-    std::vector<uint16_t> ignored;
-    std::string text = manyRecords(5, ignored) + "1,2,3,4,5,6,7,x8\r\n1,2,3,4,5,6,7,8\r\n";
-    for (std::size_t chunk = 1; chunk <= 48; ++chunk) {
-        const Outcome o = read(text, chunk, 2);
-        ASSERT_TRUE(o.error) << chunk;
-        EXPECT_EQ(o.error->message(), at(8, "column 8 (Ch8): expected a number, found \"x8\""))
-            << chunk;
-        EXPECT_EQ(o.records, 5u);
-    }
 }
 
 TEST_F(ReaderTest, ASpanSmallerThanARecordReadsNothing) {
