@@ -143,20 +143,12 @@ TEST_F(ConvertCommand, ARawSummary) {
     const Outcome summary =
         run({.recording = recording_, .type = kFourChannels, .units = Units::raw, .summary = true});
     EXPECT_EQ(summary.status, kConvertOk);
-    EXPECT_EQ(summary.out, "recording: " + recording_ +
-                               "\n"
-                               "type: 4 Channel (4ch)\n"
-                               "units: raw\n"
-                               "time base: 79.6875 us\n"
-                               "records: 2\n"
-                               "duration: 0.000159 s\n"
-                               "cycles: 0.000244140625\n"
-                               "gaps: none\n"
-                               "column,count,min,max,mean\n"
-                               "Ch1,2,0,65520,32760\n"
-                               "Ch2,2,0,65535,32767.5\n"
-                               "Ch3,2,32752,32768,32760\n"
-                               "Ch4,2,1,2,1.5\n");
+    EXPECT_EQ(summary.out,
+              "recording: " + recording_ +
+                  "\ntype: 4 Channel (4ch)\nunits: raw\ntime base: 79.6875 us\nrecords: 2\n"
+                  "duration: 0.000159 s\ncycles: 0.000244140625\ngaps: none\n"
+                  "column,count,min,max,mean\nCh1,2,0,65520,32760\nCh2,2,0,65535,32767.5\n"
+                  "Ch3,2,32752,32768,32760\nCh4,2,1,2,1.5\n");
 }
 
 // A FIFO named like the recording or its description is refused at once, naming it, never

@@ -287,22 +287,25 @@ TEST(DescriptionPath, DatBecomesJsonOtherNamesGetJsonAppended) {
     EXPECT_EQ(descriptionPathFor("run.DAT"), "run.DAT.json");
 }
 
-TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporary) {
+// The atomic write replaces a file whole, keeping its permissions and leaving no temporary
+// file, and says why it fails; reading names the file (the line of an error and a FIFO under
+// the name: ConvertCommand's tables).
+TEST(DescriptionFiles, WrittenAtomicallyAndReadNamingTheFile) {
     ScratchDirectory dir;
     const std::string path = dir.file("jex-log-1.json");
+    EXPECT_EQ(readDescription(path).error, path + ": No such file or directory");
     ASSERT_EQ(writeFileAtomically(path, "old"), "");
     ::chmod(path.c_str(), 0640);
     const std::string json = describeAsJson(finished());
     ASSERT_EQ(writeFileAtomically(path, json), "");
     EXPECT_EQ(test::readFile(path), json);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"jex-log-1.json"});
     struct stat status {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0640u);  // a replaced file keeps its permissions
-}
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    test::writeFile(path, std::string((1 << 20) + 1, ' '));
+    EXPECT_EQ(readDescription(path).error,
+              path + ": larger than 1048576 bytes: not a recording description");
 
-TEST(AtomicWrite, FailureGivesTheReasonAndLeavesNothing) {
-    ScratchDirectory dir;
     EXPECT_NE(writeFileAtomically(dir.file("missing/x.json"), "{}").find("No such file"),
               std::string::npos);
     // The target is a directory: the rename fails, the temporary file goes.
@@ -310,18 +313,8 @@ TEST(AtomicWrite, FailureGivesTheReasonAndLeavesNothing) {
     ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
     test::writeFile(target + "/inside", "kept");
     EXPECT_NE(writeFileAtomically(target, "{}").find("cannot rename"), std::string::npos);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken"});
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"jex-log-1.json", "taken"}));
     EXPECT_EQ(test::readFile(target + "/inside"), "kept");
-}
-
-// (The line of an error and a FIFO under the name: ConvertCommand's tables.)
-TEST(ReadDescription, ErrorsNameTheFile) {
-    ScratchDirectory dir;
-    const std::string path = dir.file("d.json");
-    EXPECT_EQ(readDescription(path).error, path + ": No such file or directory");
-    test::writeFile(path, std::string((1 << 20) + 1, ' '));
-    EXPECT_EQ(readDescription(path).error,
-              path + ": larger than 1048576 bytes: not a recording description");
 }
 
 // Local time ----------------------------------------------------------------------------------
