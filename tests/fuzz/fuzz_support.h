@@ -1,5 +1,5 @@
-// Shared by the fuzz targets: the invariant check and a reader that takes typed values from the
-// front of a fuzz input. Built both into the libFuzzer executables and into the corpus replays.
+// Shared by the fuzz targets: the invariant check and typed values taken from the front of a
+// fuzz input. Built both into the libFuzzer executables and into the corpus replays.
 #pragma once
 
 #include <algorithm>
@@ -21,25 +21,16 @@
 
 namespace ostrel::fuzz {
 
-// Takes fixed-size values from the front of the input; past its end they read as zero bytes.
-class InputReader {
-  public:
-    InputReader(const uint8_t *data, std::size_t size) : data_(data), size_(size) {}
-
-    template <typename T>
-    T take() {
-        T value{};
-        const std::size_t n = std::min(size_, sizeof(T));
-        if (n > 0) std::memcpy(&value, data_, n);
-        data_ += n;
-        size_ -= n;
-        return value;
-    }
-    std::size_t restSize() const { return size_; }
-
-  private:
-    const uint8_t *data_;
-    std::size_t size_;
-};
+// Takes a fixed-size value from the front of the input, which it moves past; past its end the
+// value reads as zero bytes.
+template <typename T>
+T take(const uint8_t *&data, std::size_t &size) {
+    T value{};
+    const std::size_t n = std::min(size, sizeof(T));
+    if (n > 0) std::memcpy(&value, data, n);
+    data += n;
+    size -= n;
+    return value;
+}
 
 }  // namespace ostrel::fuzz

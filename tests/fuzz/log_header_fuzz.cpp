@@ -57,10 +57,9 @@ std::string expectedColumn(int type, int column) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
-    ostrel::fuzz::InputReader input(data, size);
-    const int32_t type = input.take<int32_t>();
-    const double micros = input.take<double>();
-    const int32_t fileSeparator = input.take<int32_t>();
+    const int32_t type = ostrel::fuzz::take<int32_t>(data, size);
+    const double micros = ostrel::fuzz::take<double>(data, size);
+    const int32_t fileSeparator = ostrel::fuzz::take<int32_t>(data, size);
 
     const char separator = ostrel::separatorOf(fileSeparator);
     FUZZ_CHECK(separator == (fileSeparator == 1 ? ',' : fileSeparator == 2 ? '\t' : '\0'));

@@ -25,11 +25,10 @@ char readableSeparator(uint8_t byte) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
-    ostrel::fuzz::InputReader input(data, size);
-    const int perRecord = int(input.take<int8_t>()) % 41;
-    const char separator = readableSeparator(input.take<uint8_t>());
-    std::vector<uint16_t> words(input.restSize() / 2);
-    for (uint16_t &word : words) word = input.take<uint16_t>();
+    const int perRecord = int(ostrel::fuzz::take<int8_t>(data, size)) % 41;
+    const char separator = readableSeparator(ostrel::fuzz::take<uint8_t>(data, size));
+    std::vector<uint16_t> words(size / 2);
+    for (uint16_t &word : words) word = ostrel::fuzz::take<uint16_t>(data, size);
 
     if (perRecord <= 0) {
         char untouched = 'x';

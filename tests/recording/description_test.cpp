@@ -21,25 +21,24 @@ namespace {
 
 using test::ScratchDirectory;
 
+// Its cycles are exact beyond a double's 53 bits.
 RecordingDescription finished() {
-    RecordingDescription d;
-    d.programVersion = "1.3.1";
-    d.logFile = "jex-log-07122026093000.dat";
-    d.module = "SIM-STEER";
-    d.typeIndex = 7;
-    d.typeText = "Steering Commercial 200 Nm";
-    d.speedKbps = 640;
-    d.timeBaseMicros = 159.375;
-    d.channelCount = 3;
-    d.separator = '\t';
-    d.columns = {"Torque low", "Torque high", "-"};
-    d.startTime = "2026-12-07T09:30:00+01:00";
-    d.stopTime = "2026-12-07T09:31:12+01:00";
-    d.cycles = 18446744073709551615u;  // exact beyond a double's 53 bits
-    d.ended = MeasurementEnd::transferError;
-    d.lostFrames = 12;
-    d.gaps = {{4096, 1}, {8192, 3}};
-    return d;
+    return {.programVersion = "1.3.1",
+            .logFile = "jex-log-07122026093000.dat",
+            .module = "SIM-STEER",
+            .typeIndex = 7,
+            .typeText = "Steering Commercial 200 Nm",
+            .speedKbps = 640,
+            .timeBaseMicros = 159.375,
+            .channelCount = 3,
+            .separator = '\t',
+            .columns = {"Torque low", "Torque high", "-"},
+            .startTime = "2026-12-07T09:30:00+01:00",
+            .stopTime = "2026-12-07T09:31:12+01:00",
+            .cycles = 18446744073709551615u,
+            .ended = MeasurementEnd::transferError,
+            .lostFrames = 12,
+            .gaps = {{4096, 1}, {8192, 3}}};
 }
 
 RecordingDescription parsedOrFail(std::string_view json) {
