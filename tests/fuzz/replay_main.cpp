@@ -21,10 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size);
 
 int main(int argc, char **argv) {
     namespace fs = std::filesystem;
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH...  (input files or corpus directories)\n", argv[0]);
-        return 2;
-    }
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         const fs::path path = argv[i];
@@ -39,7 +35,7 @@ int main(int argc, char **argv) {
         inputs.insert(inputs.end(), files.begin(), files.end());
     }
     if (inputs.empty()) {
-        std::fprintf(stderr, "replay: no inputs found\n");
+        std::fprintf(stderr, "replay: no inputs found; usage: %s PATH...\n", argv[0]);
         return 1;
     }
     std::size_t totalBytes = 0;

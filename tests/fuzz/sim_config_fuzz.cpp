@@ -1,9 +1,8 @@
 // Fuzz target: the OSTREL_SIM grammar (sim::parseSimConfig, sim::modulesFromEnvironment) and the
-// name list the simulated bus builds from the modules. The input is the value of OSTREL_SIM;
-// the properties checked are listed in README.md: modules well-formed and unique, every entry
-// one module or one problem as when parsed alone, modules written back parse to themselves,
-// modulesFromEnvironment prints exactly the one line naming the problems, and the name list
-// stays inside buffers of several sizes.
+// simulated bus's name list, the input being the value of OSTREL_SIM. The properties, listed in
+// README.md: modules well-formed and unique, each entry one module or one problem as when parsed
+// alone, modules written back parse to themselves, one line naming the problems on stderr, and
+// the name list inside buffers of several sizes.
 #include <sys/mman.h>
 #include <unistd.h>
 

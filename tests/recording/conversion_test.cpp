@@ -73,8 +73,7 @@ TEST(TypeNames, RingTextsAndShortNamesInAnyCase) {
         EXPECT_EQ(telemetryTypeFromName(typeLabel(type)), type);
         EXPECT_EQ(telemetryTypeFromName(telemetry_types[type].label), type);
     }
-    EXPECT_EQ(shortTypeName(-1), "");
-    EXPECT_EQ(shortTypeName(10), "");
+    for (const int outside : {-1, 10}) EXPECT_EQ(shortTypeName(outside), "");
 }
 
 // Columns and values --------------------------------------------------------------------------

@@ -143,7 +143,6 @@ TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
         std::string bytes;
         std::string written;
     } cases[] = {
-        {"Empf\xC3\xA4nger", "\"Empf\xC3\xA4nger\""},
         {"RX-\xFF\xFE", R"("RX-\uf7ff\uf7fe")"},
         {"\xC3", R"("\uf7c3")"},                                // cut short
         {"\xC3(", R"("\uf7c3(")"},                              // not continued
