@@ -19,8 +19,7 @@ namespace recording = ostrel::recording;
 
 // The line an error names; 0 when it names none.
 uint64_t lineOf(const std::string &error) {
-    if (!error.starts_with("line ")) return 0;
-    return std::stoull(error.substr(5));
+    return error.starts_with("line ") ? std::stoull(error.substr(5)) : 0;
 }
 
 void checkDescription(std::string_view content) {

@@ -46,8 +46,8 @@ std::string content() {
 void checkWriteReadsBack(std::string_view remembered) {
     FUZZ_CHECK(!ostrel::writeLogPathFile(path, remembered));
     const std::string written = content();
-    FUZZ_CHECK(written.size() == log_path_record_size);
-    FUZZ_CHECK(written == ostrel::encodeLogPathRecord(remembered));
+    FUZZ_CHECK(written.size() == log_path_record_size &&
+               written == ostrel::encodeLogPathRecord(remembered));
     FUZZ_CHECK(ostrel::readLogPathFile(path) == std::string(remembered));
 }
 

@@ -4,6 +4,7 @@
 // `size`; a shorter view of the buffer gives a prefix of them, the last possibly cut.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acquisition/module_discovery.h"
@@ -14,14 +15,12 @@ namespace {
 std::vector<std::string> walk(const char *list, std::size_t size) {
     std::vector<std::string> names;
     std::string current;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (list[i] != '\0') {
+    // Up to the buffer's end or an empty name.
+    for (std::size_t i = 0; i < size && (list[i] != '\0' || !current.empty()); ++i) {
+        if (list[i] != '\0')
             current += list[i];
-            continue;
-        }
-        if (current.empty()) return names;
-        names.push_back(current);
-        current.clear();
+        else
+            names.push_back(std::exchange(current, {}));
     }
     if (!current.empty()) names.push_back(current);
     return names;

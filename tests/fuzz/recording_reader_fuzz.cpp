@@ -28,11 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (parsed.error) {
         const ostrel::recording::ReadError &error = *parsed.error;
         FUZZ_CHECK(error.file == kName && !error.what.empty() && error.line >= 1);
-        if (words == 0) {
-            FUZZ_CHECK(error.line <= 2 && !error.truncated && parsed.words.empty());
-        } else {
-            FUZZ_CHECK(error.line == 3 + parsed.words.size() / words);
-        }
+        FUZZ_CHECK(words == 0 ? error.line <= 2 && !error.truncated && parsed.words.empty()
+                              : error.line == 3 + parsed.words.size() / words);
         FUZZ_CHECK(error.message().starts_with(std::string(kName) + ": line "));
     } else {
         FUZZ_CHECK(words >= 1 && std::isfinite(parsed.header.timeBaseMicros) &&

@@ -243,8 +243,7 @@ TEST(CsvRows, TimesAreTheirDoubleToTheMicrosecond) {
 
 TEST(CsvRows, NamesWithCommasOrQuotesAreQuoted) {
     RecordingHeader header = headerOf(4);
-    header.columns[1] = "a,b";
-    header.columns[2] = "say \"x\"";
+    header.columns = {"Ch1", "a,b", "say \"x\"", "Ch4"};
     std::string error;
     const std::optional<Conversion> c = Conversion::create(0, Units::raw, header, error);
     ASSERT_TRUE(c);

@@ -207,8 +207,7 @@ TEST_F(ConvertCommand, EveryKindOfOutputAndNeverTheInput) {
     // The FIFO's reader, there before the writer; the table fits the pipe's buffer.
     const int reader = ::open(dir_.file("out.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const int opened = ::open(dir_.file("opened.csv").c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(reader, 0);
-    ASSERT_GE(opened, 0);
+    ASSERT_TRUE(reader >= 0 && opened >= 0);
     const std::string sub = dir_.file("sub");
     const struct {
         std::string out;           // in the directory unless absolute

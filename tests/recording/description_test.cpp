@@ -267,10 +267,9 @@ TEST(DescriptionJson, DeepNestingIsRefusedNotFollowed) {
     for (int i = 0; i < 100'000; ++i) objects += "{\"a\":";
     EXPECT_EQ(errorOf(objects), "line 1: nested deeper than 64 levels");
     // The deepest accepted nesting, inside an ignored key.
-    std::string deepest =
-        std::string(json::kMaxDepth - 1, '[') + std::string(json::kMaxDepth - 1, ']');
     std::string json = describeAsJson(finished());
-    json.insert(2, "\"nested\": " + deepest + ",\n");
+    json.insert(2, "\"nested\": " + std::string(json::kMaxDepth - 1, '[') +
+                       std::string(json::kMaxDepth - 1, ']') + ",\n");
     EXPECT_EQ(parsedOrFail(json), finished());
 }
 
@@ -319,9 +318,8 @@ TEST(DescriptionFiles, WrittenAtomicallyAndReadNamingTheFile) {
 
 // The zone is TZ's, restored afterwards.
 TEST(LocalTime, OffsetsEastWestAndHalfHours) {
-    const char *saved = std::getenv("TZ");
-    const std::optional<std::string> previous =
-        saved ? std::optional<std::string>(saved) : std::nullopt;
+    std::optional<std::string> previous;
+    if (const char *set = std::getenv("TZ")) previous = set;
     constexpr int64_t kMoment = 1796632200;  // 2026-12-07 08:30:00 UTC
     for (const auto &[tz, moment, text] : {std::tuple{"UTC0", kMoment, "2026-12-07T08:30:00+00:00"},
                                            {"CET-1", kMoment, "2026-12-07T09:30:00+01:00"},

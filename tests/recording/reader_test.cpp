@@ -40,13 +40,12 @@ class ReaderTest : public ::testing::Test {
     // in batches of `batch` records, and checks that parseRecording of the same bytes
     // agrees.
     Outcome read(std::string_view content, std::size_t chunk = 0, std::size_t batch = 64) {
-        const std::string path = dir_.file("r.dat");
-        test::writeFile(path, content);
+        test::writeFile(path(), content);
         testing::setReaderChunkBytes(chunk);
         const std::size_t descriptors = openDescriptors();
         Outcome outcome;
         {
-            RecordingReader reader(path);
+            RecordingReader reader(path());
             outcome.header = reader.header();
             const std::size_t words = reader.wordsPerRecord();
             std::vector<uint16_t> buffer(batch * std::max<std::size_t>(words, 1));
@@ -62,7 +61,7 @@ class ReaderTest : public ::testing::Test {
         }
         EXPECT_EQ(openDescriptors(), descriptors) << "the reader left its file open";
 
-        ParsedRecording parsed = parseRecording(content, path);
+        ParsedRecording parsed = parseRecording(content, path());
         EXPECT_EQ(parsed.words, outcome.words);
         EXPECT_EQ(parsed.header.columns, outcome.header.columns);
         const auto told = [](const std::optional<ReadError> &e) {
