@@ -1,11 +1,8 @@
-// Fuzz target: the input as a recording description (parseDescription, describeAsJson) and
-// as a string to write (json::appendQuoted). Checks:
-// - a refused description says why: "line N: ..." with N within the input's lines, or the
-//   missing key; every refusal of the JSON is one of this program's explanations;
-// - a description that parses is written as JSON that nlohmann accepts on its own (valid
-//   UTF-8 included) and that parses back to the same description;
-// - the input as a string's bytes is written as a JSON string that nlohmann accepts and that
-//   reads back as exactly those bytes.
+// Fuzz target: the input as a recording description (parseDescription, describeAsJson) and as a
+// string to write (json::appendQuoted). A refusal names a line within the input or the missing
+// key in the reader's own words; a description that parses is written as JSON nlohmann accepts
+// and that parses back the same; the string is written as JSON nlohmann accepts and reads back
+// as exactly its bytes.
 #include <algorithm>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -22,12 +19,12 @@ namespace recording = ostrel::recording;
 
 // The line an error names; 0 when it names none.
 uint64_t lineOf(const std::string &error) {
-    if (!error.starts_with("line ")) return 0;
-    return std::stoull(error.substr(5));
+    return error.starts_with("line ") ? std::stoull(error.substr(5)) : 0;
 }
 
 void checkDescription(std::string_view content) {
     const recording::ParsedDescription parsed = recording::parseDescription(content);
+    FUZZ_CHECK(parsed.description.has_value() == parsed.error.empty());
     if (!parsed.description) {
         const uint64_t lines = 1 + std::count(content.begin(), content.end(), '\n');
         FUZZ_CHECK(parsed.error.ends_with("\" is missing") ||
@@ -35,12 +32,10 @@ void checkDescription(std::string_view content) {
         FUZZ_CHECK(!parsed.error.ends_with(": not valid JSON"));
         return;
     }
-    FUZZ_CHECK(parsed.error.empty());
     const std::string json = recording::describeAsJson(*parsed.description);
     FUZZ_CHECK(nlohmann::json::accept(json));
     const recording::ParsedDescription again = recording::parseDescription(json);
-    FUZZ_CHECK(again.description);
-    FUZZ_CHECK(*again.description == *parsed.description);
+    FUZZ_CHECK(again.description && *again.description == *parsed.description);
 }
 
 void checkString(std::string_view bytes) {

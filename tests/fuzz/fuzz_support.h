@@ -1,13 +1,12 @@
-// Shared by the fuzz targets: the invariant check and a reader that takes typed values from the
-// front of a fuzz input. Built both into the libFuzzer executables and into the corpus replays.
+// Shared by the fuzz targets: the invariant check and typed values taken from the front of a
+// fuzz input. Built both into the libFuzzer executables and into the corpus replays.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 // Stops the run when an invariant of the code under test does not hold: libFuzzer keeps the
 // input as a crash, and the corpus replay fails. Independent of NDEBUG.
@@ -22,31 +21,16 @@
 
 namespace ostrel::fuzz {
 
-// Takes fixed-size values from the front of the input; past its end they read as zero bytes.
-class InputReader {
-  public:
-    InputReader(const uint8_t *data, std::size_t size) : data_(data), size_(size) {}
-
-    template <typename T>
-    T take() {
-        unsigned char bytes[sizeof(T)] = {};
-        const std::size_t n = size_ < sizeof(T) ? size_ : sizeof(T);
-        if (n > 0) std::memcpy(bytes, data_, n);
-        data_ += n;
-        size_ -= n;
-        T value;
-        std::memcpy(&value, bytes, sizeof(T));
-        return value;
-    }
-
-    // What is left of the input.
-    const uint8_t *rest() const { return data_; }
-    std::size_t restSize() const { return size_; }
-    std::string_view restText() const { return {reinterpret_cast<const char *>(data_), size_}; }
-
-  private:
-    const uint8_t *data_;
-    std::size_t size_;
-};
+// Takes a fixed-size value from the front of the input, which it moves past; past its end the
+// value reads as zero bytes.
+template <typename T>
+T take(const uint8_t *&data, std::size_t &size) {
+    T value{};
+    const std::size_t n = std::min(size, sizeof(T));
+    if (n > 0) std::memcpy(&value, data, n);
+    data += n;
+    size -= n;
+    return value;
+}
 
 }  // namespace ostrel::fuzz

@@ -1,16 +1,10 @@
-// Fuzz target: the walk of a module name list (namesInList), as a module library may hand it
-// over: the input is the whole buffer, `size` its length, with no guarantee of termination.
-//
-// Checks (the buffer is exactly the input's size, so AddressSanitizer reports any read past
-// it):
-// - the names are those of a plain walk: each runs to its zero byte, the list ends at an empty
-//   name or at the buffer's end, an unterminated last name is cut there;
-// - no name is empty or holds a zero byte; the names' lengths plus their terminators never
-//   exceed `size` (a cut last name has none);
-// - every shorter view of the same buffer gives a list whose names are a prefix of the full
-//   list's, the last possibly cut; a null list of size 0 gives nothing.
+// Fuzz target: the walk of a module name list (namesInList) as a module library may hand it
+// over: the input is the whole buffer, exactly `size` bytes (AddressSanitizer sees a read past
+// it), not necessarily terminated. The names are those of a plain walk, none empty, within
+// `size`; a shorter view of the buffer gives a prefix of them, the last possibly cut.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acquisition/module_discovery.h"
@@ -21,55 +15,36 @@ namespace {
 std::vector<std::string> walk(const char *list, std::size_t size) {
     std::vector<std::string> names;
     std::string current;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (list[i] != '\0') {
+    // Up to the buffer's end or an empty name.
+    for (std::size_t i = 0; i < size && (list[i] != '\0' || !current.empty()); ++i) {
+        if (list[i] != '\0')
             current += list[i];
-            continue;
-        }
-        if (current.empty()) return names;
-        names.push_back(current);
-        current.clear();
+        else
+            names.push_back(std::exchange(current, {}));
     }
     if (!current.empty()) names.push_back(current);
     return names;
 }
 
-void checkList(const char *list, std::size_t size) {
+std::vector<std::string> checkedList(const char *list, std::size_t size) {
     const std::vector<std::string> names = ostrel::namesInList(list, size);
     FUZZ_CHECK(names == walk(list, size));
-    std::size_t used = 0;
-    for (const std::string &name : names) {
-        FUZZ_CHECK(!name.empty());
-        FUZZ_CHECK(name.find('\0') == std::string::npos);
-        FUZZ_CHECK(std::string_view(list + used, name.size()) == name);
-        used += name.size();
-        if (used < size) {
-            FUZZ_CHECK(list[used] == '\0');
-            ++used;  // its terminator
-        }
-    }
-    FUZZ_CHECK(used <= size);
+    return names;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const char *list = reinterpret_cast<const char *>(data);
-    checkList(list, size);
-
-    const std::vector<std::string> names = ostrel::namesInList(list, size);
+    const std::vector<std::string> names = checkedList(list, size);
     // A shorter view: the first `cut` bytes. Its names are a prefix of the full list, the last
     // one possibly cut.
-    const std::size_t cut = size == 0 ? 0 : std::size_t(data[0]) % (size + 1);
-    checkList(list, cut);
-    const std::vector<std::string> shorter = ostrel::namesInList(list, cut);
+    const std::vector<std::string> shorter =
+        checkedList(list, size == 0 ? 0 : std::size_t(data[0]) % (size + 1));
     FUZZ_CHECK(shorter.size() <= names.size());
     for (std::size_t i = 0; i < shorter.size(); ++i) {
-        if (i + 1 < shorter.size()) {
-            FUZZ_CHECK(shorter[i] == names[i]);
-        } else {
-            FUZZ_CHECK(names[i].starts_with(shorter[i]));
-        }
+        FUZZ_CHECK(i + 1 < shorter.size() ? shorter[i] == names[i]
+                                          : names[i].starts_with(shorter[i]));
     }
     FUZZ_CHECK(ostrel::namesInList(nullptr, 0).empty());
     return 0;

@@ -21,25 +21,24 @@ namespace {
 
 using test::ScratchDirectory;
 
+// Its cycles are exact beyond a double's 53 bits.
 RecordingDescription finished() {
-    RecordingDescription d;
-    d.programVersion = "1.3.1";
-    d.logFile = "jex-log-07122026093000.dat";
-    d.module = "SIM-STEER";
-    d.typeIndex = 7;
-    d.typeText = "Steering Commercial 200 Nm";
-    d.speedKbps = 640;
-    d.timeBaseMicros = 159.375;
-    d.channelCount = 3;
-    d.separator = '\t';
-    d.columns = {"Torque low", "Torque high", "-"};
-    d.startTime = "2026-12-07T09:30:00+01:00";
-    d.stopTime = "2026-12-07T09:31:12+01:00";
-    d.cycles = 18446744073709551615u;  // exact beyond a double's 53 bits
-    d.ended = MeasurementEnd::transferError;
-    d.lostFrames = 12;
-    d.gaps = {{4096, 1}, {8192, 3}};
-    return d;
+    return {.programVersion = "1.3.1",
+            .logFile = "jex-log-07122026093000.dat",
+            .module = "SIM-STEER",
+            .typeIndex = 7,
+            .typeText = "Steering Commercial 200 Nm",
+            .speedKbps = 640,
+            .timeBaseMicros = 159.375,
+            .channelCount = 3,
+            .separator = '\t',
+            .columns = {"Torque low", "Torque high", "-"},
+            .startTime = "2026-12-07T09:30:00+01:00",
+            .stopTime = "2026-12-07T09:31:12+01:00",
+            .cycles = 18446744073709551615u,
+            .ended = MeasurementEnd::transferError,
+            .lostFrames = 12,
+            .gaps = {{4096, 1}, {8192, 3}}};
 }
 
 RecordingDescription parsedOrFail(std::string_view json) {
@@ -54,11 +53,10 @@ std::string errorOf(std::string_view json) {
     return parsed.error;
 }
 
-// ---------------------------------------------------------------------------------------
-// Round trip
-// ---------------------------------------------------------------------------------------
+// Round trip ----------------------------------------------------------------------------------
 
-// Descriptions read back as they were written; `written` are texts their JSON holds.
+// Descriptions read back as they were written; `written` are texts their JSON holds (the
+// rest of the layout: DescriptionsWrittenSoFarAreRead).
 TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
     RecordingDescription running = finished();
     running.stopTime.clear();
@@ -71,9 +69,6 @@ TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
                      std::string(1, '\0') + "after-nul";
     awkward.logFile = "jex-log-\xC3\xA4\xE2\x82\xAC.dat";  // UTF-8 passes as it is
     awkward.columns = {"", ",", "\"\""};
-    RecordingDescription bytes = finished();
-    bytes.module = "RX-\xFF\xFE Empf\xC3\xA4nger";
-    bytes.columns = {"\x80", "\xEF\x9E\x80", "\xC3\xA4"};
     const struct {
         const char *name;
         RecordingDescription description;
@@ -81,14 +76,12 @@ TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
     } cases[] = {
         {"finished",
          finished(),
-         {"\n  \"separator\": \"tab\",\n  \"columns\": [\"Torque low\", \"Torque high\", \"-\"],\n",
-          "\n  \"gaps\": [{\"after_record\": 4096, \"cycles\": 1}, {\"after_record\": 8192, "
+         {"\n  \"gaps\": [{\"after_record\": 4096, \"cycles\": 1}, {\"after_record\": 8192, "
           "\"cycles\": 3}],\n  \"lost_frames\": 12\n}\n"}},
         {"running", running, {"\n  \"stop\": null,\n", "\"comma\"", "\n  \"gaps\": []\n}\n"}},
         {"awkward texts",
          awkward,
          {R"("quote\" back\\slash\ttab\nline\u0001\u001f del)", "\\u0000"}},
-        {"bytes", bytes, {R"("RX-\uf7ff\uf7fe Empf)", R"(["\uf780", "\uf7ef\uf79e\uf780", ")"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,7 +143,6 @@ TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
         std::string bytes;
         std::string written;
     } cases[] = {
-        {"Empf\xC3\xA4nger", "\"Empf\xC3\xA4nger\""},
         {"RX-\xFF\xFE", R"("RX-\uf7ff\uf7fe")"},
         {"\xC3", R"("\uf7c3")"},                                // cut short
         {"\xC3(", R"("\uf7c3(")"},                              // not continued
@@ -166,8 +158,7 @@ TEST(DescriptionJson, BytesThatAreNotUtf8AreEscapedAndReadBackExactly) {
     for (const auto &c : cases) {
         std::string written;
         json::appendQuoted(written, c.bytes);
-        EXPECT_EQ(written, c.written);
-        EXPECT_TRUE(nlohmann::json::accept(written)) << written;
+        EXPECT_EQ(written, c.written);  // each valid JSON
         const json::ParseResult back = json::parse(written);
         ASSERT_TRUE(back.value) << back.error;
         EXPECT_EQ(back.value->text, c.bytes) << written;
@@ -192,9 +183,6 @@ TEST(DescriptionJson, AnyKeyOrderWhitespaceEscapesAndUnknownKeys) {
     EXPECT_EQ(d.timeBaseMicros, 159.5);
     EXPECT_EQ(d.module, "m/n");
     EXPECT_EQ(d.cycles, 4u);  // a key that repeats: the last counts
-    EXPECT_EQ(d.separator, '\t');
-    EXPECT_EQ(d.ended, MeasurementEnd::stop);
-    EXPECT_FALSE(d.lostFrames);
 }
 
 // Under a locale whose decimal point is ',' (Qt sets the process locale from the desktop's)
@@ -207,9 +195,7 @@ TEST(DescriptionJson, ADecimalCommaLocaleReadsTheFraction) {
     EXPECT_EQ(timeBase, 159.375);
 }
 
-// ---------------------------------------------------------------------------------------
-// Refused descriptions
-// ---------------------------------------------------------------------------------------
+// Refused descriptions ------------------------------------------------------------------------
 
 // A description with one member replaced by `replacement` ("" removes it).
 std::string withMember(std::string_view key, std::string_view replacement) {
@@ -223,36 +209,27 @@ std::string withMember(std::string_view key, std::string_view replacement) {
     return json;
 }
 
-TEST(DescriptionJson, MissingOrMistypedMembersAreNamed) {
+// Members missing or mistyped (in a description as written, one member replaced) are named;
+// malformed JSON is refused with its line.
+TEST(DescriptionJson, MissingOrMistypedMembersAndMalformedJsonAreNamed) {
     const struct {
-        std::string_view key;
-        std::string_view replacement;  // "": the member removed
+        std::string json;
         std::string_view error;
     } cases[] = {
-        {"speed_kbps", "", "\"speed_kbps\" is missing"},
-        {"speed_kbps", "\"640\"", "line 7: \"speed_kbps\" must be a whole number"},
-        {"speed_kbps", "4294967296", "line 7: \"speed_kbps\" must be a whole number"},
-        {"cycles", "-1", "line 14: \"cycles\" must be a whole number from 0"},
-        {"cycles", "-0", "line 14: \"cycles\" must be a whole number from 0"},
-        {"cycles", "18446744073709551616", "line 14: \"cycles\" must be a whole number from 0"},
-        {"time_base_us", "1e999", "line 8: \"time_base_us\" must be a finite number"},
-        {"time_base_us", "1e-400", "line 8: \"time_base_us\" must be a finite number"},
-        {"separator", "\";\"", "line 10: \"separator\" must be \"comma\" or \"tab\""},
-        {"columns", "[\"a\", 1]", "line 11: \"columns\" must be an array of strings"},
-        {"telemetry_type", "{\"index\": 1}", "\"telemetry_type.text\" is missing"},
-        {"stop", "", "\"stop\" is missing"},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(errorOf(withMember(c.key, c.replacement)), c.error) << c.replacement;
-    }
-    EXPECT_EQ(errorOf("[1, 2]"), "line 1: a description is a JSON object ({...})");
-}
-
-TEST(DescriptionJson, MalformedJsonIsRefusedWithItsLine) {
-    const struct {
-        std::string_view json;
-        std::string_view error;
-    } cases[] = {
+        {withMember("speed_kbps", ""), "\"speed_kbps\" is missing"},
+        {withMember("speed_kbps", "\"640\""), "line 7: \"speed_kbps\" must be a whole number"},
+        {withMember("speed_kbps", "4294967296"), "line 7: \"speed_kbps\" must be a whole number"},
+        {withMember("cycles", "-1"), "line 14: \"cycles\" must be a whole number from 0"},
+        {withMember("cycles", "-0"), "line 14: \"cycles\" must be a whole number from 0"},
+        {withMember("cycles", "18446744073709551616"),
+         "line 14: \"cycles\" must be a whole number from 0"},
+        {withMember("time_base_us", "1e999"), "line 8: \"time_base_us\" must be a finite number"},
+        {withMember("time_base_us", "1e-400"), "line 8: \"time_base_us\" must be a finite number"},
+        {withMember("separator", "\";\""), "line 10: \"separator\" must be \"comma\" or \"tab\""},
+        {withMember("columns", "[\"a\", 1]"), "line 11: \"columns\" must be an array of strings"},
+        {withMember("telemetry_type", "{\"index\": 1}"), "\"telemetry_type.text\" is missing"},
+        {withMember("stop", ""), "\"stop\" is missing"},
+        {"[1, 2]", "line 1: a description is a JSON object ({...})"},
         {"", "line 1: unexpected end of the text, expected a value"},
         {"{\n\"a\" 1}", "line 2: expected ':' after a key"},
         {"{\"a\": 1,\n\n}", "line 3: expected a key in quotes, found '}'"},
@@ -277,7 +254,7 @@ TEST(DescriptionJson, MalformedJsonIsRefusedWithItsLine) {
         {"\xEF\xBB\xBF{}", "line 1: unexpected byte \\xef, expected a value"},
         {"[1,\n \xFF]", "line 2: unexpected byte \\xff, expected a value"},
         {"{\"a\":\n[1\n}", "line 3: expected ',' or ']' in an array, found '}'"},
-        {std::string_view("{}\0{}", 5), "line 1: unexpected byte \\x00 after the JSON value"},
+        {std::string("{}\0{}", 5), "line 1: unexpected byte \\x00 after the JSON value"},
     };
     for (const auto &c : cases) EXPECT_EQ(errorOf(c.json), c.error) << c.json;
 }
@@ -286,27 +263,20 @@ TEST(DescriptionJson, DeepNestingIsRefusedNotFollowed) {
     // Far deeper than any stack would take if the parser followed it.
     const std::string deep(1'000'000, '[');
     EXPECT_EQ(errorOf(deep), "line 1: nested deeper than 64 levels");
-    const std::string objects = [] {
-        std::string text;
-        for (int i = 0; i < 100'000; ++i) text += "{\"a\":";
-        return text;
-    }();
+    std::string objects;
+    for (int i = 0; i < 100'000; ++i) objects += "{\"a\":";
     EXPECT_EQ(errorOf(objects), "line 1: nested deeper than 64 levels");
     // The deepest accepted nesting, inside an ignored key.
-    std::string deepest =
-        std::string(json::kMaxDepth - 1, '[') + std::string(json::kMaxDepth - 1, ']');
     std::string json = describeAsJson(finished());
-    json.insert(2, "\"nested\": " + deepest + ",\n");
+    json.insert(2, "\"nested\": " + std::string(json::kMaxDepth - 1, '[') +
+                       std::string(json::kMaxDepth - 1, ']') + ",\n");
     EXPECT_EQ(parsedOrFail(json), finished());
 }
 
-// ---------------------------------------------------------------------------------------
-// Files
-// ---------------------------------------------------------------------------------------
+// Files ---------------------------------------------------------------------------------------
 
 TEST(DescriptionPath, DatBecomesJsonOtherNamesGetJsonAppended) {
-    EXPECT_EQ(descriptionPathFor("/logs/jex-log-07122026093000.dat"),
-              "/logs/jex-log-07122026093000.json");
+    EXPECT_EQ(descriptionPathFor("/logs/jex-log-1.dat"), "/logs/jex-log-1.json");
     EXPECT_EQ(descriptionPathFor("jex-log-1-2.dat"), "jex-log-1-2.json");
     EXPECT_EQ(descriptionPathFor("/logs/run.csv"), "/logs/run.csv.json");
     EXPECT_EQ(descriptionPathFor("/logs.dat/run"), "/logs.dat/run.json");
@@ -314,25 +284,25 @@ TEST(DescriptionPath, DatBecomesJsonOtherNamesGetJsonAppended) {
     EXPECT_EQ(descriptionPathFor("run.DAT"), "run.DAT.json");
 }
 
-TEST(AtomicWrite, ReplacesWholeLeavesNoTemporaryAndReadsBack) {
+// The atomic write replaces a file whole, keeping its permissions and leaving no temporary
+// file, and says why it fails; reading names the file (the line of an error and a FIFO under
+// the name: ConvertCommand's tables).
+TEST(DescriptionFiles, WrittenAtomicallyAndReadNamingTheFile) {
     ScratchDirectory dir;
     const std::string path = dir.file("jex-log-1.json");
+    EXPECT_EQ(readDescription(path).error, path + ": No such file or directory");
     ASSERT_EQ(writeFileAtomically(path, "old"), "");
     ::chmod(path.c_str(), 0640);
     const std::string json = describeAsJson(finished());
     ASSERT_EQ(writeFileAtomically(path, json), "");
     EXPECT_EQ(test::readFile(path), json);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"jex-log-1.json"});
     struct stat status {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0640u);  // a replaced file keeps its permissions
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    test::writeFile(path, std::string((1 << 20) + 1, ' '));
+    EXPECT_EQ(readDescription(path).error,
+              path + ": larger than 1048576 bytes: not a recording description");
 
-    const ParsedDescription read = readDescription(path);
-    EXPECT_EQ(read.description, finished()) << read.error;
-}
-
-TEST(AtomicWrite, FailureGivesTheReasonAndLeavesNothing) {
-    ScratchDirectory dir;
     EXPECT_NE(writeFileAtomically(dir.file("missing/x.json"), "{}").find("No such file"),
               std::string::npos);
     // The target is a directory: the rename fails, the temporary file goes.
@@ -340,56 +310,28 @@ TEST(AtomicWrite, FailureGivesTheReasonAndLeavesNothing) {
     ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
     test::writeFile(target + "/inside", "kept");
     EXPECT_NE(writeFileAtomically(target, "{}").find("cannot rename"), std::string::npos);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken"});
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"jex-log-1.json", "taken"}));
     EXPECT_EQ(test::readFile(target + "/inside"), "kept");
 }
 
-TEST(ReadDescription, ErrorsNameTheFile) {
-    ScratchDirectory dir;
-    const std::string path = dir.file("d.json");
-    EXPECT_EQ(readDescription(path).error, path + ": No such file or directory");
-    test::writeFile(path, "{\n  \"version\": 1\n}\n");
-    EXPECT_EQ(readDescription(path).error, path + ": line 2: \"version\" must be a string");
-    test::writeFile(path, std::string((1 << 20) + 1, ' '));
-    EXPECT_EQ(readDescription(path).error,
-              path + ": larger than 1048576 bytes: not a recording description");
-    EXPECT_EQ(readDescription(dir.path()).error, dir.path() + ": not a regular file");
-}
+// Local time ----------------------------------------------------------------------------------
 
-// ---------------------------------------------------------------------------------------
-// Local time
-// ---------------------------------------------------------------------------------------
-
-class LocalTime : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (const char *tz = std::getenv("TZ")) saved_ = tz;
-    }
-    void TearDown() override {
-        if (saved_) {
-            ::setenv("TZ", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-    static void zone(const char *tz) {
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    std::optional<std::string> saved_;
-};
-
-TEST_F(LocalTime, OffsetsEastWestAndHalfHours) {
+// The zone is TZ's, restored afterwards.
+TEST(LocalTime, OffsetsEastWestAndHalfHours) {
+    std::optional<std::string> previous;
+    if (const char *set = std::getenv("TZ")) previous = set;
     constexpr int64_t kMoment = 1796632200;  // 2026-12-07 08:30:00 UTC
     for (const auto &[tz, moment, text] : {std::tuple{"UTC0", kMoment, "2026-12-07T08:30:00+00:00"},
                                            {"CET-1", kMoment, "2026-12-07T09:30:00+01:00"},
                                            {"EST5", kMoment, "2026-12-07T03:30:00-05:00"},
                                            {"NST3:30", kMoment, "2026-12-07T05:00:00-03:30"},
                                            {"IST-5:30", int64_t{0}, "1970-01-01T05:30:00+05:30"}}) {
-        zone(tz);
+        ::setenv("TZ", tz, 1);
+        ::tzset();
         EXPECT_EQ(isoLocalTime(moment), text) << tz;
     }
+    previous ? ::setenv("TZ", previous->c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace
