@@ -1,10 +1,6 @@
-// The program's real window, offscreen, driven end to end as an operator drives it: the
-// program runs as main runs it with the five default simulated modules, and every action goes
-// through the widgets with QTest (clicks on buttons and switches, a ring's list opened with a
-// click and its item taken with the arrow keys and Return, the log directory typed in). Checks
-// what the operator sees and what lands on disk, then closes the window during a measurement
-// and checks that the program ended cleanly. The steps run from a timer inside the event loop;
-// every wait polls it until a deadline. A watchdog ends a run that overstays its bound.
+// The program's real window, offscreen, driven through its widgets with QTest as an operator
+// drives it (main's run, the five default simulated modules): what the operator sees, what
+// lands on disk, and a clean end when the window is closed during a measurement.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -20,16 +16,10 @@
 #include <QTimer>
 #include <QValueAxis>
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "../ui/qt/qt_test_support.h"
 #include "acquisition/measurement.h"
@@ -37,7 +27,6 @@
 #include "acquisition/module_discovery.h"
 #include "app/startup.h"
 #include "logging/log_file.h"
-#include "logging/log_header.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
 #include "support/log_file_check.h"
@@ -45,7 +34,6 @@
 #include "support/scratch_directory.h"
 #include "support/watchdog.h"
 #include "telemetry/scaling.h"
-#include "telemetry/stream_buffers.h"
 #include "telemetry/tables.h"
 #include "timer/async_timer.h"
 #include "ui/panel_state.h"
@@ -54,9 +42,7 @@
 #include "ui/qt/switch_widget.h"
 
 #if defined(__SANITIZE_THREAD__)
-// The options CTest is meant to give every test (cmake/OstrelTest.cmake), built in so that
-// they hold however the test is started: Qt is not instrumented, and its own locking (the
-// posted-event queue, the image threads of its pool) is invisible to the sanitizer.
+// CTest's options built in, however the test is started: Qt is not instrumented.
 extern "C" const char *__tsan_default_options() {
     return "ignore_noninstrumented_modules=1 halt_on_error=1";
 }
@@ -80,13 +66,10 @@ constexpr int kSteeringType = 4;       // CH_SLIDE index of "Steering Personal C
 constexpr int kPlainChannels = 8;
 constexpr int kSteeringSlots = 10;
 
-// Watching from outside the event loop
-
-// Threads the program started and that still run: the program's threads (timers, the
-// acquisition) are std::threads and carry the name of the thread that made them, which is
-// this process's name; Qt names its own threads. Those present in `before` do not count.
+// Threads the program started that still run, not in `before`: its std::threads carry this
+// process's name (Qt names its own).
 std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &before) {
-    const std::map<int, std::string> now = ostrel::test::threadsById();
+    const std::map<int, std::string> now = test::threadsById();
     const std::string processName = now.count(::getpid()) ? now.at(::getpid()) : "";
     std::vector<std::string> left;
     for (const auto &[tid, name] : now) {
@@ -95,9 +78,6 @@ std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &be
     }
     return left;
 }
-
-// ---------------------------------------------------------------------------------------
-// Log files
 
 const std::regex kStampedName{R"(jex-log-\d{14}\.dat)"};
 const std::regex kAnyLogName{R"(jex-log-\d{14}(-\d+)?\.dat)"};
@@ -112,22 +92,12 @@ std::set<std::string> logFilesIn(const fs::path &directory) {
     return names;
 }
 
-uint64_t lineCount(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    uint64_t lines = 0;
-    for (std::string line; std::getline(in, line);) ++lines;
-    return lines;
-}
-
-// Checks a closed log file of `type` (the support library's check) and returns the cycles it
-// holds.
+// Checks a closed log file of `type` and returns the cycles it holds.
 uint64_t checkLogFile(const fs::path &file, int type) {
-    const ostrel::test::LogFileCheck check = ostrel::test::checkLogFile(file, {.type = type});
+    const test::LogFileCheck check = test::checkLogFile(file, {.type = type});
     EXPECT_TRUE(check.ok()) << check.text();
     return check.cycles;
 }
-
-// The operator at the window
 
 class Operator {
   public:
@@ -145,9 +115,7 @@ class Operator {
         return controlState(panelHandle, control);
     }
 
-    // Waits until `widget` is shown and not dimmed. The model's changes reach the window
-    // through its event queue: right after STOP the rings are still dimmed on screen, and
-    // the operator waits for them as this does.
+    // Waits until `widget` is shown and not dimmed (after STOP the rings are dimmed a while).
     bool usable(QWidget *widget) {
         const bool ready =
             QTest::qWaitFor([&] { return widget->isVisible() && widget->isEnabled(); }, kWaitMs);
@@ -263,7 +231,12 @@ class Operator {
     // Waits until `file` holds its header and at least one whole cycle of `type`.
     bool waitForFirstCycle(const std::string &file, int type) {
         const uint64_t wanted = 2 + framesPerLoggedCycle(type);
-        return QTest::qWaitFor([&] { return lineCount(logDirectory_ / file) >= wanted; }, kWaitMs);
+        return QTest::qWaitFor(
+            [&] {
+                return uint64_t(std::ranges::count(test::readFile(logDirectory_ / file), '\n')) >=
+                       wanted;
+            },
+            kWaitMs);
     }
 
     // The window shown, `module` listed and chosen, logging on into the log directory.
@@ -284,8 +257,7 @@ class Operator {
     fs::path logDirectory_;
 };
 
-// The x-axis end of a strip chart: the count of points plotted since load, at least one
-// screen. What scrolls the chart.
+// The x-axis end of a strip chart (what scrolls it): the points plotted, at least one screen.
 double chartEnd(StripChart *chart) {
     const QList<QAbstractAxis *> axes = chart->chart()->axes(Qt::Horizontal);
     auto *axis = axes.isEmpty() ? nullptr : qobject_cast<QValueAxis *>(axes.first());
@@ -297,14 +269,12 @@ QRegularExpression numberWithUnit(const QString &unit, int decimals = 2) {
     return QRegularExpression("^ *" + number + QRegularExpression::escape(unit) + "$");
 }
 
-// The test
-
 class ProgramWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         ::unsetenv("OSTREL_SIM");  // the five default, real-time paced modules
         ::unsetenv("OSTREL_MODULE_LIBRARY");
-        watchdog = std::make_unique<ostrel::test::Watchdog>(logDirectory, "window e2e");
+        watchdog = std::make_unique<test::Watchdog>(logDirectory, "window e2e");
         watchdog->arm("the test", kWholeRunBound);
         measurement_testing::usePauses({50ms, 100ms, 50ms});
         ASSERT_TRUE(frontend()) << "Qt did not start";
@@ -316,9 +286,9 @@ class ProgramWindow : public ::testing::Test {
         watchdog.reset();
     }
 
-    const ostrel::test::ScratchDirectory scratch{"ostrel-window-e2e"};
+    const test::ScratchDirectory scratch{"ostrel-window-e2e"};
     const fs::path logDirectory = scratch.path();
-    std::unique_ptr<ostrel::test::Watchdog> watchdog;
+    std::unique_ptr<test::Watchdog> watchdog;
 };
 
 // What happened inside the run, for the checks after it.
@@ -442,7 +412,7 @@ void closeDuringMeasurement(Operator &op, RunRecord &run) {
         << "the acquisition thread and the refresh timer's thread are seen";
     // The log file (beside it, where the file system has them, the unnamed room kept for the
     // closing description, which reads as a deleted file).
-    const std::vector<std::string> open = ostrel::test::openFilesUnder(op.logDirectory());
+    const std::vector<std::string> open = test::openFilesUnder(op.logDirectory());
     EXPECT_EQ(std::count_if(open.begin(), open.end(),
                             [](const std::string &f) { return !f.ends_with(" (deleted)"); }),
               1)
@@ -453,7 +423,7 @@ void closeDuringMeasurement(Operator &op, RunRecord &run) {
 TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     Operator op(logDirectory);
     RunRecord run;
-    run.threadsBefore = ostrel::test::threadsById();
+    run.threadsBefore = test::threadsById();
     const ProgramRun ran = runProgram(
         op,
         [&] {
@@ -465,15 +435,12 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
     EXPECT_TRUE(ran.scripted);
     EXPECT_TRUE(ran.messages.empty())
         << "the program raised: " << ::testing::PrintToString(ran.messages);
-    // The program ended cleanly: nothing open, the panel gone, no timer left.
-    EXPECT_EQ(panelHandle, 0);
-    EXPECT_FALSE(panelState(run.panel).has_value());
-    EXPECT_FALSE(measurementOpen());
-    EXPECT_EQ(threadstopped.load(), 1);
-    EXPECT_EQ(log_file_open.load(), 0);
-    EXPECT_TRUE(ostrel::test::openFilesUnder(logDirectory).empty())
-        << "still open: " << ::testing::PrintToString(ostrel::test::openFilesUnder(logDirectory));
-    EXPECT_EQ(timerID.load(), 0);
+    // The program ended cleanly: the panel gone, nothing open, no timer left.
+    EXPECT_EQ(std::tuple(panelHandle.load(), panelState(run.panel).has_value(), measurementOpen(),
+                         threadstopped.load(), log_file_open.load(), timerID.load()),
+              std::tuple(0, false, false, 1, 0, 0));
+    EXPECT_TRUE(test::openFilesUnder(logDirectory).empty())
+        << "still open: " << ::testing::PrintToString(test::openFilesUnder(logDirectory));
     for (const int timer : {timerID_Modules.load(), run.refreshTimer}) {
         double interval = 0.0;
         EXPECT_EQ(GetTimerAttribute(timer, kTimerAttrInterval, &interval), kTimerErrNoSuchTimer)
