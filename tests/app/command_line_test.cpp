@@ -1,19 +1,8 @@
-// The command lines of ostrel, ostrel-record and ostrel-convert: one parser, so that the same
-// mistake is told in the same words and long options are taken the same way by all three;
-// then each program's own values and refusals, and the programs' statuses as processes.
+// The command lines of the three programs: one parser (the same mistake in the same words, long
+// options taken alike), each program's own values and refusals, and their statuses as processes.
 #include "app/command_line.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include "../recording/recording_test_support.h"
 #include "app/convert_options.h"
@@ -164,33 +153,26 @@ TEST(CommandLines, EachProgramsOwnValuesAndOperands) {
         std::string value = {};    // when accepted
         std::string operand = {};  // when accepted
     } cases[] = {
+        // clang-format off
         {kWindow, {"-platform", "offscreen", "--replay", "/r/a.dat"}, "", "/r/a.dat"},
         {kWindow, {"--replay", "/r/a.dat", "-style=fusion", "-reverse"}, "", "/r/a.dat"},
         {kWindow, {"--replay="}, "--replay needs the path of a recording"},
         {kWindow, {"--platform", "offscreen"}, "unrecognized option '--platform'"},
         {kWindow, {"--", "--bogus", "offscreen"}, ""},  // the rest is Qt's
         {kRecorder, {"--bogus", "--seconds", "5"}, "unrecognized option '--bogus'"},
-        {kRecorder,
-         {"--s", "1"},
-         "option '--s' is ambiguous; possibilities: '--speed' '--separator' '--seconds'"},
+        {kRecorder, {"--s", "1"}, "option '--s' is ambiguous; possibilities: '--speed' '--separator' '--seconds'"},
         {kRecorder, {"-xh"}, "invalid option -- 'x'"},
         {kRecorder, {"stray"}, "extra operand 'stray'"},
         {kRecorder, kRecordRest + Args{"--type", "8ch", "--", "--list"}, "extra operand '--list'"},
         {kRecorder, {"--list", "--list"}, ""},
-        {kRecorder,
-         {"--type", "8ch", "--speed", "160", "--cycles", "1"},
-         "--module is missing (--list shows the modules)"},
+        {kRecorder, {"--type", "8ch", "--speed", "160", "--cycles", "1"}, "--module is missing (--list shows the modules)"},
         {kRecorder, {"--module", "M", "--speed", "160", "--cycles", "1"}, "--type is missing"},
         {kRecorder, {"--module", "M", "--type", "8ch", "--cycles", "1"}, "--speed is missing"},
-        {kRecorder,
-         {"--module", "M", "--type", "8ch", "--speed", "160"},
-         "give either --seconds or --cycles"},
-        {kRecorder, kRecordRest + Args{"--type", "8ch", "--seconds", "1"},
-         "give either --seconds or --cycles"},
+        {kRecorder, {"--module", "M", "--type", "8ch", "--speed", "160"}, "give either --seconds or --cycles"},
+        {kRecorder, kRecordRest + Args{"--type", "8ch", "--seconds", "1"}, "give either --seconds or --cycles"},
         {kRecorder, {"--type", "9ch"}, "unknown telemetry type \"9ch\" (see --help)"},
         {kRecorder, {"--speed", "100"}, "--speed must be 40, 160, 320 or 640 (kbps)"},
-        {kRecorder, kRecordRest + Args{"--type", "steer-mod-100"},
-         "steering types run at 640 kbps"},
+        {kRecorder, kRecordRest + Args{"--type", "steer-mod-100"}, "steering types run at 640 kbps"},
         {kRecorder, {"--cycles", "0"}, "--cycles must be a whole number above 0"},
         {kRecorder, {"--seconds", "-1"}, kSeconds},
         {kRecorder, {"--seconds", "nan"}, kSeconds},
@@ -204,16 +186,11 @@ TEST(CommandLines, EachProgramsOwnValuesAndOperands) {
         {kConverter, {"-xh", "x.dat"}, "invalid option -- 'x'"},
         {kConverter, {"--type", "8ch", "--", "-r.dat"}, "", "8ch", "-r.dat"},
         {kConverter, {"-", "--type", "8ch"}, "", "8ch", "-"},
-        {kConverter,
-         {"x.dat", "--units", "metric"},
-         "unknown units 'metric' (raw, percent or physical)"},
-        {kConverter,
-         {"x.dat", "--type=9ch"},
-         "unknown type '9ch'; known: 4ch, 8ch, 16ch, 32ch, steer-car-100, steer-car-200, "
-         "steer-com-100, steer-com-200, steer-mod-100, steer-mod-200, or a type's text "
-         "(\"8 Channel\")"},
+        {kConverter, {"x.dat", "--units", "metric"}, "unknown units 'metric' (raw, percent or physical)"},
+        {kConverter, {"x.dat", "--type=9ch"}, "unknown type '9ch'; known: 4ch, 8ch, 16ch, 32ch, steer-car-100, steer-car-200, steer-com-100, steer-com-200, steer-mod-100, steer-mod-200, or a type's text (\"8 Channel\")"},
         {kConverter, {"x.dat", "--out="}, "--out needs a file name"},
         {kConverter, {"x.dat", "--units", "raw", "--units", "raw"}, "--units given twice"},
+        // clang-format on
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.program.name + " " + testing::PrintToString(c.args));
@@ -231,28 +208,26 @@ TEST(CommandLines, RecordAndConvertKeepTheirValues) {
         "--cycles", "3",       "--separator=tab", "--dir", "/tmp"};
     record::ParsedOptions r = record::parseRecordOptions(recordArgs);
     ASSERT_TRUE(r.options) << r.error;
-    EXPECT_EQ(r.options->module, "SIM-8CH");
-    EXPECT_EQ(r.options->speedIndex, 1);
-    EXPECT_EQ(r.options->separator, 2);
-    EXPECT_EQ(r.options->cycles, std::optional<uint64_t>(3));
-    EXPECT_EQ(r.options->directory, std::optional<std::string>("/tmp"));
+    EXPECT_EQ(std::tuple(r.options->module, r.options->speedIndex, r.options->separator,
+                         r.options->cycles, r.options->directory),
+              std::tuple("SIM-8CH", 1, 2, std::optional<uint64_t>(3),
+                         std::optional<std::string>("/tmp")));
     const std::vector<std::string_view> steering = {
         "--module=S", "--type", "Steering Commercial 200 Nm", "--seconds", "2.5"};
     r = record::parseRecordOptions(steering);
     ASSERT_TRUE(r.options) << r.error;
     ASSERT_EQ(record::settleTypeAndSpeed(*r.options, std::nullopt), std::nullopt);
-    EXPECT_EQ(r.options->type, 7);
-    EXPECT_EQ(r.options->speedIndex, 3) << "steering runs at 640 kbps";
-    EXPECT_EQ(r.options->seconds, std::optional<double>(2.5));
+    EXPECT_EQ(std::tuple(r.options->type, r.options->speedIndex, r.options->seconds),
+              std::tuple(7, 3, std::optional<double>(2.5)))
+        << "steering runs at 640 kbps";
 
     const std::vector<std::string_view> convertArgs = {"--sum", "r.dat", "--units=raw", "--out",
                                                        "t.csv"};
     const convert::ParsedOptions c = convert::parseConvertOptions(convertArgs);
     ASSERT_EQ(c.error, "");
-    EXPECT_TRUE(c.options.summary);
-    EXPECT_EQ(c.options.units, recording::Units::raw);
-    EXPECT_EQ(c.options.outPath, std::optional<std::string>("t.csv"));
-    EXPECT_EQ(c.options.type, std::nullopt);
+    EXPECT_EQ(std::tuple(c.options.summary, c.options.units, c.options.outPath, c.options.type),
+              std::tuple(true, recording::Units::raw, std::optional<std::string>("t.csv"),
+                         std::optional<int>()));
 }
 
 // The programs themselves: a usage error is status 2 with the message on stderr, --version
@@ -277,11 +252,9 @@ TEST(CommandLines, TheProgramsEndWithTheirStatus) {
     }
 }
 
-// ostrel-convert --out FILE ended while it writes: by SIGINT, SIGTERM or SIGHUP once the
-// temporary file is there, or by a file size limit (the parameter SIGXFSZ: RLIMIT_FSIZE set
-// for the child). Either way the temporary file is gone and FILE keeps what it held; a signal
-// ends the program as it would have, the limit is a write error. The recording is large
-// enough (64 MB) that the conversion is still running when the signal comes.
+// ostrel-convert --out FILE ended while it writes (64 MB), by a signal once the temporary file
+// is there or by a file size limit (the parameter SIGXFSZ): the temporary file is gone, FILE
+// keeps what it held; a signal ends the program as it would, the limit is a write error.
 class InterruptedConversion : public testing::TestWithParam<int> {
   protected:
     static void SetUpTestSuite() {
@@ -310,30 +283,17 @@ TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
     const recording::test::ScratchDirectory out;
     const std::string target = out.file("table.csv");
     recording::test::writeFile(target, "old\n");
-    std::vector<std::string> args = {
-        OSTREL_CONVERT_PROGRAM, directory_->file("big.dat"), "--type", "32ch", "--out", target};
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int errPipe[2];
-    ASSERT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {  // only async-signal-safe calls from here to exec
-        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) ::signal(s, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (signalNumber == SIGXFSZ) {
-            const rlimit limit{rlim_t{1} << 20, rlim_t{1} << 20};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ::nice(19);  // slower than the test on a loaded machine, never faster
-        ::dup2(errPipe[1], STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(errPipe[1]);
+    // Spawned children inherit the limit (the test itself writes nothing while it holds).
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limit{rlim_t{1} << 20, saved.rlim_max};
+    if (signalNumber == SIGXFSZ) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const pid_t child = test::spawnProgram(  // slower than the test on a loaded machine
+        {"/usr/bin/nice", "-n", "19", OSTREL_CONVERT_PROGRAM, directory_->file("big.dat"), "--type",
+         "32ch", "--out", target},
+        {}, "", directory_->file("stderr"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_GT(child, 0);
     int status = -1;
     bool signalled = signalNumber == SIGXFSZ;
     const auto ended = [&] {
@@ -341,16 +301,9 @@ TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
         if (!signalled && out.entries().size() > 1) signalled = ::kill(child, signalNumber) == 0;
         return false;
     };
-    if (!test::pollUntil(ended, 120s, 1ms)) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "ostrel-convert did not end";
-    }
-    std::string err;
-    char chunk[256];
-    for (ssize_t n; (n = ::read(errPipe[0], chunk, sizeof chunk)) > 0;)
-        err.append(chunk, std::size_t(n));
-    ::close(errPipe[0]);
+    if (!test::pollUntil(ended, 120s, 1ms))
+        FAIL() << "ostrel-convert did not end: " << test::waitForEnd(child, 0s);
+    const std::string err = test::readFile(directory_->file("stderr"));
     ASSERT_TRUE(signalled) << "the conversion ended before its temporary file was seen";
     if (signalNumber == SIGXFSZ) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == recording::kConvertFileError)
