@@ -301,7 +301,7 @@ TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
         if (!signalled && out.entries().size() > 1) signalled = ::kill(child, signalNumber) == 0;
         return false;
     };
-    if (!test::pollUntil(ended, 120s, 1ms))
+    if (!test::waitFor(ended, 120s, 1ms))
         FAIL() << "ostrel-convert did not end: " << test::waitForEnd(child, 0s);
     const std::string err = test::readFile(directory_->file("stderr"));
     ASSERT_TRUE(signalled) << "the conversion ended before its temporary file was seen";

@@ -1,5 +1,5 @@
 // The programs as processes: started with changes to this process's environment, waited for
-// within a bound, their output read.
+// within a bound, their output read (and `waitFor`, the bounded poll).
 #pragma once
 
 #include <fcntl.h>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/log_file_check.h"
+#include "support/wait.h"
 
 extern char **environ;
 
@@ -55,18 +56,6 @@ inline pid_t spawnProgram(std::vector<std::string> args,
     const int rc = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? child : -1;
-}
-
-// Polls `done` every `step` until it holds; false when `bound` passes first.
-template <typename Done>
-bool pollUntil(Done done, std::chrono::milliseconds bound = std::chrono::seconds(60),
-               std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(step);
-    }
-    return true;
 }
 
 // The status the child ended with; after `bound` it is killed, the test fails and it is -1.

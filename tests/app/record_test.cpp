@@ -108,7 +108,7 @@ fs::path recordThroughTheWindow(const std::string &module, const fs::path &direc
     ui::setValue(panel, usbinterface, module);
     limitLoggedCycles(cycles);
     EXPECT_TRUE(ui::operatorPressButton(panel, meas_start_stop));
-    test::pollUntil(
+    test::waitFor(
         [&] {
             ui::serveMessages();
             return loggedCycles() >= cycles;
@@ -147,7 +147,7 @@ TEST_F(Recorder, ASecondInterruptionStopsAtOnce) {
     o.speedIndex = 0;  // 40 kbps
     std::atomic<int> interrupt{0};
     std::thread operatorPressesCtrlCTwice([&] {
-        test::pollUntil([] { return data_received.load() != 0; }, 30s, 1ms);
+        test::waitFor([] { return data_received.load() != 0; }, 30s, 1ms);
         interrupt = 1;
         std::this_thread::sleep_for(100ms);
         interrupt = 2;
@@ -216,7 +216,7 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
         o.directory = inner.string();
         remover = std::jthread([&] {
             std::error_code ignored;
-            if (test::pollUntil([&] { return !fs::is_empty(inner, ignored); }, 60s, 10ms))
+            if (test::waitFor([&] { return !fs::is_empty(inner, ignored); }, 60s, 10ms))
                 fs::remove_all(inner, ignored);
         });
     }
@@ -295,15 +295,17 @@ TEST_F(Recorder, TheProgramsDescriptionKeepsUpAndASigintEndsItCleanly) {
                            {{"OSTREL_SIM", "RT:words=32,kbps=640,pace=4"}});
     ASSERT_GT(child, 0);
     recording::RecordingDescription seen;
-    test::pollUntil([&] {
-        const std::vector<fs::path> logs = files(".dat");
-        const auto parsed =
-            logs.empty() ? recording::ParsedDescription{}
-                         : recording::readDescription(recording::descriptionPathFor(logs[0]));
-        if (parsed.description) seen = *parsed.description;
-        return seen.cycles >= cyclesBeforeTheHold;
-    });
-    if (seen.cycles < cyclesBeforeTheHold) {
+    const bool upToDate = test::waitFor(
+        [&] {
+            const std::vector<fs::path> logs = files(".dat");
+            const auto parsed =
+                logs.empty() ? recording::ParsedDescription{}
+                             : recording::readDescription(recording::descriptionPathFor(logs[0]));
+            if (parsed.description) seen = *parsed.description;
+            return seen.cycles >= cyclesBeforeTheHold;
+        },
+        60s, 20ms);
+    if (!upToDate) {
         ::kill(child, SIGKILL);
         test::waitForEnd(child);
         FAIL() << "not brought up to date";

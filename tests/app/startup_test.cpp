@@ -1,17 +1,8 @@
 // Start-up and shutdown of the main panel, through the headless runtime.
 #include "app/startup.h"
 
-#include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "acquisition/measurement.h"
@@ -23,7 +14,6 @@
 #include "process_support.h"
 #include "recording/recording_description.h"
 #include "sim/simulated_bus.h"
-#include "support/log_file_check.h"
 #include "support/scratch_directory.h"
 #include "telemetry/selections.h"
 #include "timer/async_timer.h"
@@ -34,6 +24,8 @@
 
 namespace ostrel {
 namespace {
+
+using namespace std::chrono_literals;
 
 class StartUp : public ::testing::Test {
   protected:
@@ -50,17 +42,17 @@ class StartUp : public ::testing::Test {
 // What start-up reads and prepares; the panel it lays out is the Qt program's test, the
 // panel's own initial values the panel description's.
 TEST_F(StartUp, ReadsTheSelectionsFillsTheIdleBlockAndStartsTheModuleScan) {
-    EXPECT_EQ(channels, 8);
-    EXPECT_EQ(channel_index, 1);
-    EXPECT_EQ(block_speed_factor, 8);
-    EXPECT_EQ(control(timebase).text(), " 163.20 ms") << "160 kbps, 8 x 512 bytes";
+    EXPECT_EQ(std::tuple(channels.load(), channel_index.load(), block_speed_factor.load(),
+                         control(timebase).text()),
+              std::tuple(8, 1, 8, " 163.20 ms"))
+        << "160 kbps, 8 x 512 bytes";
     for (uint16_t word : dummydata) ASSERT_EQ(word, 0x8000);
     double interval = 0.0;
-    ASSERT_EQ(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval), 0);
-    EXPECT_EQ(interval, 1.0);
     int count = 0;
-    ASSERT_EQ(GetTimerAttribute(timerID_Modules, kTimerAttrCount, &count), 0);
-    EXPECT_LT(count, 0) << "runs until discarded";
+    const int read[] = {GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval),
+                        GetTimerAttribute(timerID_Modules, kTimerAttrCount, &count)};
+    EXPECT_EQ(std::tuple(read[0], read[1], interval, count < 0), std::tuple(0, 0, 1.0, true))
+        << "a count below 0 runs until discarded";
 }
 
 TEST(Shutdown, ClosingWhileIdleEndsTheEventLoopAndDiscardsThePanel) {
@@ -79,23 +71,20 @@ TEST(Shutdown, ClosingWhileIdleEndsTheEventLoopAndDiscardsThePanel) {
     EXPECT_EQ(ui::setValue(seenPanel, timebase, "late"), ui::UI_NO_PANEL);
 }
 
-// Closing the window while data flows into a log file, with its close button or by a
-// signal to the program (SIGTERM here; the program's test sends each signal that ends it): the
-// complete stop runs before the event loop ends, the file holds whole cycles, its description says
-// how it ended, nothing stays open.
+// Closing the window while it logs, by its close button or SIGTERM (the program's test sends each
+// signal): the whole stop runs before the loop ends, the file holds whole cycles, its
+// description says how it ended, nothing stays open.
 enum class Close { button, sigterm, sigtermWithMessageUp };
 
 class ClosingDuringAMeasurement : public ::testing::TestWithParam<Close> {};
 
-// The close, once the measurement logs: the close button, or the signal to this process and
-// the GUI thread serving it as the program's event loop does.
+// The close button, or the signal to this process served as the program's event loop does.
 void closeAs(Close how, WindowSignals &windowSignals) {
     if (how == Close::button) {
         EXPECT_TRUE(ui::operatorClosePanel(panelHandle));
         return;
     }
-    // A message up holds operator input (the close waits for its acknowledgement), but not
-    // the end of the measurement.
+    // A message up holds operator input (the close waits for it), not the measurement's end.
     std::optional<ui::InputHold> messageUp;
     if (how == Close::sigtermWithMessageUp) messageUp.emplace();
     ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
@@ -103,44 +92,17 @@ void closeAs(Close how, WindowSignals &windowSignals) {
     ASSERT_EQ(::poll(&readable, 1, 30000), 1) << "the handler wrote to the pipe";
     EXPECT_EQ(windowSignals.serve(), 1);
     if (!messageUp) return;
-    // Generous for a fast module (its cycle takes milliseconds), short enough that a failure
-    // does not leave gigabytes of log behind.
-    EXPECT_TRUE(test::pollUntil([] { return !measurementBusy(); }, std::chrono::seconds(5),
-                                std::chrono::milliseconds(2)))
+    // 5 s: generous for a fast module, short enough not to leave gigabytes of log behind.
+    EXPECT_TRUE(test::waitFor([] { return !measurementBusy(); }, 5s, 2ms))
         << "the measurement waited for the message";
 }
 
-// Checks every log file in `directory`: whole cycles only, and a description that says how
-// the measurement ended and how many cycles the file holds. Returns the files seen.
-int checkLogFiles(const std::string &directory, recording::MeasurementEnd ended) {
-    namespace fs = std::filesystem;
-    int files = 0;
-    for (const auto &entry : fs::directory_iterator(directory)) {
-        if (entry.path().extension() != ".dat") continue;  // not its description
-        const test::LogFileCheck check = test::checkLogFile(entry.path(), {});
-        EXPECT_TRUE(check.ok()) << check.text();
-        EXPECT_GE(check.cycles, 1u);
-        const recording::ParsedDescription described =
-            recording::readDescription(recording::descriptionPathFor(entry.path().string()));
-        if (!described.description) {
-            ADD_FAILURE() << described.error;
-            continue;
-        }
-        EXPECT_EQ(described.description->ended, ended);
-        EXPECT_EQ(described.description->cycles, check.cycles);
-        ++files;
-    }
-    return files;
-}
-
 TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
-    namespace fs = std::filesystem;
     auto headless = ui::headlessFrontend();
     headless->reset();
     WindowSignals windowSignals;
     ASSERT_GE(windowSignals.readFd(), 0);
-    measurement_testing::usePauses({std::chrono::milliseconds(10), std::chrono::milliseconds(30),
-                                    std::chrono::milliseconds(10)});
+    measurement_testing::usePauses({10ms, 30ms, 10ms});
     const test::ScratchDirectory scratch("ostrel-close");
     const std::string &pattern = scratch.path();
     sim::ModuleConfig module;
@@ -148,8 +110,7 @@ TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
     module.pace.fast = true;
     sim::bus().plug(module);
     auto closeOnceLogging = [&] {
-        test::pollUntil([] { return loggedCycles() >= 1; }, std::chrono::seconds(30),
-                        std::chrono::milliseconds(2));
+        test::waitFor([] { return loggedCycles() >= 1; }, 30s, 2ms);
         EXPECT_TRUE(measurementOpen());
         closeAs(GetParam(), windowSignals);
     };
@@ -162,20 +123,26 @@ TEST_P(ClosingDuringAMeasurement, StopsItCompletely) {
         headless->post(closeOnceLogging);  // after START has returned to the event loop
     });
     runMainPanel();
-    EXPECT_FALSE(measurementOpen());
-    EXPECT_EQ(threadstopped, 1);
-    EXPECT_EQ(log_file_open, 0);
     double interval = 0;
-    EXPECT_NE(GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval), 0)
-        << "no timer outlives the panel";
-    void *handle = nullptr;
-    EXPECT_NE(sim::bus().UsbOpen(&handle, "APP-FAST"), 0) << "the module was closed";
+    void *handle = nullptr;  // the module is closed, no timer outlives the panel
+    EXPECT_EQ(std::tuple(measurementOpen(), threadstopped.load(), log_file_open.load(),
+                         GetTimerAttribute(timerID_Modules, kTimerAttrInterval, &interval) != 0,
+                         sim::bus().UsbOpen(&handle, "APP-FAST") != 0),
+              std::tuple(false, 1, 0, true, true));
     sim::bus().UsbClose(handle);
     sim::bus().unplug("APP-FAST");
-    EXPECT_EQ(
-        checkLogFiles(pattern, GetParam() == Close::button ? recording::MeasurementEnd::windowClosed
-                                                           : recording::MeasurementEnd::signal),
-        1);
+    const std::vector<std::string> files = scratch.entries();  // the log file, its description
+    ASSERT_EQ(files.size(), 2u);
+    const test::LogFileCheck check = test::checkLogFile(scratch.file(files[0]), {});
+    EXPECT_TRUE(check.ok()) << check.text();
+    EXPECT_GE(check.cycles, 1u);
+    const recording::ParsedDescription described =
+        recording::readDescription(recording::descriptionPathFor(scratch.file(files[0])));
+    ASSERT_TRUE(described.description) << described.error;
+    EXPECT_EQ(std::pair(described.description->ended, described.description->cycles),
+              std::pair(GetParam() == Close::button ? recording::MeasurementEnd::windowClosed
+                                                    : recording::MeasurementEnd::signal,
+                        check.cycles));
 }
 
 std::string closeName(const ::testing::TestParamInfo<Close> &info) {

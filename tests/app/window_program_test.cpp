@@ -1,25 +1,12 @@
-// The installed program's outer edges, run as a process: its private runtime directory when
-// the session has none, its line and status without a display, and the orderly end that
-// SIGTERM, SIGHUP and SIGINT give it.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
+// The program as a process: its private runtime directory when the session has none, its
+// line and status without a display, and the orderly end SIGTERM, SIGHUP and SIGINT give it.
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "app/runtime_directory.h"
 #include "process_support.h"
-#include "support/log_file_check.h"
 #include "support/scratch_directory.h"
 
 namespace ostrel {
@@ -39,14 +26,12 @@ mode_t modeOf(const fs::path &path) {
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// The private runtime directory
-
 using RuntimeDirectory = ScratchDirectory;
 
 TEST_F(RuntimeDirectory, OwnWhenFreeOrPrivateElseAFreshOne) {
     const std::string own = "runtime-" + std::to_string(::getuid());
-    // What is at <base>/runtime-<uid> before: nothing, a directory or file, or a link to a
-    // directory elsewhere, the directories with `mode`; and whether it is the one chosen.
+    // What is at <base>/runtime-<uid> before (a link: to a directory elsewhere), the
+    // directories' mode, and whether it is the one chosen.
     const struct {
         const char *before;
         char kind;
@@ -64,8 +49,8 @@ TEST_F(RuntimeDirectory, OwnWhenFreeOrPrivateElseAFreshOne) {
         const fs::path base = directory / std::to_string(&c - cases);
         fs::create_directory(base);
         const fs::path expected = base / own, made = c.kind == 'l' ? base / "elsewhere" : expected;
-        if (c.kind == 'd' || c.kind == 'l') fs::create_directory(made);
-        if (c.kind == 'd' || c.kind == 'l') ::chmod(made.c_str(), c.mode);
+        if (c.kind == 'd' || c.kind == 'l')
+            fs::create_directory(made), ::chmod(made.c_str(), c.mode);
         if (c.kind == 'l') fs::create_directory_symlink(made, expected);
         if (c.kind == 'f') std::ofstream(expected) << "x";
         const std::string chosen = privateRuntimeDirectoryIn(base.string());
@@ -99,8 +84,6 @@ TEST_F(RuntimeDirectory, SetOnlyWhenTheSessionHasNone) {
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     }
 }
-
-// The program
 
 // Whether the process catches `signal` (its handler is installed): bit signal - 1 of SigCgt.
 bool catches(pid_t child, int signal) {
@@ -143,11 +126,8 @@ TEST_F(Program, SigtermSighupAndSigintCloseTheWindow) {
                                                 {"TMPDIR", directory.string()}},
                                                directory, err);
         ASSERT_GT(child, 0);
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (!catches(child, signal) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(10ms);
-        }
-        EXPECT_TRUE(catches(child, signal)) << "the handler was not installed";
+        EXPECT_TRUE(test::waitFor([&] { return catches(child, signal); }, 60s))
+            << "the handler was not installed";
         ::kill(child, signal);
         const int status = test::waitForEnd(child);
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
