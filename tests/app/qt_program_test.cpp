@@ -48,19 +48,18 @@ class MainWindow : public ::testing::Test {
 
 TEST_F(MainWindow, WidgetsSitWhereTheModelPutsThem) {
     settle();
-    EXPECT_EQ(window->size(), QSize(836, 278));
-    EXPECT_EQ(window->windowTitle(), "Ostrel V1.3.1");
-    EXPECT_EQ(window->bodyOf(CH_SLIDE)->geometry(), QRect(112, 78, 170, 19));
-    EXPECT_EQ(window->labelOf(CH_SLIDE)->text(), "Telemtry Type");
-    EXPECT_EQ(window->bodyOf(panel_rings[6])->geometry(), QRect(115 + 175 * 2, 215, 69, 15));
-    EXPECT_FALSE(window->bodyOf(panel_rings[8])->isVisibleTo(window)) << "channel 9 hidden";
-    EXPECT_TRUE(window->bodyOf(panel_rings[7])->isVisibleTo(window));
-    EXPECT_FALSE(window->bodyOf(CHART)->isVisibleTo(window));
-    auto *start = static_cast<QPushButton *>(window->bodyOf(meas_start_stop));
-    EXPECT_EQ(start->text(), "START");
     auto *ring = static_cast<QComboBox *>(window->bodyOf(CH_SLIDE));
-    EXPECT_EQ(ring->count(), 10);
-    EXPECT_EQ(ring->currentText(), " 8 Channel");
+    EXPECT_EQ(std::tuple(window->size(), window->windowTitle(), ring->geometry(),
+                         window->labelOf(CH_SLIDE)->text(), ring->count(), ring->currentText(),
+                         window->bodyOf(panel_rings[6])->geometry(),
+                         static_cast<QPushButton *>(window->bodyOf(meas_start_stop))->text()),
+              std::tuple(QSize(836, 278), "Ostrel V1.3.1", QRect(112, 78, 170, 19), "Telemtry Type",
+                         10, " 8 Channel", QRect(115 + 175 * 2, 215, 69, 15), "START"));
+    // Channel 8 shown, channel 9 and the chart hidden.
+    EXPECT_EQ(std::tuple(window->bodyOf(panel_rings[7])->isVisibleTo(window),
+                         window->bodyOf(panel_rings[8])->isVisibleTo(window),
+                         window->bodyOf(CHART)->isVisibleTo(window)),
+              std::tuple(true, false, false));
 }
 
 TEST_F(MainWindow, PanelSizeAndChartsFollowTheModel) {
@@ -70,13 +69,10 @@ TEST_F(MainWindow, PanelSizeAndChartsFollowTheModel) {
     setYAxisRange(panelHandle, CHART, -1200, 1200);
     for (int i = 0; i < 3; ++i) plotPoint(panelHandle, CHART, float(i * 100));
     settle();
-    EXPECT_EQ(window->height(), 508);
     auto *chart = static_cast<StripChart *>(window->bodyOf(CHART));
-    EXPECT_TRUE(chart->isVisibleTo(window));
-    EXPECT_EQ(chart->geometry().top(), 290);
-    EXPECT_EQ(chart->yMin(), -1200);
-    EXPECT_EQ(chart->yMax(), 1200);
-    EXPECT_EQ(chart->pointCount(), 3);
+    EXPECT_EQ(std::tuple(window->height(), chart->isVisibleTo(window), chart->geometry().top(),
+                         chart->yMin(), chart->yMax(), chart->pointCount()),
+              std::tuple(508, true, 290, -1200, 1200, 3));
 }
 
 }  // namespace
