@@ -1,5 +1,6 @@
 #include "support/log_file_check.h"
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -21,20 +22,12 @@ std::string readFile(const fs::path &file) {
 
 LogLines splitLogLines(const std::string &text) {
     LogLines result;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos || end == pos || text[end - 1] != '\r') {
-            if (result.problem.empty())
-                result.problem = "a line without CR LF at byte " + std::to_string(pos);
-            if (end == std::string::npos) {
-                result.lines.push_back(text.substr(pos));
-                break;
-            }
-            result.lines.push_back(text.substr(pos, end - pos));
-        } else {
-            result.lines.push_back(text.substr(pos, end - 1 - pos));
-        }
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const bool crlf = end < text.size() && end > pos && text[end - 1] == '\r';
+        if (!crlf && result.problem.empty())
+            result.problem = "a line without CR LF at byte " + std::to_string(pos);
+        result.lines.push_back(text.substr(pos, end - pos - (crlf ? 1 : 0)));
         pos = end + 1;
     }
     return result;
@@ -47,20 +40,13 @@ std::vector<std::string> logColumnNames(int type) {
             names.push_back("Ch" + std::to_string(k));
         return names;
     }
-    const bool accelerations = hasAccelerations(type);
-    const std::vector<std::string> group = {"Torque low",
-                                            "Torque high",
-                                            "Angle low",
-                                            "Angle high",
-                                            "Speed low",
-                                            "Speed high",
-                                            accelerations ? "X-Accel" : "-",
-                                            accelerations ? "Y-Accel" : "-",
-                                            accelerations ? "Z-Accel" : "-",
-                                            accelerations ? "Ang-Accel" : "-"};
+    const bool a = hasAccelerations(type);
+    const std::vector<std::string> group = {
+        "Torque low",        "Torque high",        "Angle low",         "Angle high",
+        "Speed low",         "Speed high",         a ? "X-Accel" : "-", a ? "Y-Accel" : "-",
+        a ? "Z-Accel" : "-", a ? "Ang-Accel" : "-"};
     for (int g = 0; g < 3; ++g) names.insert(names.end(), group.begin(), group.end());
-    names.push_back("-");
-    names.push_back("-");
+    names.insert(names.end(), {"-", "-"});
     return names;
 }
 

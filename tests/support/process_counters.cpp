@@ -8,48 +8,39 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int entriesIn(const char *directory) {
+std::vector<fs::path> entriesIn(const char *directory) {
+    std::vector<fs::path> entries;
     std::error_code error;
-    int count = 0;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end;
-         it.increment(error)) {
-        ++count;
-    }
-    return count;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
+        entries.push_back(it->path());
+    return entries;
 }
 
 }  // namespace
 
 int threadCount() {
-    return entriesIn("/proc/self/task");
+    return int(entriesIn("/proc/self/task").size());
 }
 
 int descriptorCount() {
-    return entriesIn("/proc/self/fd");
+    return int(entriesIn("/proc/self/fd").size());
 }
 
 std::map<int, std::string> threadsById() {
     std::map<int, std::string> threads;
-    std::error_code error;
-    for (fs::directory_iterator it("/proc/self/task", error), end; !error && it != end;
-         it.increment(error)) {
-        std::ifstream comm(it->path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        threads[std::stoi(it->path().filename().string())] = name;
+    for (const fs::path &task : entriesIn("/proc/self/task")) {
+        std::ifstream comm(task / "comm");
+        std::getline(comm, threads[std::stoi(task.filename().string())]);
     }
     return threads;
 }
 
 std::vector<std::string> openFilesUnder(const fs::path &directory) {
     std::vector<std::string> open;
-    std::error_code error;
-    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-         it.increment(error)) {
+    for (const fs::path &fd : entriesIn("/proc/self/fd")) {
         std::error_code unreadable;
-        const fs::path target = fs::read_symlink(it->path(), unreadable);
-        if (!unreadable && target.string().rfind(directory.string() + "/", 0) == 0)
-            open.push_back(target.string());
+        const std::string target = fs::read_symlink(fd, unreadable).string();
+        if (!unreadable && target.rfind(directory.string() + "/", 0) == 0) open.push_back(target);
     }
     return open;
 }
