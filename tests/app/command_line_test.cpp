@@ -287,7 +287,9 @@ TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
     rlimit saved{};
     ::getrlimit(RLIMIT_FSIZE, &saved);
     const rlimit limit{rlim_t{1} << 20, saved.rlim_max};
-    if (signalNumber == SIGXFSZ) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    if (signalNumber == SIGXFSZ) {
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
     const pid_t child = test::spawnProgram(  // slower than the test on a loaded machine
         {"/usr/bin/nice", "-n", "19", OSTREL_CONVERT_PROGRAM, directory_->file("big.dat"), "--type",
          "32ch", "--out", target},

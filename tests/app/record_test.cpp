@@ -205,7 +205,9 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
     ::getrlimit(RLIMIT_FSIZE, &saved);
     rlimit lowered = saved;
     lowered.rlim_cur = 400'000;  // two cycles of 8 words and a part of the third
-    if (f.cause == Failure::fileSizeLimit) ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    if (f.cause == Failure::fileSizeLimit) {
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
     // A log directory removed while it records: the writes to its file go on succeeding.
     const fs::path inner = directory / "runs";
     std::jthread remover;
