@@ -56,16 +56,11 @@ TEST_F(Measuring, NoFlushToDiskOnTheGuiThreadFromStartToStop) {
 #ifndef OSTREL_SEE_FLUSHES
     GTEST_SKIP() << "the sanitizer runtime interposes fsync itself";
 #endif
-    use("M8:words=8,pace=fast");
-    logging(1);
     watchedThread = std::this_thread::get_id();
     flushesOnWatched = 0;
     flushesElsewhere = 0;
-    press();
-    ASSERT_TRUE(waitFor([] { return loggedCycles() >= 2; }));
-    press();  // STOP, and its completion
+    record("M8:words=8,pace=fast", 2);  // START to STOP and its completion
     watchedThread = std::thread::id{};
-    expectIdle();
     EXPECT_EQ(flushesOnWatched.load(), 0);
     EXPECT_GE(flushesElsewhere.load(), 2) << "the description is flushed at start and at stop";
 }

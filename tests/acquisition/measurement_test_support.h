@@ -17,6 +17,7 @@
 #include "display/channel_layout.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "recording/recording_description.h"
 #include "sim/sim_config.h"
 #include "sim/simulated_bus.h"
 #include "support/log_file_check.h"
@@ -121,6 +122,35 @@ class Measuring : public ::testing::Test {
         LogFileCheck check = checkLogFile(files[0], expected);
         EXPECT_TRUE(check.ok()) << check.text();
         return check;
+    }
+    // START with logging on `config`, until `cycles` are logged, then STOP: idle again.
+    void record(std::string_view config, uint64_t cycles, std::chrono::milliseconds limit = 30s) {
+        use(config);
+        logging(1);
+        press();
+        EXPECT_TRUE(waitFor([&] { return loggedCycles() >= cycles; }, limit));
+        press();
+        expectIdle();
+    }
+    // START with logging on `config`, and the measurement's own end: the program is idle.
+    void runUntilItEnds(std::string_view config, std::chrono::milliseconds limit = 30s) {
+        use(config);
+        logging(1);
+        press();
+        EXPECT_TRUE(waitFor([&] { return !messages().empty() && !measurementOpen(); }, limit));
+        joinAcquisitionThread();
+        expectIdle();
+    }
+    // The records of the latest log file, and its description.
+    std::size_t records() { return lines(contents(logFilePath())).size() - 2; }
+    static recording::RecordingDescription description(const fs::path &logFile = logFilePath()) {
+        const auto parsed = recording::readDescription(recording::descriptionPathFor(logFile));
+        EXPECT_TRUE(parsed.description) << parsed.error;
+        return parsed.description.value_or(recording::RecordingDescription{});
+    }
+    bool told(std::string_view title) {
+        const auto all = messages();
+        return std::any_of(all.begin(), all.end(), [&](const auto &m) { return m.title == title; });
     }
     bool moduleIsClosed(const std::string &name) {
         void *handle = nullptr;

@@ -1,8 +1,6 @@
 // Recordings through the whole acquisition path: the description beside every log file, and a
 // recording played back through a simulated module with logging on.
-#include "logging/log_description.h"
 #include "measurement_test_support.h"
-#include "recording/recording_description.h"
 #include "sim/playback.h"
 
 namespace ostrel::test {
@@ -17,19 +15,8 @@ class Recording : public Measuring {
         return std::vector<std::string>(all.begin() + std::min<std::size_t>(2, all.size()),
                                         all.end());
     }
-    recording::RecordingDescription descriptionOf(const fs::path &logFile) {
-        const auto parsed = recording::readDescription(recording::descriptionPathFor(logFile));
-        EXPECT_TRUE(parsed.description) << parsed.error;
-        return parsed.description.value_or(recording::RecordingDescription{});
-    }
-    // Records on `config` until `cycles` are logged, then STOP.
     fs::path recordCycles(std::string_view config, uint64_t cycles) {
-        use(config);
-        logging(1);
-        press();
-        EXPECT_TRUE(waitFor([&] { return loggedCycles() >= cycles; }));
-        press();
-        expectIdle();
+        record(config, cycles);
         return logFilePath();
     }
 };
@@ -58,15 +45,15 @@ TEST_F(Recording, PlaybackWithLoggingOnReproducesTheRecordedWords) {
     EXPECT_EQ(lines(replayed)[1], lines(recorded)[1]);
     EXPECT_TRUE(recordsOf(replayed) == recordsOf(recorded)) << "the words of every record";
 
-    const recording::RecordingDescription played = descriptionOf(logFilePath());
+    const recording::RecordingDescription played = description(logFilePath());
     EXPECT_EQ(played.module, "PLAY");
     EXPECT_EQ(played.ended, MeasurementEnd::endOfPlayback);
-    EXPECT_EQ(played.cycles, descriptionOf(original).cycles);
+    EXPECT_EQ(played.cycles, description(original).cycles);
 }
 
 TEST_F(Recording, TheDescriptionMatchesTheFileAndSaysHowItEnded) {
     const fs::path stopped = recordCycles("OK:words=16,pace=fast", 2);
-    recording::RecordingDescription d = descriptionOf(stopped);
+    recording::RecordingDescription d = description(stopped);
     EXPECT_EQ(d.logFile, stopped.filename().string());
     EXPECT_EQ(d.module, "OK");
     EXPECT_EQ(d.ended, MeasurementEnd::stop);
@@ -87,12 +74,8 @@ TEST_F(Recording, TheDescriptionMatchesTheFileAndSaysHowItEnded) {
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.module);
-        use(row.module);
-        logging(1);
-        press();
-        ASSERT_TRUE(waitFor([] { return !measurementOpen(); }));
-        joinAcquisitionThread();
-        d = descriptionOf(logFilePath());
+        runUntilItEnds(row.module);
+        d = description();
         EXPECT_EQ(d.ended, row.ended);
         EXPECT_EQ(d.cycles, row.cycles);
     }

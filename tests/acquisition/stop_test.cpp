@@ -1,30 +1,11 @@
 // STOP at the slowest link: the operator is never kept waiting, the cycle in progress
 // completes (or, at a second STOP, is dropped at once), and a cycle left out is placed.
-#include "logging/log_description.h"
 #include "measurement_test_support.h"
-#include "recording/recording_description.h"
 
 namespace ostrel::test {
 namespace {
 
-class Stopping : public Measuring {
-  protected:
-    recording::RecordingDescription description() {
-        const std::vector<fs::path> files = logFiles(".json");
-        EXPECT_EQ(files.size(), 1u);
-        if (files.empty()) return {};
-        const recording::ParsedDescription parsed = recording::readDescription(files[0]);
-        EXPECT_TRUE(parsed.description) << parsed.error;
-        return parsed.description.value_or(recording::RecordingDescription{});
-    }
-    std::size_t records() { return lines(contents(logFiles().at(0))).size() - 2; }
-    bool told(std::string_view title) {
-        for (const ui::RecordedMessage &m : messages()) {
-            if (m.title == title) return true;
-        }
-        return false;
-    }
-};
+using Stopping = Measuring;
 
 // 8 words at 40 kbps, four times faster than real time: a cycle takes 2.6 s. STOP returns at
 // once and leaves the measurement to finish the cycle in progress, which is then logged.
@@ -64,12 +45,7 @@ TEST_F(Stopping, ASecondStopEndsAtOnceWithoutTheIncompleteCycle) {
 // Block 20 arrives short: the cycle holding it is left out of the log, and the description
 // places the gap after the records of the one cycle before it.
 TEST_F(Stopping, ACycleLeftOutIsCountedPlacedAndTold) {
-    use("GAP:words=8,pace=fast,shortblock=20");
-    logging(1);
-    press();
-    ASSERT_TRUE(waitFor([] { return loggedCycles() >= 3; }));
-    press();
-    expectIdle();
+    record("GAP:words=8,pace=fast,shortblock=20", 3);
     const recording::RecordingDescription d = description();
     EXPECT_EQ(d.gaps, (std::vector<recording::LogGap>{{4096, 1}}));
     EXPECT_EQ(records(), d.cycles * 4096);
