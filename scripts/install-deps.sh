@@ -16,10 +16,14 @@ set -euo pipefail
 # One group a line: "why|packages". Every group is installed when missing.
 groups=(
   "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev"
+  # MATLAB 7.3 and HDF5 export (matio writes 7.3 through HDF5).
+  "to export recordings to MATLAB and HDF5|libmatio-dev libhdf5-dev"
   # The window's platform plugins (xcb, wayland, offscreen), loaded at run time.
   "to show the window|qt6-qpa-plugins"
   "to draw the icon in its PNG sizes|librsvg2-bin"
   "for the test suite|libgtest-dev libgmock-dev"
+  # An independent reader of the MATLAB and HDF5 exports.
+  "to read the exports back in the test suite|python3-h5py python3-pandas"
   "for the test suite's install checks|desktop-file-utils appstream man-db groff-base"
   "for the benchmarks|libbenchmark-dev"
 )
