@@ -44,6 +44,19 @@ struct LogGap {
     bool operator==(const LogGap &) const = default;
 };
 
+// An event marker the operator (or a test rig's script) set during the measurement: its
+// running number from 1, the record it falls on (the next record to be written when it was
+// set), the time since START that record stands for, the wall-clock time it was set at, and
+// its label (empty for an unlabelled marker).
+struct RecordingMarker {
+    int number = 0;
+    uint64_t record = 0;
+    double seconds = 0;     // record x the exact time base (plus the gaps before it), in s
+    std::string wallClock;  // ISO 8601 with offset and milliseconds
+    std::string label;
+    bool operator==(const RecordingMarker &) const = default;
+};
+
 struct RecordingDescription {
     std::string programVersion;        // "1.3.1"
     std::string logFile;               // base name of the log file, "jex-log-07122026093000.dat"
@@ -61,6 +74,7 @@ struct RecordingDescription {
     MeasurementEnd ended = MeasurementEnd::running;
     std::optional<uint64_t> lostFrames;  // frames the simulated module lost; none for hardware
     std::vector<LogGap> gaps;            // in file order
+    std::vector<RecordingMarker> markers;  // in the order they were set
     bool operator==(const RecordingDescription &) const = default;
 };
 
