@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "acquisition/markers.h"
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_state.h"
 #include "logging/log_description.h"
@@ -128,7 +129,10 @@ void runRing(Link &link, int inFlight) {
             }
         }
         const auto *words = reinterpret_cast<const uint16_t *>(link.buffer[index]);
-        if (arrived) publishFrame(words);
+        if (arrived) {
+            publishFrame(words);
+            marker_detail::noteBlockArrived();
+        }
         std::memcpy(dataout.data() + std::size_t(index) * block_words, words, blocksize);
         const bool cycleEnds = index == bufcnt - 1;
         if (cycleEnds) {

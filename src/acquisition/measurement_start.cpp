@@ -3,6 +3,7 @@
 #include <string>
 #include <thread>
 
+#include "acquisition/markers.h"
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_state.h"
 #include "acquisition/module_discovery.h"
@@ -10,6 +11,7 @@
 #include "logging/log_description.h"
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
+#include "telemetry/scaling.h"
 #include "telemetry/selections.h"
 #include "telemetry/stream_buffers.h"
 #include "timer/async_timer.h"
@@ -39,6 +41,14 @@ std::string selectedModuleName(int panel) {
     std::string name;
     if (ui::getValue(panel, usbinterface, &name) != ui::UI_OK) name.clear();
     return name;
+}
+
+// Markers count from this START on, at the time base of its type and speed.
+void startMarkersOf(int panel, const Link &link) {
+    int speedIndex = -1;
+    ui::getRingIndex(panel, SPEED_SLIDE, &speedIndex);
+    const int type = channel_index;
+    marker_detail::startMarkers(type, samplePeriodMicros(type, speedIndex), link.moduleName);
 }
 
 bool allocateBuffers(Link &link) {
@@ -157,6 +167,7 @@ void startOpen() {
         return;
     }
     data_received = 0;
+    startMarkersOf(panel, m.link);
     setLogWaitsForDisk(usbSimulatedPaceless(m.link.moduleName));
     launchAcquisitionThread();
     ui::setBusyCursor(true);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "acquisition/markers.h"
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_state.h"
 #include "acquisition/module_discovery.h"
@@ -182,6 +183,7 @@ namespace {
 // What every end of a measurement gives back: the module, the refresh, the buffers, the log
 // file, the controls and the cursor.
 void releaseMeasurement(Link &link) {
+    marker_detail::endMarkers();
     releaseModule(link);
     discardRefreshTimer();
     releaseBuffers(link);

@@ -1,5 +1,6 @@
 // ostrel-record: records the receiver's data without a display. Ctrl-C and SIGTERM end the
-// recording cleanly; a second one ends the program at once.
+// recording cleanly; a second one ends the program at once. SIGUSR1 and the lines on standard
+// input set event markers.
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,12 +23,20 @@ void onInterrupt(int) {
     interrupted.fetch_add(1);
 }
 
-void installInterruptHandlers() {
+// Each sets an unlabelled marker.
+std::atomic<int> markerSignals{0};
+void onMarkerSignal(int) {
+    markerSignals.fetch_add(1);
+}
+
+void installSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = onMarkerSignal;
+    sigaction(SIGUSR1, &action, nullptr);
 }
 
 }  // namespace
@@ -47,6 +56,9 @@ int main(int argc, char **argv) {
         return kStatusOk;
     }
     if (parsed.options->list) return listModules(io);
-    installInterruptHandlers();
+    installSignalHandlers();
+    io.markerSignals = &markerSignals;
+    // A script's pipe (or a file) sets markers; a terminal only when asked for.
+    if (parsed.options->markersFromStdin || ::isatty(STDIN_FILENO) != 1) io.markerInput = 0;
     return runRecording(*parsed.options, io);
 }

@@ -44,6 +44,7 @@ constexpr std::string_view kProgram = "ostrel-record";
 constexpr cli::Option kOptions[] = {
     {"module", true}, {"type", true},    {"speed", true},  {"separator", true},
     {"dir", true},    {"seconds", true}, {"cycles", true}, {"list", false},
+    {"markers-from-stdin", false},
 };
 
 // Keeps the value of option `name` (one of kOptions); what is wrong with it, or empty.
@@ -74,6 +75,8 @@ std::string applyOption(std::string_view name, std::string_view value, RecordOpt
     } else if (name == "cycles") {
         options.cycles = parseCount(value);
         if (!options.cycles) return "--cycles must be a whole number above 0";
+    } else if (name == "markers-from-stdin") {
+        options.markersFromStdin = true;
     } else {
         options.list = true;
     }
@@ -164,7 +167,7 @@ std::string recordUsage() {
                  std::string(telemetry_types[t].label) + "\"\n";
     }
     return "Usage: ostrel-record --module NAME --type TYPE --speed KBPS [--separator comma|tab]\n"
-           "                     [--dir DIR] (--seconds S | --cycles N)\n"
+           "                     [--dir DIR] (--seconds S | --cycles N) [--markers-from-stdin]\n"
            "       ostrel-record --list\n"
            "       ostrel-record --help | --version\n"
            "\n"
@@ -188,6 +191,8 @@ std::string recordUsage() {
            "                      directory)\n"
            "  --seconds S         record S seconds from the start (whole cycles only)\n"
            "  --cycles N          record N whole cycles\n"
+           "  --markers-from-stdin  set a marker for each line read on standard input, also\n"
+           "                      when it is a terminal (it is read whenever it is not)\n"
            "  --list              list the modules and exit\n"
            "  --help              show this text and exit\n"
            "  --version           show the version and exit\n"
@@ -196,6 +201,10 @@ std::string recordUsage() {
            "second. Ctrl-C or SIGTERM ends the recording cleanly: whole cycles, file and module\n"
            "closed, the description completed (a second Ctrl-C stops at once, without the\n"
            "cycle in progress).\n"
+           "\n"
+           "Event markers: each line read on standard input (when it is not a terminal, or\n"
+           "with --markers-from-stdin) sets a marker labelled with the line; SIGUSR1 sets an\n"
+           "unlabelled one. The description lists them (number, record, time, wall clock).\n"
            "\n"
            "Environment: OSTREL_SIM (simulated modules), OSTREL_MODULE_LIBRARY (a module\n"
            "library for real receivers).\n"

@@ -36,6 +36,7 @@ struct RecordOptions {
     std::optional<std::string> directory;  // none: the window's log directory
     std::optional<double> seconds;
     std::optional<uint64_t> cycles;
+    bool markersFromStdin = false;  // read marker lines also from a terminal
 };
 
 struct ParsedOptions {

@@ -5,10 +5,13 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "acquisition/markers.h"
 #include "acquisition/measurement.h"
 #include "acquisition/module_discovery.h"
+#include "app/marker_input.h"
 #include "app/replay.h"
 #include "app/startup.h"
 #include "logging/log_description.h"
@@ -128,13 +131,40 @@ bool limitReached(const RecordOptions &options, Clock::time_point started) {
     return elapsed.count() >= *options.seconds;
 }
 
+// "marker 2 at 12.500 s (record 100000): curve entered"; what a marker not set says.
+std::string markerLine(const recording::RecordingMarker &marker, const std::string &label,
+                       bool truncated) {
+    const std::string cut = truncated ? " (label cut to " +
+                                            std::to_string(MarkerLines::kMaxLabelBytes) +
+                                            " bytes)"
+                                      : "";
+    if (marker.number == 0) return "no measurement is running: marker not set" + cut;
+    return "marker " + std::to_string(marker.number) + " at " + fixedText(marker.seconds, 3) +
+           " s (record " + std::to_string(marker.record) + ")" +
+           (label.empty() ? "" : ": " + label) + cut;
+}
+
+void setMarkerAndTell(const std::string &label, bool truncated, RecorderFrontend &frontend) {
+    frontend.tellLine(markerLine(setMarker(label), label, truncated));
+}
+
+// The unlabelled markers of the SIGUSR1s that came since `seen`.
+void markSignals(const RecorderIo &io, int &seen, RecorderFrontend &frontend) {
+    if (io.markerSignals == nullptr) return;
+    for (const int now = io.markerSignals->load(); seen < now; ++seen) {
+        setMarkerAndTell({}, false, frontend);
+    }
+}
+
 // Serves messages until the limit, an interruption, a failed write or the measurement's own
 // end.
 void waitWhileRecording(const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend) {
     const Clock::time_point started = Clock::now();
     Clock::time_point nextProgress = started + kProgressInterval;
+    int signalsSeen = io.markerSignals != nullptr ? io.markerSignals->load() : 0;
     while (measurementOpen()) {
         ui::serveMessages();
+        markSignals(io, signalsSeen, frontend);
         if (io.interrupt != nullptr && io.interrupt->load() != 0) {
             noteMeasurementEnd(recording::MeasurementEnd::interrupted);
             break;
@@ -210,9 +240,16 @@ int record(int panel, RecordOptions options, RecorderIo &io, RecorderFrontend &f
                           ": the recording ends when the cycle in progress is complete");
     }
     pressStartStop(panel, 1);
+    std::optional<MarkerLines> markerLines;
+    if (io.markerInput >= 0 && measurementOpen()) {
+        markerLines.emplace(io.markerInput, [&frontend](const std::string &line, bool cut) {
+            setMarkerAndTell(line, cut, frontend);
+        });
+    }
     waitWhileRecording(options, io, frontend);
     if (measurementOpen()) pressStartStop(panel, 0);
     waitForStop(io, frontend);
+    markerLines.reset();
     joinAcquisitionThread();
     ui::serveMessages();
     // A file that was lost with its directory is not named: scripts take the path as a file.

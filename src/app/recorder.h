@@ -21,6 +21,10 @@ struct RecorderIo {
     // Counts SIGINT and SIGTERM: the first ends the recording after the cycle in progress,
     // the second at once (the incomplete cycle is not written).
     const std::atomic<int> *interrupt = nullptr;
+    // Counts SIGUSR1: each sets an unlabelled marker.
+    const std::atomic<int> *markerSignals = nullptr;
+    // Lines read from this descriptor set labelled markers while recording; -1: none.
+    int markerInput = -1;
 };
 
 // Prints the modules, one a line. kStatusModule when the module library cannot be used.

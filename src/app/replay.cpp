@@ -1,5 +1,6 @@
 #include "app/replay.h"
 
+#include "acquisition/markers.h"
 #include "acquisition/module_discovery.h"
 #include "panel/ostrel_panel.h"
 #include "sim/playback.h"
@@ -38,6 +39,14 @@ ReplaySetup setupFor(const std::string &moduleName, const sim::PlaybackRecording
 }
 
 }  // namespace
+
+void replayMarkersOfPlayback() {
+    setReplayedMarkers([](const std::string &moduleName) {
+        if (!usbModulesSimulated()) return std::vector<recording::RecordingMarker>{};
+        const auto recording = sim::bus().playbackRecording(moduleName);
+        return recording ? recording->markers : std::vector<recording::RecordingMarker>{};
+    });
+}
 
 std::optional<ReplaySetup> playbackSetup(const std::string &moduleName) {
     if (!usbModulesSimulated()) return std::nullopt;

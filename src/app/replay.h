@@ -23,6 +23,9 @@ struct ReplayResult {
 // Loads the recording and plugs its module at the top of the simulated modules.
 ReplayResult addReplayModule(const std::string &path);
 
+// A measurement from a playback module sets the markers of its recording again as it plays.
+void replayMarkersOfPlayback();
+
 // The module, type and speed of the simulated module `moduleName` when it plays a recording
 // back (OSTREL_SIM's P:file=...); none for a generated signal or real hardware.
 std::optional<ReplaySetup> playbackSetup(const std::string &moduleName);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "acquisition/markers.h"
 #include "acquisition/measurement.h"
 #include "acquisition/module_discovery.h"
 #include "display/channel_layout.h"
@@ -34,6 +35,7 @@ void quitAfterClose() {
 void attachCallbacks(int panel) {
     closeRequests = 0;
     onMeasurementClosed(quitAfterClose);
+    replayMarkersOfPlayback();
     ui::installPanelCallback(panel, panelCB, nullptr);
     ui::installControlCallback(panel, CH_SLIDE, channel_change, nullptr);
     ui::installControlCallback(panel, CHART_SLIDE_1, chart_change_1, nullptr);
@@ -107,8 +109,10 @@ void startPanel() {
     startModuleScan();
 }
 
-int panelCB(int /*panel*/, int event, void * /*callbackData*/, int /*eventData1*/,
+int panelCB(int /*panel*/, int event, void * /*callbackData*/, int eventData1,
             int /*eventData2*/) {
+    // Outside a measurement the marker key does nothing, and says nothing.
+    if (event == ui::EVENT_KEYPRESS && eventData1 == ui::KEY_MARKER) setMarker();
     if (event != ui::EVENT_CLOSE) return 0;
     // Running, stopping or ended on its own: the window answers at once, and the event loop
     // ends when the measurement has been closed completely (its thread is joined after it).

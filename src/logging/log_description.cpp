@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <optional>
 
 #include "logging/log_file.h"
@@ -39,10 +40,33 @@ struct OpenDescription {
     bool published = false;  // written at least once
     std::time_t startTime = 0;
     std::chrono::steady_clock::time_point startedAt;
+    uint64_t recordsPerCycle = 0;
     std::string path;
     recording::RecordingDescription description;
     ReservedFile closing;  // room for the closing description on a disk that fills up
 };
+
+// The markers set since START, from any thread. The description lists a marker once the
+// records up to it are on the disk (and every one when it is completed).
+struct Markers {
+    std::mutex mutex;  // guards set
+    std::vector<recording::RecordingMarker> set;
+};
+
+Markers &markers() {
+    static Markers *const list = new Markers;
+    return *list;
+}
+
+std::vector<recording::RecordingMarker> markersBefore(uint64_t records) {
+    Markers &list = markers();
+    std::lock_guard lock(list.mutex);
+    std::vector<recording::RecordingMarker> within;
+    for (const recording::RecordingMarker &m : list.set) {
+        if (m.record < records) within.push_back(m);
+    }
+    return within;
+}
 
 OpenDescription &openDescription() {
     static OpenDescription *const open = new OpenDescription;
@@ -110,6 +134,13 @@ namespace log_description {
 void reset() {
     endNoted = int(MeasurementEnd::running);
     lostFramesNoted = kNoLostFrames;
+    std::lock_guard lock(markers().mutex);
+    markers().set.clear();
+}
+
+void addMarker(const recording::RecordingMarker &marker) {
+    std::lock_guard lock(markers().mutex);
+    markers().set.push_back(marker);
 }
 
 void begin(const StartFacts &facts) {
@@ -131,6 +162,7 @@ void begin(const StartFacts &facts) {
     d.startTime = recording::isoLocalTime(facts.startTime);
     open.startTime = facts.startTime;
     open.startedAt = facts.startedAt;
+    open.recordsPerCycle = facts.recordsPerCycle;
     open.published = false;
     open.closing.release();
 }
@@ -148,6 +180,7 @@ void update(uint64_t cycles, const std::vector<recording::LogGap> &gaps) {
     if (!open.active || !open.published) return;
     open.description.cycles = cycles;
     open.description.gaps = gaps;
+    open.description.markers = markersBefore(cycles * open.recordsPerCycle);
     write(open);
 }
 
@@ -167,6 +200,7 @@ void complete(uint64_t cycles, std::chrono::steady_clock::time_point stoppedAt,
     d.stopTime = recording::isoLocalTime(open.startTime + std::time_t(elapsed.count()));
     d.cycles = cycles;
     d.gaps = gaps;
+    d.markers = markersBefore(UINT64_MAX);
     const auto end = MeasurementEnd(endNoted.load());
     d.ended = end == MeasurementEnd::running ? MeasurementEnd::stop : end;
     if (const int64_t lost = lostFramesNoted.load(); lost != kNoLostFrames) {

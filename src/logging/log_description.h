@@ -38,10 +38,16 @@ struct StartFacts {
     char separator = ',';
     std::time_t startTime = 0;                        // wall clock, for the start text
     std::chrono::steady_clock::time_point startedAt;  // monotonic, for the duration
+    uint64_t recordsPerCycle = 0;                     // records of one whole cycle
 };
 
-// Forgets the notes of the last measurement. START, before the log file is created.
+// Forgets the notes and markers of the last measurement. START, before the log file is
+// created.
 void reset();
+
+// Notes a marker of the running measurement; the description lists it from the first update
+// whose cycles on disk reach its record. Any thread.
+void addMarker(const recording::RecordingMarker &marker);
 
 // Prepares the description of a new log file with the stop fields empty. START, main thread.
 void begin(const StartFacts &facts);

@@ -284,9 +284,13 @@ bool reachableByName(const OpenLog &log) {
 
 // The writer of the new file: records of the START's type; its durable cycles are brought
 // into the description as they reach the disk.
+uint64_t recordsPerCycleOf(int type) {
+    return std::min<uint64_t>(channel_blocks, LOGCOUNT / uint64_t(number_of_channels[type]));
+}
+
 void startWriter(OpenLog &log, int type, char separator) {
     const int words = number_of_channels[type];
-    log.recordsPerCycle = std::min<uint64_t>(channel_blocks, LOGCOUNT / uint64_t(words));
+    log.recordsPerCycle = recordsPerCycleOf(type);
     LogWriter::Callbacks callbacks;
     callbacks.failed = [&log](int error, int truncateError) {
         stopLogging(log, error, truncateError);
@@ -349,6 +353,7 @@ log_description::StartFacts startFacts(int type, int speedIndex, double timeBase
     facts.separator = separatorOf(file_separator);
     facts.startTime = startTime;
     facts.startedAt = monotonicClock.load()();
+    facts.recordsPerCycle = recordsPerCycleOf(type);
     return facts;
 }
 

@@ -57,18 +57,6 @@ std::string_view unitOfSlot(int slot) {
     return unit;
 }
 
-// A CSV field: quoted (quotes doubled) when it holds a comma, a quote or a line break.
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 char *putFloat(char *out, float value) {
     return std::to_chars(out, out + kMaxValueBytes, value, std::chars_format::fixed).ptr;
 }
@@ -151,6 +139,18 @@ int typeWithWords(std::size_t words) {
 }
 
 }  // namespace
+
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
 
 double exactTimeBaseMicros(const RecordingHeader &header, std::optional<double> described) {
     if (described && headerShows(header, *described)) return *described;
@@ -403,6 +403,21 @@ std::string gapLines(const std::vector<LogGap> &gaps) {
     return out;
 }
 
+// "markers: 2", then "marker 1: record 4096, 0.32768 s, 2026-12-08T09:30:01.250+01:00: curve"
+// a line each (no label: nothing after the wall clock).
+std::string markerLines(const Conversion &conversion) {
+    const std::vector<RecordingMarker> &markers = conversion.markers();
+    if (markers.empty()) return "markers: none\n";
+    std::string out = "markers: " + std::to_string(markers.size()) + "\n";
+    for (const RecordingMarker &m : markers) {
+        char seconds[kMaxTimeBytes];
+        out += "marker " + std::to_string(m.number) + ": record " + std::to_string(m.record) +
+               ", " + std::string(seconds, putTrimmed(seconds, m.seconds, kTimeDecimals)) +
+               " s, " + m.wallClock + (m.label.empty() ? "" : ": " + m.label) + "\n";
+    }
+    return out;
+}
+
 // What the columns are in: "raw", "percent" (also a plain type's physical units), or the
 // steering quantities' units in the columns' order, each once: "physical (Nm, °, °/s)".
 std::string columnUnits(const Conversion &conversion) {
@@ -446,6 +461,7 @@ std::string RecordingSummary::text(std::string_view recordingName) const {
         " s\n";
     out += "cycles: " + doubleText(cycles()) + "\n";
     out += gapLines(conversion_.gaps());
+    out += markerLines(conversion_);
     out += "column,count,min,max,mean\n";
     for (const Column &c : columns()) {
         out += csvField(c.name) + "," + std::to_string(c.count) + ",";

@@ -23,6 +23,9 @@ enum class Units {
     physical,  // steering types: the slot's quantity (Nm, °, °/s, g, °/s^2); plain: percent
 };
 
+// A CSV field: quoted (quotes doubled) when it holds a comma, a quote or a line break.
+std::string csvField(std::string_view text);
+
 // "raw", "percent", "physical"; nullopt for any other text.
 std::optional<Units> unitsFromName(std::string_view name);
 std::string_view unitsName(Units units);
@@ -69,6 +72,11 @@ class Conversion {
     void placeGaps(const std::vector<LogGap> &gaps);
     const std::vector<LogGap> &gaps() const { return gaps_; }
 
+    // The recording's markers (from its description), for the table's marker column and the
+    // summary.
+    void placeMarkers(std::vector<RecordingMarker> markers) { markers_ = std::move(markers); }
+    const std::vector<RecordingMarker> &markers() const { return markers_; }
+
     // Seconds from the first record to record `index`: (index + the records of the gaps
     // before it) x time base.
     double secondsAt(uint64_t index) const;
@@ -109,6 +117,7 @@ class Conversion {
     std::size_t wordsPerRecord_ = 0;
     std::vector<OutputColumn> columns_;
     std::vector<LogGap> gaps_;                  // sorted by place
+    std::vector<RecordingMarker> markers_;      // in the order they were set
     std::vector<uint64_t> recordsLeftOutUpTo_;  // per gap: the records left out up to it
     // Outside raw units a value depends on its word's 12-bit sample only, so every text a
     // column can write is made once: a table of 4096 per scaling (one for percent, one per

@@ -9,6 +9,7 @@
 #include "recording/convert_description.h"
 #include "recording/convert_messages.h"
 #include "recording/convert_output.h"
+#include "recording/marker_column.h"
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 
@@ -51,18 +52,33 @@ bool writeTable(RecordingReader &reader, const Conversion &conversion, Output &o
     const std::size_t words = reader.wordsPerRecord();
     std::vector<uint16_t> records(kRecordsPerRead * words);
     std::vector<char> text(kOutputFlushBytes + kRecordsPerRead * conversion.maxRowBytes());
-    bool written = output.write(conversion.csvHeader());
+    MarkerColumn markers(conversion.markers());
+    std::string header = conversion.csvHeader();
+    markers.extendHeader(header);
+    bool written = output.write(header);
     uint64_t index = 0;
     while (written) {
         const std::size_t count = reader.nextRecords(records);
         if (count == 0) break;
+        const std::size_t room = count * conversion.maxRowBytes() + markers.bytesFor(index, count);
+        if (text.size() < room) text.resize(room);
         char *end = text.data();
         for (std::size_t r = 0; r < count; ++r) {
-            end = conversion.formatRow(end, index++, records.data() + r * words);
+            end = conversion.formatRow(end, index, records.data() + r * words);
+            end = markers.extendRow(end, index++);
         }
         written = output.write(std::string_view(text.data(), std::size_t(end - text.data())));
     }
     return written;
+}
+
+// Markers on records the file does not hold (set in the last moments of a recording that
+// ended before they were written): not in the table, and said.
+void noteMarkersBeyond(const Conversion &conversion, uint64_t records, std::ostream &err) {
+    for (const RecordingMarker &m : MarkerColumn(conversion.markers()).beyond(records)) {
+        err << kProgram << ": note: marker " << m.number << " falls on record " << m.record
+            << ", after the last record (" << records << "): the table leaves it out\n";
+    }
 }
 
 // A problem in the recording after the records converted: told, with what the output holds.
@@ -103,6 +119,7 @@ int runConvert(const ConvertOptions &options, std::ostream &out, std::ostream &e
         return kConvertFileError;
     }
     noteCycleMismatch(options, *type, reader.recordsRead(), err);
+    if (!options.summary) noteMarkersBeyond(*conversion, reader.recordsRead(), err);
     return reader.error() ? reportReadError(reader, err) : kConvertOk;
 }
 

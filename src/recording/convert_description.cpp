@@ -95,7 +95,10 @@ std::optional<Conversion> conversionOf(const ConvertOptions &options, int type,
             << numberText(header.timeBaseMicros) << " us); "
             << numberText(conversion->timeBaseMicros()) << " us is used\n";
     }
-    if (described.description) conversion->placeGaps(described.description->gaps);
+    if (described.description) {
+        conversion->placeGaps(described.description->gaps);
+        conversion->placeMarkers(described.description->markers);
+    }
     return conversion;
 }
 

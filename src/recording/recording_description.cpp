@@ -78,6 +78,26 @@ void appendDouble(std::string &out, double value) {
     out.append(text.data(), result.ptr);
 }
 
+// "markers": one object a line, in the order they were set. Written only when there are
+// markers: a description without is written as before markers could be set.
+void appendMarkers(std::string &out, const std::vector<RecordingMarker> &markers) {
+    appendKey(out, "markers");
+    out += '[';
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        const RecordingMarker &m = markers[i];
+        out += i > 0 ? ",\n    " : "\n    ";
+        out += "{\"number\": " + std::to_string(m.number) +
+               ", \"record\": " + std::to_string(m.record) + ", \"time_s\": ";
+        appendDouble(out, m.seconds);
+        out += ", \"wall_clock\": ";
+        json::appendQuoted(out, m.wallClock);
+        out += ", \"label\": ";
+        json::appendQuoted(out, m.label);
+        out += '}';
+    }
+    out += "\n  ]";
+}
+
 std::string_view separatorName(char separator) {
     if (separator == '\t') return "tab";
     if (separator == ',') return "comma";
@@ -108,7 +128,7 @@ class DescriptionReader {
                         separator(d.separator) && columns(d.columns) &&
                         text("start", d.startTime) && optionalText("stop", d.stopTime) &&
                         unsignedInteger("cycles", d.cycles) && ended(d.ended) &&
-                        lostFrames(d.lostFrames) && gaps(d.gaps);
+                        lostFrames(d.lostFrames) && gaps(d.gaps) && markers(d.markers);
         if (ok) {
             result.description = std::move(d);
         } else {
@@ -285,6 +305,46 @@ class DescriptionReader {
         return true;
     }
 
+    // Optional: descriptions written before markers could be set have none.
+    bool markers(std::vector<RecordingMarker> &out) {
+        out.clear();
+        const json::Value *value = root_.member("markers");
+        if (!value) return true;
+        if (value->kind != json::Value::Kind::array) {
+            return fail(value, "\"markers\" must be an array");
+        }
+        for (const json::Value &item : value->items) {
+            RecordingMarker marker;
+            if (!markerFields(item, marker)) {
+                return fail(&item,
+                            "each of \"markers\" must hold \"number\" and \"record\" as whole "
+                            "numbers, \"time_s\" as a number and \"wall_clock\" and \"label\" "
+                            "as strings");
+            }
+            out.push_back(std::move(marker));
+        }
+        return true;
+    }
+
+    static bool markerFields(const json::Value &item, RecordingMarker &out) {
+        if (item.kind != json::Value::Kind::object) return false;
+        const json::Value *number = item.member("number");
+        const json::Value *record = item.member("record");
+        const json::Value *seconds = item.member("time_s");
+        const json::Value *wallClock = item.member("wall_clock");
+        const json::Value *label = item.member("label");
+        if (!number || !number->int64 || *number->int64 < 0 ||
+            *number->int64 > std::numeric_limits<int>::max() || !record || !record->uint64 ||
+            !seconds || !seconds->real || !wallClock ||
+            wallClock->kind != json::Value::Kind::string || !label ||
+            label->kind != json::Value::Kind::string) {
+            return false;
+        }
+        out = {int(*number->int64), *record->uint64, *seconds->real, wallClock->text,
+               label->text};
+        return true;
+    }
+
     const json::Value &root_;
     std::string error_;
 };
@@ -344,6 +404,10 @@ std::string describeAsJson(const RecordingDescription &d) {
                ", \"cycles\": " + std::to_string(d.gaps[i].cycles) + "}";
     }
     out += ']';
+    if (!d.markers.empty()) {
+        out += ",\n";
+        appendMarkers(out, d.markers);
+    }
     if (d.lostFrames) {
         out += ",\n";
         appendKey(out, "lost_frames");
@@ -404,7 +468,7 @@ std::string writeFileAtomically(const std::string &path, std::string_view conten
     return file.error();
 }
 
-std::string isoLocalTime(std::int64_t secondsSinceEpoch) {
+std::string isoLocalTime(std::int64_t secondsSinceEpoch, int milliseconds) {
     const auto seconds = static_cast<std::time_t>(secondsSinceEpoch);
     std::tm local{};
     if (static_cast<std::int64_t>(seconds) != secondsSinceEpoch ||
@@ -414,6 +478,10 @@ std::string isoLocalTime(std::int64_t secondsSinceEpoch) {
     std::array<char, 64> text{};
     std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &local);
     if (length == 0) return {};
+    if (milliseconds >= 0 && milliseconds < 1000) {
+        length += std::size_t(
+            std::snprintf(text.data() + length, text.size() - length, ".%03d", milliseconds));
+    }
     const long offsetMinutes = local.tm_gmtoff / 60;
     const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
     const int written =

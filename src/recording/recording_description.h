@@ -83,7 +83,8 @@ struct RecordingDescription {
 // "text"}), "speed_kbps", "time_base_us", "channel_count", "separator"
 // ("comma" / "tab"), "columns", "start", "stop" (null while running),
 // "cycles", "ended", "gaps" ([{"after_record", "cycles"}], absent in older descriptions),
-// and "lost_frames" only when known.
+// "markers" ([{"number", "record", "time_s", "wall_clock", "label"}], one a line; only when
+// markers were set), and "lost_frames" only when known.
 std::string describeAsJson(const RecordingDescription &description);
 
 // Parses a description written by describeAsJson (any JSON whitespace and key
@@ -107,7 +108,8 @@ std::string descriptionPathFor(const std::string &logFilePath);
 std::string writeFileAtomically(const std::string &path, std::string_view content,
                                 bool durable = true);
 
-// Local time as ISO 8601 with its UTC offset: "2026-12-07T09:30:00+01:00".
-std::string isoLocalTime(std::int64_t secondsSinceEpoch);
+// Local time as ISO 8601 with its UTC offset: "2026-12-07T09:30:00+01:00"; with
+// `milliseconds` (0..999) after the seconds: "2026-12-07T09:30:00.250+01:00".
+std::string isoLocalTime(std::int64_t secondsSinceEpoch, int milliseconds = -1);
 
 }  // namespace ostrel::recording

@@ -34,6 +34,7 @@ bool fileExists(const std::string &path) {
 struct DescribedLink {
     int kbps = 0;
     std::optional<int> typeIndex;
+    std::vector<recording::RecordingMarker> markers;
 };
 
 // The file is what is played; a description that counts other cycles (a recording killed or
@@ -64,7 +65,7 @@ std::optional<DescribedLink> describedLink(const std::string &path, std::size_t 
         return std::nullopt;
     }
     warning = cycleMismatch(descriptionPath, d.cycles, words, records);
-    DescribedLink link{d.speedKbps, std::nullopt};
+    DescribedLink link{d.speedKbps, std::nullopt, d.markers};
     if (isValidType(d.typeIndex) && std::size_t(number_of_channels[d.typeIndex]) == words) {
         link.typeIndex = d.typeIndex;
     }
@@ -133,6 +134,7 @@ LoadedPlayback loadPlayback(const std::string &path) {
     if (link) {
         recording->kbps = link->kbps;
         recording->typeIndex = link->typeIndex;
+        recording->markers = link->markers;
     } else {
         recording->kbps = kbpsFromTimeBase(int(words), reader.header().timeBaseMicros);
         if (recording->kbps == 0) {

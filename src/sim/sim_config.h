@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "recording/recording_description.h"
+
 namespace ostrel::sim {
 
 enum class SignalKind { Plain, Steering };
@@ -39,6 +41,7 @@ struct PlaybackRecording {
     int kbps = 160;
     std::optional<int> typeIndex;  // the telemetry type its description names
     uint64_t frames = 0;           // records in the file when it was loaded; never 0
+    std::vector<recording::RecordingMarker> markers;  // the markers its description lists
 };
 
 // A module's playback: the file as configured, whether it repeats, and the recording once

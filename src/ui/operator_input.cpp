@@ -32,6 +32,7 @@ void rememberClose(int panel) {
 }
 
 bool deliverClose(int panel);
+bool deliverPanelEvent(int panel, int event, int eventData1);
 
 // From the event loop, once no hold is left; a hold that began meanwhile delays it again.
 void deliverRememberedCloses() {
@@ -130,6 +131,11 @@ bool operatorEditText(int panel, int control, std::string_view text) {
     return rc == UI_OK;
 }
 
+bool operatorPressKey(int panel, int key) {
+    if (modalActive()) return false;
+    return deliverPanelEvent(panel, EVENT_KEYPRESS, key);
+}
+
 bool operatorClosePanel(int panel) {
     if (modalActive()) {
         rememberClose(panel);
@@ -164,7 +170,7 @@ GuiWait::~GuiWait() {
 
 namespace {
 
-bool deliverClose(int panel) {
+bool deliverPanelEvent(int panel, int event, int eventData1) {
     PanelCallback callback = nullptr;
     void *data = nullptr;
     const int rc = detail::withPanel(panel, false, [&](PanelState &p) {
@@ -173,8 +179,12 @@ bool deliverClose(int panel) {
         return UI_OK;
     });
     if (rc != UI_OK) return false;
-    if (callback != nullptr) callback(panel, EVENT_CLOSE, data, 0, 0);
+    if (callback != nullptr) callback(panel, event, data, eventData1, 0);
     return true;
+}
+
+bool deliverClose(int panel) {
+    return deliverPanelEvent(panel, EVENT_CLOSE, 0);
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ bool operatorEditText(int panel, int control, std::string_view text);
 // while input is held (a modal message, a GUI-thread wait) is remembered and
 // delivered from the event loop once the hold has ended: it returns false then.
 bool operatorClosePanel(int panel);
+// A panel key (KEY_ codes): the key press event goes to the panel callback. Refused while
+// input is held: a key is an instant's action, and carried out later it would mark the wrong
+// instant.
+bool operatorPressKey(int panel, int key);
 // Closes remembered during a hold and not yet delivered.
 int rememberedCloseCount();
 

@@ -23,6 +23,9 @@ enum class ControlKind {
 // Event codes delivered to callbacks.
 inline constexpr int EVENT_COMMIT = 1;
 inline constexpr int EVENT_CLOSE = 11;
+// A key the panel takes for itself (not a control's): eventData1 is one of the KEY_ codes.
+inline constexpr int EVENT_KEYPRESS = 21;
+inline constexpr int KEY_MARKER = 1;  // Ctrl+M: set an event marker
 
 // Result codes of panel operations (0 = success).
 inline constexpr int UI_OK = 0;

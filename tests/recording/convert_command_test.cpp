@@ -146,7 +146,7 @@ TEST_F(ConvertCommand, ARawSummary) {
     EXPECT_EQ(summary.out,
               "recording: " + recording_ +
                   "\ntype: 4 Channel (4ch)\nunits: raw\ntime base: 79.6875 us\nrecords: 2\n"
-                  "duration: 0.000159 s\ncycles: 0.000244140625\ngaps: none\n"
+                  "duration: 0.000159 s\ncycles: 0.000244140625\ngaps: none\nmarkers: none\n"
                   "column,count,min,max,mean\nCh1,2,0,65520,32760\nCh2,2,0,65535,32767.5\n"
                   "Ch3,2,32752,32768,32760\nCh4,2,1,2,1.5\n");
 }

@@ -69,6 +69,9 @@ TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
                      std::string(1, '\0') + "after-nul";
     awkward.logFile = "jex-log-\xC3\xA4\xE2\x82\xAC.dat";  // UTF-8 passes as it is
     awkward.columns = {"", ",", "\"\""};
+    RecordingDescription marked = finished();
+    marked.markers = {{1, 4095, 0.32768, "2026-12-08T09:30:01.250+01:00", "curve, \"fast\"\xff"},
+                      {2, 8191, 0.65528, "2026-12-08T09:30:02.000+01:00", ""}};
     const struct {
         const char *name;
         RecordingDescription description;
@@ -79,6 +82,12 @@ TEST(DescriptionJson, WrittenDescriptionsReadBackEqual) {
          {"\n  \"gaps\": [{\"after_record\": 4096, \"cycles\": 1}, {\"after_record\": 8192, "
           "\"cycles\": 3}],\n  \"lost_frames\": 12\n}\n"}},
         {"running", running, {"\n  \"stop\": null,\n", "\"comma\"", "\n  \"gaps\": []\n}\n"}},
+        {"markers",
+         marked,
+         {"\"cycles\": 3}],\n  \"markers\": [\n    {\"number\": 1, \"record\": 4095, \"time_s\": "
+          "0.32768, \"wall_clock\": \"2026-12-08T09:30:01.250+01:00\", \"label\": \"curve, "
+          "\\\"fast\\\"\\uf7ff\"},\n    {\"number\": 2,",
+          "\"label\": \"\"}\n  ],\n  \"lost_frames\": 12\n}\n"}},
         {"awkward texts",
          awkward,
          {R"("quote\" back\\slash\ttab\nline\u0001\u001f del)", "\\u0000"}},
@@ -229,6 +238,12 @@ TEST(DescriptionJson, MissingOrMistypedMembersAndMalformedJsonAreNamed) {
         {withMember("columns", "[\"a\", 1]"), "line 11: \"columns\" must be an array of strings"},
         {withMember("telemetry_type", "{\"index\": 1}"), "\"telemetry_type.text\" is missing"},
         {withMember("stop", ""), "\"stop\" is missing"},
+        {withMember("gaps", "[], \"markers\": {}"), "line 16: \"markers\" must be an array"},
+        {withMember("gaps",
+                    "[], \"markers\": [{\"number\": 1, \"record\": -1, \"time_s\": 0, "
+                    "\"wall_clock\": \"\", \"label\": \"\"}]"),
+         "line 16: each of \"markers\" must hold \"number\" and \"record\" as whole numbers, "
+         "\"time_s\" as a number and \"wall_clock\" and \"label\" as strings"},
         {"[1, 2]", "line 1: a description is a JSON object ({...})"},
         {"", "line 1: unexpected end of the text, expected a value"},
         {"{\n\"a\" 1}", "line 2: expected ':' after a key"},

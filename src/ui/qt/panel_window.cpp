@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <algorithm>
 
 #include "ui/operator_input.h"
@@ -64,6 +65,10 @@ PanelWindow::PanelWindow(int panel) : panel_(panel) {
     QFont standard = font();
     standard.setPixelSize(TEXT_PIXEL_SIZE);
     setFont(standard);
+    // The panel's own keys, whichever control has the focus.
+    auto *marker = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    marker->setContext(Qt::WindowShortcut);
+    connect(marker, &QShortcut::activated, this, [this] { operatorPressKey(panel_, KEY_MARKER); });
     sync();
 }
 
