@@ -115,8 +115,8 @@ void startMarkers(int type, double timeBaseMicros, const std::string &module) {
     s.wordsPerRecord = isValidType(type) ? uint64_t(number_of_channels[type]) : 1;
     s.recordsPerCycle = framesPerLoggedCycle(type);
     s.timeBaseMicros = timeBaseMicros;
-    s.toReplay = s.replayedMarkers ? s.replayedMarkers(module)
-                                   : std::vector<recording::RecordingMarker>{};
+    s.toReplay =
+        s.replayedMarkers ? s.replayedMarkers(module) : std::vector<recording::RecordingMarker>{};
     s.nextReplay = 0;
     s.replaying = !s.toReplay.empty();
     s.taking = true;

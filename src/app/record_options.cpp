@@ -42,9 +42,9 @@ std::optional<int> speedIndexOf(std::string_view text) {
 
 constexpr std::string_view kProgram = "ostrel-record";
 constexpr cli::Option kOptions[] = {
-    {"module", true}, {"type", true},    {"speed", true},  {"separator", true},
-    {"dir", true},    {"seconds", true}, {"cycles", true}, {"list", false},
-    {"markers-from-stdin", false},
+    {"module", true},    {"type", true},  {"speed", true},
+    {"separator", true}, {"dir", true},   {"seconds", true},
+    {"cycles", true},    {"list", false}, {"markers-from-stdin", false},
 };
 
 // Keeps the value of option `name` (one of kOptions); what is wrong with it, or empty.

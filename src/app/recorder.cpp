@@ -134,10 +134,9 @@ bool limitReached(const RecordOptions &options, Clock::time_point started) {
 // "marker 2 at 12.500 s (record 100000): curve entered"; what a marker not set says.
 std::string markerLine(const recording::RecordingMarker &marker, const std::string &label,
                        bool truncated) {
-    const std::string cut = truncated ? " (label cut to " +
-                                            std::to_string(MarkerLines::kMaxLabelBytes) +
-                                            " bytes)"
-                                      : "";
+    const std::string cut =
+        truncated ? " (label cut to " + std::to_string(MarkerLines::kMaxLabelBytes) + " bytes)"
+                  : "";
     if (marker.number == 0) return "no measurement is running: marker not set" + cut;
     return "marker " + std::to_string(marker.number) + " at " + fixedText(marker.seconds, 3) +
            " s (record " + std::to_string(marker.record) + ")" +
@@ -157,11 +156,11 @@ void markSignals(const RecorderIo &io, int &seen, RecorderFrontend &frontend) {
 }
 
 // Serves messages until the limit, an interruption, a failed write or the measurement's own
-// end.
-void waitWhileRecording(const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend) {
+// end. Each SIGUSR1 since `signalsSeen` (taken before START) sets a marker.
+void waitWhileRecording(const RecordOptions &options, RecorderIo &io, RecorderFrontend &frontend,
+                        int signalsSeen) {
     const Clock::time_point started = Clock::now();
     Clock::time_point nextProgress = started + kProgressInterval;
-    int signalsSeen = io.markerSignals != nullptr ? io.markerSignals->load() : 0;
     while (measurementOpen()) {
         ui::serveMessages();
         markSignals(io, signalsSeen, frontend);
@@ -239,6 +238,7 @@ int record(int panel, RecordOptions options, RecorderIo &io, RecorderFrontend &f
         frontend.tellLine("note: one cycle takes " + cycleText(options) +
                           ": the recording ends when the cycle in progress is complete");
     }
+    const int signalsSeen = io.markerSignals != nullptr ? io.markerSignals->load() : 0;
     pressStartStop(panel, 1);
     std::optional<MarkerLines> markerLines;
     if (io.markerInput >= 0 && measurementOpen()) {
@@ -246,7 +246,7 @@ int record(int panel, RecordOptions options, RecorderIo &io, RecorderFrontend &f
             setMarkerAndTell(line, cut, frontend);
         });
     }
-    waitWhileRecording(options, io, frontend);
+    waitWhileRecording(options, io, frontend, signalsSeen);
     if (measurementOpen()) pressStartStop(panel, 0);
     waitForStop(io, frontend);
     markerLines.reset();

@@ -109,8 +109,7 @@ void startPanel() {
     startModuleScan();
 }
 
-int panelCB(int /*panel*/, int event, void * /*callbackData*/, int eventData1,
-            int /*eventData2*/) {
+int panelCB(int /*panel*/, int event, void * /*callbackData*/, int eventData1, int /*eventData2*/) {
     // Outside a measurement the marker key does nothing, and says nothing.
     if (event == ui::EVENT_KEYPRESS && eventData1 == ui::KEY_MARKER) setMarker();
     if (event != ui::EVENT_CLOSE) return 0;

@@ -151,7 +151,6 @@ std::string csvField(std::string_view text) {
     return out;
 }
 
-
 double exactTimeBaseMicros(const RecordingHeader &header, std::optional<double> described) {
     if (described && headerShows(header, *described)) return *described;
     // The sample period depends on the words per frame only, so any type of that frame
@@ -412,8 +411,8 @@ std::string markerLines(const Conversion &conversion) {
     for (const RecordingMarker &m : markers) {
         char seconds[kMaxTimeBytes];
         out += "marker " + std::to_string(m.number) + ": record " + std::to_string(m.record) +
-               ", " + std::string(seconds, putTrimmed(seconds, m.seconds, kTimeDecimals)) +
-               " s, " + m.wallClock + (m.label.empty() ? "" : ": " + m.label) + "\n";
+               ", " + std::string(seconds, putTrimmed(seconds, m.seconds, kTimeDecimals)) + " s, " +
+               m.wallClock + (m.label.empty() ? "" : ": " + m.label) + "\n";
     }
     return out;
 }

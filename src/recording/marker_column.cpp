@@ -8,10 +8,9 @@
 namespace ostrel::recording {
 
 MarkerColumn::MarkerColumn(std::vector<RecordingMarker> markers) : markers_(std::move(markers)) {
-    std::stable_sort(markers_.begin(), markers_.end(),
-                     [](const RecordingMarker &a, const RecordingMarker &b) {
-                         return a.record < b.record;
-                     });
+    std::stable_sort(
+        markers_.begin(), markers_.end(),
+        [](const RecordingMarker &a, const RecordingMarker &b) { return a.record < b.record; });
     std::string joined;
     for (std::size_t i = 0; i < markers_.size(); ++i) {
         const RecordingMarker &m = markers_[i];

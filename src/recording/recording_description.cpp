@@ -340,8 +340,7 @@ class DescriptionReader {
             label->kind != json::Value::Kind::string) {
             return false;
         }
-        out = {int(*number->int64), *record->uint64, *seconds->real, wallClock->text,
-               label->text};
+        out = {int(*number->int64), *record->uint64, *seconds->real, wallClock->text, label->text};
         return true;
     }
 

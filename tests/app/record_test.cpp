@@ -1,7 +1,9 @@
 // ostrel-record: recordings without a display, Ctrl-C, and every failure's message and status.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <thread>
 
 #include "acquisition/measurement.h"
 #include "acquisition/measurement_testing.h"
@@ -447,6 +449,39 @@ cp "$d"/jex-log-* "$OUT"/
     EXPECT_EQ(d.ended, recording::MeasurementEnd::writeError);
     EXPECT_GE(d.cycles, 2u);
     EXPECT_EQ(recordLines(test::readFile(onlyLog())), d.cycles * 4096);
+}
+
+// A test rig's script marks its steps: each line on the input sets a labelled marker (its CR
+// LF taken off), each SIGUSR1 an unlabelled one; the description lists them, stderr tells them.
+TEST_F(Recorder, InputLinesAndSignalsSetMarkers) {
+    plug("MARKS:words=8,kbps=640,pace=4");
+    int lines[2];
+    ASSERT_EQ(::pipe(lines), 0);
+    std::atomic<int> signals{0};
+    std::thread rig([&] {
+        ASSERT_TRUE(test::waitFor([] { return measurementOpen(); }));
+        const std::string script = "curve entered\r\nbrake, hard\n";
+        ASSERT_EQ(::write(lines[1], script.data(), script.size()), ssize_t(script.size()));
+        signals.fetch_add(1);
+    });
+    RecordOptions o = options("MARKS", 6);
+    o.speedIndex = 3;
+    out.str("");
+    err.str("");
+    RecorderIo io{out, err, false, nullptr, &signals, lines[0]};
+    const int status = runRecording(o, io);
+    rig.join();
+    ::close(lines[0]);
+    ::close(lines[1]);
+    ASSERT_EQ(status, kStatusOk) << err.str();
+    std::vector<recording::RecordingMarker> markers = description(onlyLog()).markers;
+    std::sort(markers.begin(), markers.end(),
+              [](const auto &a, const auto &b) { return a.label < b.label; });
+    std::vector<std::string> labels;
+    for (const auto &m : markers) labels.push_back(m.label);
+    EXPECT_EQ(labels, (std::vector<std::string>{"", "brake, hard", "curve entered"}));
+    EXPECT_NE(err.str().find("ostrel-record: marker "), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find(": curve entered\n"), std::string::npos) << err.str();
 }
 
 }  // namespace

@@ -361,6 +361,8 @@ void measureSteering(Operator &op, RunRecord &run) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return charts[0]->isVisible() && charts[1]->isVisible(); }, kWaitMs))
         << "Show Charts did not show both charts";
+    // The marker key outside a measurement: nothing, and nothing said (no message box).
+    QTest::keyClick(op.window()->windowHandle(), Qt::Key_M, Qt::ControlModifier);
     ASSERT_TRUE(op.press("STOP")) << "START did not start";
 
     ASSERT_TRUE(op.waitForDisplays(steeringPatterns()))
@@ -383,6 +385,9 @@ void measureSteering(Operator &op, RunRecord &run) {
         << ", " << points[1] << " -> " << charts[1]->pointCount();
     EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kSteeringSlots) != first; }, kWaitMs))
         << "the steering displays do not change";
+    op.window()->activateWindow();  // the marker key is the window's while it is active
+    ASSERT_TRUE(QTest::qWaitForWindowActive(op.window()));
+    QTest::keyClick(op.window()->windowHandle(), Qt::Key_M, Qt::ControlModifier);  // a marker
 
     ASSERT_TRUE(op.press("START")) << "STOP did not stop";
     ASSERT_TRUE(QTest::qWaitFor([] { return !measurementOpen() && log_file_open == 0; }, kWaitMs));
@@ -391,6 +396,11 @@ void measureSteering(Operator &op, RunRecord &run) {
     EXPECT_TRUE(std::regex_match(file, kStampedName)) << file;
     EXPECT_EQ(logFilePath(), (op.logDirectory() / file).string());
     expectSteeringLog(op.logDirectory() / file);
+    const auto described =
+        recording::readDescription(recording::descriptionPathFor(op.logDirectory() / file));
+    ASSERT_TRUE(described.description) << described.error;
+    ASSERT_EQ(described.description->markers.size(), 1u) << "the marker key during the measurement";
+    EXPECT_EQ(described.description->markers[0].number, 1);
     run.lastLogFile = file;
 }
 

@@ -280,5 +280,34 @@ TEST_F(ConvertCommand, AFailingStandardOutputIsAFileError) {
     EXPECT_NE(err.str().find("standard output"), std::string::npos);
 }
 
+// The markers of the description: on the records they fall on in the table (the label, or the
+// number; two on one record joined by ';', quoted as a CSV field must be), one past the last
+// record told; the summary lists them all.
+TEST_F(ConvertCommand, MarkersAreOnTheirRecordsAndListedInTheSummary) {
+    RecordingDescription d = *parseDescription(described(kFourChannels)).description;
+    d.markers = {{1, 1, 0.0000796875, "2026-12-08T09:30:01.250+01:00", "curve, left"},
+                 {2, 1, 0.0000796875, "2026-12-08T09:30:01.300+01:00", ""},
+                 {3, 2, 0.000159375, "2026-12-08T09:30:02.000+01:00", "late"}};
+    describe(describeAsJson(d));
+    const Outcome table = run({.recording = recording_, .units = Units::raw});
+    ASSERT_EQ(table.status, kConvertOk) << table.err;
+    EXPECT_EQ(table.out,
+              "Time [s],Ch1,Ch2,Ch3,Ch4,Marker\n0,0,65535,32768,1,\n"
+              "0.00008,65520,0,32752,2,\"curve, left;2\"\n");
+    EXPECT_NE(table.err.find("ostrel-convert: note: marker 3 falls on record 2, after the last "
+                             "record (2): the table leaves it out\n"),
+              std::string::npos)
+        << table.err;
+    const Outcome summary = run({.recording = recording_, .summary = true});
+    EXPECT_NE(summary.out.find("markers: 3\n"
+                               "marker 1: record 1, 0.00008 s, 2026-12-08T09:30:01.250+01:00: "
+                               "curve, left\n"
+                               "marker 2: record 1, 0.00008 s, 2026-12-08T09:30:01.300+01:00\n"
+                               "marker 3: record 2, 0.000159 s, 2026-12-08T09:30:02.000+01:00: "
+                               "late\n"),
+              std::string::npos)
+        << summary.out;
+}
+
 }  // namespace
 }  // namespace ostrel::recording
