@@ -59,6 +59,9 @@ int setPanelLeft(int panel, int left);
 
 // --- Strip charts ----------------------------------------------------------
 int plotPoint(int panel, int control, float y);
+// Places marker `number` at the chart's newest point (x = the points plotted so
+// far). It scrolls out with that point; a chart keeps CHART_MARKERS_KEPT at most.
+int addChartMarker(int panel, int control, int number);
 int setYAxisRange(int panel, int control, double min, double max);
 
 // --- Cursor, dialogs, event loop ----------------------------------------------
