@@ -338,6 +338,19 @@ int plotPoint(int panel, int control, float y) {
         c.chart.recent.push_back(y);
         if (c.chart.recent.size() > CHART_POINTS_PER_SCREEN) c.chart.recent.pop_front();
         ++c.chart.total;
+        // A marker goes with its point: once x <= total - one screen it is off screen.
+        std::deque<ChartMarker> &markers = c.chart.markers;
+        while (!markers.empty() && markers.front().x + CHART_POINTS_PER_SCREEN <= c.chart.total)
+            markers.pop_front();
+        return UI_OK;
+    });
+}
+
+int addChartMarker(int panel, int control, int number) {
+    return withControl(panel, control, true, [&](ControlState &c) {
+        if (c.kind != ControlKind::StripChart) return UI_WRONG_KIND;
+        c.chart.markers.push_back({c.chart.total, number});
+        if (c.chart.markers.size() > CHART_MARKERS_KEPT) c.chart.markers.pop_front();
         return UI_OK;
     });
 }

@@ -17,11 +17,27 @@ namespace ostrel::ui {
 // Number of chart points kept per strip chart: one screen of the view.
 inline constexpr std::size_t CHART_POINTS_PER_SCREEN = 100;
 
+// Markers kept per strip chart at most; beyond it the oldest goes first.
+inline constexpr std::size_t CHART_MARKERS_KEPT = 64;
+
+// An event marker on a strip chart: a number placed at the point that was the
+// newest when it was added.
+struct ChartMarker {
+    std::uint64_t x = 0;  // the chart's total when it was added: the newest point's x
+    int number = 0;
+    bool operator==(const ChartMarker &) const = default;
+};
+
+// x of a point: the n-th point plotted since load has x = n, so the screen
+// shows x in (total - CHART_POINTS_PER_SCREEN, total].
 struct ChartState {
     std::deque<float> recent;  // the last CHART_POINTS_PER_SCREEN points, oldest first
     std::uint64_t total = 0;   // points appended since load
     double yMin = -100.0;
     double yMax = 100.0;
+    // The markers whose point is still among `recent` (or that were placed
+    // before any point), oldest first; at most CHART_MARKERS_KEPT.
+    std::deque<ChartMarker> markers;
 };
 
 // A control as it is now: its load-time description as changed since, plus the
