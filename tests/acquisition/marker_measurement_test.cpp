@@ -75,7 +75,7 @@ TEST_F(Markers, SetDuringAMeasurementTheyAreDescribedAtTheirRecordsAndPlayedBack
     }
 }
 
-// Without logging there is no description, and a marker is still set (for the charts).
+// Without logging there is no description, and a marker is still set, on both charts.
 TEST_F(Markers, AMeasurementWithoutLoggingNumbersItsMarkersToo) {
     use("LIVE:words=8,pace=fast");
     logging(0);
@@ -83,6 +83,14 @@ TEST_F(Markers, AMeasurementWithoutLoggingNumbersItsMarkersToo) {
     ASSERT_TRUE(waitFor([] { return data_received.load() == 1; }));
     EXPECT_EQ(setMarker().number, 1);
     EXPECT_EQ(setMarker().number, 2);
+    for (const int chart : {CHART, CHART_2}) {
+        std::vector<int> numbers;
+        const std::optional<ui::ControlState> state = ui::controlState(panelHandle, chart);
+        for (const ui::ChartMarker &m : state->chart.markers) {
+            numbers.push_back(m.number);
+        }
+        EXPECT_EQ(numbers, (std::vector<int>{1, 2})) << "both charts draw every marker";
+    }
     press();
     expectIdle();
     press();
