@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,8 @@ class BlockConverter {
             } else {
                 double *out = block_.values.data() + c * kBlockRecords;
                 const double *values = table_.data() + c * kSamples;
-                for (std::size_t r = 0; r < count; ++r) out[r] = values[word[r * words] >> 4];
+                for (std::size_t r = 0; r < count; ++r)
+                    out[r] = values[word[r * words] >> kSampleShift];
             }
         }
         return block_;
@@ -107,6 +109,19 @@ class BlockConverter {
     std::vector<double> table_;  // per column its 4096 values, in columns order
     ExportBlock block_;
 };
+
+// Fills `records` unless the recording ends (or breaks) first: every block but the last is
+// full, one chunk of the HDF5 export. Returns the records read.
+std::size_t readBlock(RecordingReader &reader, std::vector<uint16_t> &records) {
+    const std::size_t words = reader.wordsPerRecord();
+    std::size_t count = 0;
+    while (count < kBlockRecords) {
+        const std::size_t read = reader.nextRecords(std::span(records).subspan(count * words));
+        if (read == 0) break;
+        count += read;
+    }
+    return count;
+}
 
 std::unique_ptr<ExportWriter> createWriter(Format format, const std::string &path,
                                            const ExportContents &contents) {
@@ -132,28 +147,35 @@ std::optional<int> exportTable(const ConvertOptions &options, RecordingReader &r
                                    " writes a regular file by its name");
     }
     const ParsedDescription described = readDescription(descriptionPathFor(options.recording));
-    ExportContents contents{exportColumnsOf(conversion), conversion.units() == Units::raw,
-                            described.description ? &*described.description : nullptr};
-    BlockConverter converter(conversion, contents.columns);
-    const std::unique_ptr<ExportWriter> writer =
-        createWriter(options.format, output.temporaryPath(), contents);
-    std::vector<uint16_t> records(kBlockRecords * reader.wordsPerRecord());
-    bool written = writer->error().empty();
-    for (uint64_t first = 0; written;) {
-        const std::size_t count = reader.nextRecords(records);
-        if (count == 0) break;
-        written = writer->append(converter.convert(records.data(), count, first));
-        first += count;
-    }
-    if (!written || !writer->finish()) {
-        err << kProgram << ": " << output.path() << ": " << writer->error() << "\n";
-        return kConvertFileError;
+    const std::string failure =
+        writeExport(options.format, output.temporaryPath(), reader, conversion,
+                    described.description ? &*described.description : nullptr);
+    if (!failure.empty()) {
+        err << kProgram << ": " << output.path() << ": " << failure << "\n";
+        return kConvertFileError;  // the temporary file goes with `output`
     }
     if (!output.finish()) {
         err << kProgram << ": " << output.failure() << "\n";
         return kConvertFileError;
     }
     return std::nullopt;
+}
+
+std::string writeExport(Format format, const std::string &path, RecordingReader &reader,
+                        const Conversion &conversion, const RecordingDescription *description) {
+    const ExportContents contents{exportColumnsOf(conversion), conversion.units() == Units::raw,
+                                  description};
+    BlockConverter converter(conversion, contents.columns);
+    const std::unique_ptr<ExportWriter> writer = createWriter(format, path, contents);
+    std::vector<uint16_t> records(kBlockRecords * reader.wordsPerRecord());
+    bool written = writer->error().empty();
+    for (uint64_t first = 0; written;) {
+        const std::size_t count = readBlock(reader, records);
+        if (count == 0) break;
+        written = writer->append(converter.convert(records.data(), count, first));
+        first += count;
+    }
+    return written && writer->finish() ? std::string() : writer->error();
 }
 
 }  // namespace convert_detail

@@ -6,6 +6,7 @@
 
 #include "recording/conversion.h"
 #include "recording/convert_command.h"
+#include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 
 namespace ostrel::recording::convert_detail {
@@ -18,5 +19,12 @@ namespace ostrel::recording::convert_detail {
 // else the exit status after telling why; a failed write leaves no partial file.
 std::optional<int> exportTable(const ConvertOptions &options, RecordingReader &reader,
                                const Conversion &conversion, std::ostream &err);
+
+// The export itself: the records `reader` returns, converted by `conversion`, in `format` (mat
+// or hdf5) to the file at `path` (created or truncated, written in place), with the markers
+// and the fields of `description` (none: neither). Empty when written, else what failed
+// ("cannot write: File too large"); the file is then incomplete.
+std::string writeExport(Format format, const std::string &path, RecordingReader &reader,
+                        const Conversion &conversion, const RecordingDescription *description);
 
 }  // namespace ostrel::recording::convert_detail

@@ -12,12 +12,13 @@
 
 #include "recording/export_fields.h"
 #include "recording/export_writer.h"
+#include "recording/hdf5_chunks.h"
 #include "recording/hdf5_errors.h"
 
 namespace ostrel::recording::export_detail {
 namespace {
 
-constexpr unsigned kDeflateLevel = 1;  // most of the size for little of the time
+constexpr unsigned kDeflateLevel = 1;  // as ChunkPacker deflates: most of the size, little time
 
 // An HDF5 identifier, closed with its own function when it goes.
 class Handle {
@@ -103,45 +104,64 @@ bool writeField(hid_t object, const ExportField &field) {
     return std::visit(Writer{object, field.name}, field.value);
 }
 
-// A one-dimensional dataset that grows by blocks of kBlockRecords: one block a chunk.
+// A one-dimensional dataset that grows by blocks of kBlockRecords, one chunk each, written
+// whole and filtered here (hdf5_chunks.h).
 struct Series {
     Handle dataset;
-    hid_t memoryType = H5I_INVALID_HID;
+    std::size_t elementSize = 0;
+    ChunkPacker::Matching matching = ChunkPacker::Matching::runs;
     hsize_t size = 0;
 };
 
-Series createSeries(hid_t file, const std::string &name, hid_t fileType, hid_t memoryType) {
+Series createSeries(hid_t file, const std::string &name, hid_t fileType,
+                    ChunkPacker::Matching matching) {
     hsize_t none = 0;
     hsize_t unlimited = H5S_UNLIMITED;
     const Handle space(H5Screate_simple(1, &none, &unlimited), H5Sclose);
     const Handle properties(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
     hsize_t chunk = kBlockRecords;
     H5Pset_chunk(properties.get(), 1, &chunk);
+    // What a reader undoes, in this order; ChunkPacker does both.
     H5Pset_shuffle(properties.get());
     H5Pset_deflate(properties.get(), kDeflateLevel);
     Series series;
     series.dataset = Handle(H5Dcreate2(file, name.c_str(), fileType, space.get(), H5P_DEFAULT,
                                        properties.get(), H5P_DEFAULT),
                             H5Dclose);
-    series.memoryType = memoryType;
+    series.elementSize = H5Tget_size(fileType);
+    series.matching = matching;
     return series;
 }
 
-bool appendTo(Series &series, const void *data, hsize_t count) {
-    hsize_t size = series.size + count;
-    if (H5Dset_extent(series.dataset.get(), &size) < 0) return false;
-    const Handle fileSpace(H5Dget_space(series.dataset.get()), H5Sclose);
-    if (!fileSpace.valid() || H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &series.size,
-                                                  nullptr, &count, nullptr) < 0) {
+// Appends `count` elements, the first of a full chunk at `chunk` (the rest zeros). Every
+// block but the last is full, so each one starts a chunk.
+bool appendTo(Series &series, ChunkPacker &packer, const void *chunk, hsize_t count,
+              std::string &problem) {
+    if (series.size % kBlockRecords != 0) {
+        problem = "cannot write: a block after a short one";
         return false;
     }
-    const Handle memorySpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
-    if (H5Dwrite(series.dataset.get(), series.memoryType, memorySpace.get(), fileSpace.get(),
-                 H5P_DEFAULT, data) < 0) {
+    const std::span<const unsigned char> packed =
+        packer.pack(chunk, kBlockRecords, series.elementSize, series.matching, problem);
+    if (packed.empty()) return false;
+    hsize_t size = series.size + count;
+    hsize_t offset = series.size;
+    if (H5Dset_extent(series.dataset.get(), &size) < 0 ||
+        H5Dwrite_chunk(series.dataset.get(), H5P_DEFAULT, 0, &offset, packed.size(),
+                       packed.data()) < 0) {
         return false;
     }
     series.size = size;
     return true;
+}
+
+// A block's column in the file's type, filling a whole chunk: `count` elements, then zeros.
+template <typename Out, typename In>
+const void *staged(std::vector<unsigned char> &buffer, const In *in, std::size_t count) {
+    buffer.assign(kBlockRecords * sizeof(Out), 0);
+    auto *out = reinterpret_cast<Out *>(buffer.data());
+    for (std::size_t i = 0; i < count; ++i) out[i] = Out(in[i]);
+    return buffer.data();
 }
 
 // The rows of the markers' compound dataset, as read by h5py: a structured array.
@@ -204,7 +224,7 @@ class Hdf5Writer final : public ExportWriter {
     std::string error() const override { return error_; }
 
   private:
-    bool fail(const char *what);
+    bool fail(const char *what, std::string problem = {});
     bool labelSeries(const Series &series, const std::string &name, const std::string &unit);
     bool writeRootAttributes();
 
@@ -212,6 +232,8 @@ class Hdf5Writer final : public ExportWriter {
     Handle file_;
     Series time_;
     std::vector<Series> columns_;
+    ChunkPacker packer_;
+    std::vector<unsigned char> chunk_;  // the chunk being packed, in the file's type
     std::string error_;
 };
 
@@ -223,15 +245,16 @@ Hdf5Writer::Hdf5Writer(const std::string &path, const ExportContents &contents)
         fail("cannot create");
         return;
     }
-    time_ =
-        createSeries(file_.get(), std::string(kTimeVariable), H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE);
+    // Times repeat their bytes from record to record; values are the conversion's floats (a
+    // double would add four bytes of zeros), raw words as they were logged.
+    time_ = createSeries(file_.get(), std::string(kTimeVariable), H5T_IEEE_F64LE,
+                         ChunkPacker::Matching::strings);
     bool made = time_.dataset.valid() && labelSeries(time_, "Time [s]", "s");
     for (const ExportColumn &column : contents.columns) {
         if (!made) break;
-        columns_.push_back(
-            contents.raw
-                ? createSeries(file_.get(), column.identifier, H5T_STD_U16LE, H5T_NATIVE_UINT16)
-                : createSeries(file_.get(), column.identifier, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE));
+        columns_.push_back(createSeries(file_.get(), column.identifier,
+                                        contents.raw ? H5T_STD_U16LE : H5T_IEEE_F32LE,
+                                        ChunkPacker::Matching::runs));
         made = columns_.back().dataset.valid() &&
                labelSeries(columns_.back(), column.name, column.unit);
     }
@@ -246,12 +269,19 @@ bool Hdf5Writer::labelSeries(const Series &series, const std::string &name,
 
 bool Hdf5Writer::append(const ExportBlock &block) {
     if (!error_.empty()) return false;
-    if (!appendTo(time_, block.times.data(), block.count)) return fail("cannot write");
+    std::string problem;
+    if (!appendTo(time_, packer_, staged<double>(chunk_, block.times.data(), block.count),
+                  block.count, problem)) {
+        return fail("cannot write", problem);
+    }
     for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const std::size_t first = c * kBlockRecords;
         const void *data = contents_.raw
-                               ? static_cast<const void *>(block.words.data() + c * kBlockRecords)
-                               : static_cast<const void *>(block.values.data() + c * kBlockRecords);
-        if (!appendTo(columns_[c], data, block.count)) return fail("cannot write");
+                               ? staged<uint16_t>(chunk_, block.words.data() + first, block.count)
+                               : staged<float>(chunk_, block.values.data() + first, block.count);
+        if (!appendTo(columns_[c], packer_, data, block.count, problem)) {
+            return fail("cannot write", problem);
+        }
     }
     return true;
 }
@@ -284,7 +314,8 @@ bool Hdf5Writer::finish() {
     return closed || fail("cannot write");
 }
 
-bool Hdf5Writer::fail(const char *what) {
+bool Hdf5Writer::fail(const char *what, std::string problem) {
+    if (error_.empty() && !problem.empty()) error_ = std::move(problem);
     if (error_.empty()) {
         const std::string reason = takeHdf5Error();
         error_ = std::string(what) + ": " + (reason.empty() ? "the HDF5 library failed" : reason);

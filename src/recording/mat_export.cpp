@@ -19,6 +19,7 @@ namespace ostrel::recording::export_detail {
 namespace {
 
 constexpr matio_compression kCompression = MAT_COMPRESSION_ZLIB;
+constexpr matio_compression kSeriesCompression = MAT_COMPRESSION_NONE;
 
 // What matio logged last (its errors are told by the program, not printed by the library).
 std::string &lastMatioMessage() {
@@ -182,7 +183,7 @@ bool MatWriter::appendSeries(const std::string &name, const void *data, std::siz
     Variable variable(Mat_VarCreate(name.c_str(), raw ? MAT_C_UINT16 : MAT_C_DOUBLE,
                                     raw ? MAT_T_UINT16 : MAT_T_DOUBLE, 2, dims,
                                     const_cast<void *>(data), MAT_F_DONT_COPY_DATA));
-    return variable && Mat_VarWriteAppend(file_, variable.get(), kCompression, 1) == 0;
+    return variable && Mat_VarWriteAppend(file_, variable.get(), kSeriesCompression, 1) == 0;
 }
 
 bool MatWriter::append(const ExportBlock &block) {
