@@ -13,8 +13,8 @@ herr_t collectDescription(unsigned /*position*/, const H5E_error2_t *error, void
     return 0;
 }
 
-// The system's reason in a file driver's description: "..., errno = 27, error message =
-// 'File too large', ...".
+}  // namespace
+
 std::string systemReasonIn(std::string_view text) {
     constexpr std::string_view kKey = "error message = '";
     const std::size_t start = text.find(kKey);
@@ -23,8 +23,6 @@ std::string systemReasonIn(std::string_view text) {
     if (end == std::string_view::npos) return {};
     return std::string(text.substr(start + kKey.size(), end - start - kKey.size()));
 }
-
-}  // namespace
 
 void silenceHdf5Errors() {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace ostrel::recording::export_detail {
 
@@ -14,5 +15,9 @@ void silenceHdf5Errors();
 // gives one ("File too large", "No space left on device"), else the innermost description.
 // Empty when the stack holds none.
 std::string takeHdf5Error();
+
+// The system's reason in an HDF5 error text ("..., error message = 'File too large', ..."), as
+// a library that prints the error stack into its own message quotes it; empty when none.
+std::string systemReasonIn(std::string_view text);
 
 }  // namespace ostrel::recording::export_detail

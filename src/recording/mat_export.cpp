@@ -4,6 +4,7 @@
 // `markers` (number, record, time, wall_clock, label) and the struct `description`.
 #include <matio.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,16 +22,30 @@ namespace {
 constexpr matio_compression kCompression = MAT_COMPRESSION_ZLIB;
 constexpr matio_compression kSeriesCompression = MAT_COMPRESSION_NONE;
 
-// What matio logged last (its errors are told by the program, not printed by the library).
-std::string &lastMatioMessage() {
-    static std::string message;
-    return message;
+// What matio logged since the file was created (its errors are told by the program, not
+// printed by the library): HDF5's error stack, printed into its messages, among them.
+std::string &matioMessages() {
+    static std::string messages;
+    return messages;
 }
 
 void keepMatioMessage(int level, char *message) {
-    if (level & (MATIO_LOG_LEVEL_ERROR | MATIO_LOG_LEVEL_CRITICAL)) {
-        lastMatioMessage() = message != nullptr ? message : "";
+    if ((level & (MATIO_LOG_LEVEL_ERROR | MATIO_LOG_LEVEL_CRITICAL)) && message != nullptr) {
+        matioMessages() += message;
+        matioMessages() += '\n';
     }
+}
+
+// The system's reason, else matio's first message line. matio prints HDF5's error stack
+// without the file driver's words: when the driver's write failed, errno (`systemError`, taken
+// at once) still holds its reason.
+std::string matioReason(int systemError) {
+    const std::string &messages = matioMessages();
+    if (std::string reason = systemReasonIn(messages); !reason.empty()) return reason;
+    if (systemError != 0 && messages.find("H5FD") != std::string::npos) {
+        return std::strerror(systemError);
+    }
+    return messages.substr(0, messages.find('\n'));
 }
 
 struct FreeVariable {
@@ -168,7 +183,7 @@ MatWriter::MatWriter(const std::string &path, const ExportContents &contents)
     : contents_(contents) {
     silenceHdf5Errors();
     Mat_LogInitFunc("ostrel-convert", keepMatioMessage);
-    lastMatioMessage().clear();
+    matioMessages().clear();
     file_ = Mat_CreateVer(path.c_str(), nullptr, MAT_FT_MAT73);
     if (file_ == nullptr) fail("cannot create");
 }
@@ -238,9 +253,10 @@ bool MatWriter::finish() {
 }
 
 bool MatWriter::fail(const char *what) {
+    const int systemError = errno;
     if (error_.empty()) {
         std::string reason = takeHdf5Error();
-        if (reason.empty()) reason = lastMatioMessage();
+        if (reason.empty()) reason = matioReason(systemError);
         error_ = std::string(what) + ": " + (reason.empty() ? "the matio library failed" : reason);
     }
     return false;
