@@ -51,8 +51,9 @@ a MATLAB or an HDF5 file, or summarises it.
                             "time" in seconds, the cells "channel_names",
                             "channel_units" and "channel_variables", the struct
                             "markers" and the struct "description"
-                  hdf5      an HDF5 file: one compressed dataset per column and
-                            "time", each with its "name" and "unit" attributes, the
+                  hdf5      an HDF5 file: one compressed dataset per column (float32,
+                            the values exactly; raw words uint16) and "time"
+                            (seconds), each with its "name" and "unit" attributes, the
                             tables "markers" and "gaps", the description's fields
                             as attributes of the root group
                   mat and hdf5 need --out FILE, a regular file (or a new one)
