@@ -336,17 +336,15 @@ run_convert() {
     timeout --kill-after=10 900 bench/convert_bench.sh --build-dir "$BUILD" --no-build \
         >"$out" 2>&1 || status=$?
     cat "$out"
-    # Its goal lines: "<figure, 46 wide> VALUE GOAL... PASS|FAIL".
+    # Its goal lines: printf '%-46s %-12s %-14s %s' of figure, value, goal, PASS or FAIL.
     local figure value goal verdict
     while IFS=$'\t' read -r figure value goal verdict; do
         summary "ostrel-convert: $figure" "$value" "$goal" "$verdict"
-    done < <(awk '/ (PASS|FAIL)$/ && length($0) > 46 {
-            figure = substr($0, 1, 46); sub(/ +$/, "", figure)
-            n = split(substr($0, 48), f, " +")
-            value = f[1]; goal = f[2]
-            if (f[2] == "kB") { value = f[1] " kB"; goal = ""; for (i = 3; i < n; ++i) goal = goal (goal == "" ? "" : " ") f[i] }
-            else { for (i = 3; i < n; ++i) goal = goal " " f[i] }
-            printf "%s\t%s\t%s\t%s\n", figure, value, goal, f[n] }' "$out")
+    done < <(awk '
+        function trim(t) { sub(/^ +/, "", t); sub(/ +$/, "", t); return t }
+        / (PASS|FAIL)$/ && length($0) > 75 {
+            printf "%s\t%s\t%s\t%s\n", trim(substr($0, 1, 46)), trim(substr($0, 48, 12)),
+                trim(substr($0, 61, 14)), $NF }' "$out")
     grep -qE ' (PASS|FAIL)$' "$out" || summary "ostrel-convert" "no result" "" FAIL
     exit_status_row convert_bench.sh "$status" "$fails"
 }
