@@ -16,7 +16,7 @@
 namespace ostrel::recording::export_detail {
 
 // Records converted per block: one HDF5 chunk of every column.
-inline constexpr std::size_t kBlockRecords = 65536;
+inline constexpr std::size_t kBlockRecords = 32768;
 
 // A block of converted records, column by column: `count` times in seconds, and for column
 // c its values at values[c * kBlockRecords] (raw units: its words at words[c *

@@ -5,7 +5,10 @@
 #include <hdf5.h>
 
 #include <cstring>
+#include <span>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -111,6 +114,12 @@ struct Series {
     std::size_t elementSize = 0;
     ChunkPacker::Matching matching = ChunkPacker::Matching::runs;
     hsize_t size = 0;
+    // The block being appended: in the file's type, then packed (into `packer`'s buffer);
+    // `problem` when packing failed.
+    std::vector<unsigned char> staging;
+    ChunkPacker packer;
+    std::span<const unsigned char> packed;
+    std::string problem;
 };
 
 Series createSeries(hid_t file, const std::string &name, hid_t fileType,
@@ -133,22 +142,19 @@ Series createSeries(hid_t file, const std::string &name, hid_t fileType,
     return series;
 }
 
-// Appends `count` elements, the first of a full chunk at `chunk` (the rest zeros). Every
-// block but the last is full, so each one starts a chunk.
-bool appendTo(Series &series, ChunkPacker &packer, const void *chunk, hsize_t count,
-              std::string &problem) {
+// Appends `count` elements, packed already. Every block but the last is full, so each one
+// starts a chunk.
+bool writePacked(Series &series, hsize_t count) {
     if (series.size % kBlockRecords != 0) {
-        problem = "cannot write: a block after a short one";
+        series.problem = "cannot write: a block after a short one";
         return false;
     }
-    const std::span<const unsigned char> packed =
-        packer.pack(chunk, kBlockRecords, series.elementSize, series.matching, problem);
-    if (packed.empty()) return false;
+    if (series.packed.empty()) return false;
     hsize_t size = series.size + count;
     hsize_t offset = series.size;
     if (H5Dset_extent(series.dataset.get(), &size) < 0 ||
-        H5Dwrite_chunk(series.dataset.get(), H5P_DEFAULT, 0, &offset, packed.size(),
-                       packed.data()) < 0) {
+        H5Dwrite_chunk(series.dataset.get(), H5P_DEFAULT, 0, &offset, series.packed.size(),
+                       series.packed.data()) < 0) {
         return false;
     }
     series.size = size;
@@ -157,11 +163,27 @@ bool appendTo(Series &series, ChunkPacker &packer, const void *chunk, hsize_t co
 
 // A block's column in the file's type, filling a whole chunk: `count` elements, then zeros.
 template <typename Out, typename In>
-const void *staged(std::vector<unsigned char> &buffer, const In *in, std::size_t count) {
-    buffer.assign(kBlockRecords * sizeof(Out), 0);
-    auto *out = reinterpret_cast<Out *>(buffer.data());
+void stage(Series &series, const In *in, std::size_t count) {
+    series.staging.assign(kBlockRecords * sizeof(Out), 0);
+    auto *out = reinterpret_cast<Out *>(series.staging.data());
     for (std::size_t i = 0; i < count; ++i) out[i] = Out(in[i]);
-    return buffer.data();
+    series.packed = series.packer.pack(series.staging.data(), kBlockRecords, sizeof(Out),
+                                       series.matching, series.problem);
+}
+
+// Runs pack(first, last) over [0, count) in two halves, the second on a thread of its own
+// (all on this one should no thread start).
+template <typename Pack>
+void onTwoThreads(std::size_t count, const Pack &pack) {
+    const std::size_t half = count / 2;
+    std::thread helper;
+    try {
+        helper = std::thread(pack, half, count);
+    } catch (const std::system_error &) {
+        pack(half, count);
+    }
+    pack(0, half);
+    if (helper.joinable()) helper.join();
 }
 
 // The rows of the markers' compound dataset, as read by h5py: a structured array.
@@ -227,13 +249,14 @@ class Hdf5Writer final : public ExportWriter {
     bool fail(const char *what, std::string problem = {});
     bool labelSeries(const Series &series, const std::string &name, const std::string &unit);
     bool writeRootAttributes();
+    void pack(std::size_t series, const ExportBlock &block);
 
     const ExportContents &contents_;
     Handle file_;
-    Series time_;
-    std::vector<Series> columns_;
-    ChunkPacker packer_;
-    std::vector<unsigned char> chunk_;  // the chunk being packed, in the file's type
+    // The times, then the columns in their order. The packing of a block runs on two
+    // threads, each on series of its own; every HDF5 call stays on the writer's thread (the
+    // library is not thread-safe).
+    std::vector<Series> series_;
     std::string error_;
 };
 
@@ -247,16 +270,16 @@ Hdf5Writer::Hdf5Writer(const std::string &path, const ExportContents &contents)
     }
     // Times repeat their bytes from record to record; values are the conversion's floats (a
     // double would add four bytes of zeros), raw words as they were logged.
-    time_ = createSeries(file_.get(), std::string(kTimeVariable), H5T_IEEE_F64LE,
-                         ChunkPacker::Matching::strings);
-    bool made = time_.dataset.valid() && labelSeries(time_, "Time [s]", "s");
+    series_.push_back(createSeries(file_.get(), std::string(kTimeVariable), H5T_IEEE_F64LE,
+                                   ChunkPacker::Matching::strings));
+    bool made = series_.back().dataset.valid() && labelSeries(series_.back(), "Time [s]", "s");
     for (const ExportColumn &column : contents.columns) {
         if (!made) break;
-        columns_.push_back(createSeries(file_.get(), column.identifier,
-                                        contents.raw ? H5T_STD_U16LE : H5T_IEEE_F32LE,
-                                        ChunkPacker::Matching::runs));
-        made = columns_.back().dataset.valid() &&
-               labelSeries(columns_.back(), column.name, column.unit);
+        series_.push_back(createSeries(file_.get(), column.identifier,
+                                       contents.raw ? H5T_STD_U16LE : H5T_IEEE_F32LE,
+                                       ChunkPacker::Matching::runs));
+        made =
+            series_.back().dataset.valid() && labelSeries(series_.back(), column.name, column.unit);
     }
     if (!made) fail("cannot write");
 }
@@ -267,21 +290,22 @@ bool Hdf5Writer::labelSeries(const Series &series, const std::string &name,
            writeText(series.dataset.get(), "unit", utf8Text(unit));
 }
 
+// Stages and packs series `index` of `block`: touches that series only, no HDF5 call.
+void Hdf5Writer::pack(std::size_t index, const ExportBlock &block) {
+    Series &series = series_[index];
+    if (index == 0) return stage<double>(series, block.times.data(), block.count);
+    const std::size_t first = (index - 1) * kBlockRecords;
+    if (contents_.raw) return stage<uint16_t>(series, block.words.data() + first, block.count);
+    stage<float>(series, block.values.data() + first, block.count);
+}
+
 bool Hdf5Writer::append(const ExportBlock &block) {
     if (!error_.empty()) return false;
-    std::string problem;
-    if (!appendTo(time_, packer_, staged<double>(chunk_, block.times.data(), block.count),
-                  block.count, problem)) {
-        return fail("cannot write", problem);
-    }
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-        const std::size_t first = c * kBlockRecords;
-        const void *data = contents_.raw
-                               ? staged<uint16_t>(chunk_, block.words.data() + first, block.count)
-                               : staged<float>(chunk_, block.values.data() + first, block.count);
-        if (!appendTo(columns_[c], packer_, data, block.count, problem)) {
-            return fail("cannot write", problem);
-        }
+    onTwoThreads(series_.size(), [this, &block](std::size_t first, std::size_t last) {
+        for (std::size_t s = first; s < last; ++s) pack(s, block);
+    });
+    for (Series &series : series_) {
+        if (!writePacked(series, block.count)) return fail("cannot write", series.problem);
     }
     return true;
 }
@@ -306,8 +330,8 @@ bool Hdf5Writer::finish() {
         !writeRootAttributes()) {
         return fail("cannot write");
     }
-    bool closed = time_.dataset.close();
-    for (Series &series : columns_) closed = series.dataset.close() && closed;
+    bool closed = true;
+    for (Series &series : series_) closed = series.dataset.close() && closed;
     // The flush writes what the chunk caches hold: a full disk shows here at the latest.
     closed = H5Fflush(file_.get(), H5F_SCOPE_GLOBAL) >= 0 && closed;
     closed = file_.close() && closed;
