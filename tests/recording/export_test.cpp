@@ -19,6 +19,7 @@
 #include "export_readers.h"
 #include "recording/conversion.h"
 #include "recording/export_command.h"
+#include "recording/export_writer.h"
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
 #include "recording_test_support.h"
@@ -33,8 +34,8 @@ using test::ScratchDirectory;
 
 constexpr int kFourChannels = 0;
 constexpr int kSteeringModule = 9;  // steer-mod-200: 32 words, placeholders left out
-// A block and a bit: the records after the first block are a second, short one.
-constexpr std::size_t kPlainRecords = 65536 + 37;
+// Two blocks and a bit: whole chunks, then a short last one.
+constexpr std::size_t kPlainRecords = 2 * export_detail::kBlockRecords + 37;
 
 // A recording of `records` records of `type`, the words from a fixed sequence covering
 // 0..65535, every column named as the log file names it.
