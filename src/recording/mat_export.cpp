@@ -173,14 +173,23 @@ class MatWriter final : public ExportWriter {
     bool write(Variable variable);
     bool fail(const char *what);
 
+    bool reopen();
+
     const ExportContents &contents_;
+    const std::string path_;
     mat_t *file_ = nullptr;
     bool appended_ = false;  // the series exist in the file
+    std::size_t blocks_ = 0;
     std::string error_;
 };
 
+// Blocks appended between two closes of the file. HDF5 keeps the index of every chunk it
+// wrote while the file is open (matio's chunks are 4096 elements: 8 MB for a 512 MB
+// recording); closing and reopening it lets that go, so memory stays flat.
+constexpr std::size_t kBlocksPerOpening = 16;
+
 MatWriter::MatWriter(const std::string &path, const ExportContents &contents)
-    : contents_(contents) {
+    : contents_(contents), path_(path) {
     silenceHdf5Errors();
     Mat_LogInitFunc("ostrel-convert", keepMatioMessage);
     matioMessages().clear();
@@ -215,7 +224,13 @@ bool MatWriter::append(const ExportBlock &block) {
         }
     }
     appended_ = true;
-    return true;
+    return ++blocks_ % kBlocksPerOpening != 0 || reopen();
+}
+
+bool MatWriter::reopen() {
+    if (Mat_Close(std::exchange(file_, nullptr)) != 0) return fail("cannot write");
+    file_ = Mat_Open(path_.c_str(), MAT_ACC_RDWR);
+    return file_ != nullptr || fail("cannot write");
 }
 
 bool MatWriter::write(Variable variable) {
