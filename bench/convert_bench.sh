@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # convert_bench.sh: ostrel-convert --summary against pandas on the same 32-channel recording,
-# and the full conversion of that recording to percent.
+# the full conversion of that recording to percent, and its exports to MATLAB and HDF5.
 #
 #   bench/convert_bench.sh [--build-dir DIR] [--megabytes N] [--no-build]
 #
@@ -15,17 +15,20 @@
 #   ostrel-convert FILE --type 32ch --summary
 #   /usr/bin/python3 -c 'import pandas; pandas.read_csv(FILE, skiprows=1).describe()'
 #   ostrel-convert FILE --type 32ch > TABLE   (the table in percent, into the scratch directory)
+#   ostrel-convert FILE --type 32ch --format mat --out FILE.mat    (percent, the same place)
+#   ostrel-convert FILE --type 32ch --format hdf5 --out FILE.h5
 # and prints MB/s of input of each, the ratio of the first two (goal >= 5), the full
 # conversion's (goal >= 170 MB/s: twice the 85 MB/s it had before its values were copied
-# from tables) and the peak resident memory of each (/usr/bin/time), plus ostrel-convert's
-# peaks on the tenth: its memory must not grow with the file (goal: at most 4 MB more on the
-# large file, both modes). Installs python3-pandas and time with apt when missing (sudo
+# from tables), each export's (goal >= 100 MB/s) and the peak resident memory of each
+# (/usr/bin/time), plus ostrel-convert's peaks on the tenth: its memory must not grow with
+# the file (goal: at most 4 MB more on the large file, every mode). Installs python3-pandas and time with apt when missing (sudo
 # when not root). The recordings and the table are removed on exit, whatever happens. Exit
 # status 0 only when every goal is met.
 set -euo pipefail
 
 readonly RATIO_GOAL=5
 readonly FULL_MBS_GOAL=170
+readonly EXPORT_MBS_GOAL=100
 readonly RSS_GROWTH_GOAL_KB=4096
 
 BENCH_NAME=convert_bench
@@ -109,6 +112,27 @@ measure full_small "$convert" "$small" --type 32ch
 full_small_rss=$RSS_KB
 rm -f "$SCRATCH/full_small.out"
 
+# export FORMAT: MB/s of input into EXPORT_MBS, peak RSS large - tenth (kB) into
+# EXPORT_GROWTH, the large file's peak into EXPORT_RSS; the files are removed at once.
+export_run() {
+    local format=$1 out=$SCRATCH/export.$1
+    measure "$format" "$convert" "$large" --type 32ch --format "$format" --out "$out"
+    EXPORT_MBS=$(mbs "$SECONDS_TAKEN")
+    EXPORT_S=$SECONDS_TAKEN
+    EXPORT_RSS=$RSS_KB
+    EXPORT_BYTES=$(stat -c %s "$out")
+    rm -f "$out"
+    measure "${format}_small" "$convert" "$small" --type 32ch --format "$format" --out "$out"
+    EXPORT_GROWTH=$((EXPORT_RSS - RSS_KB))
+    rm -f "$out"
+}
+export_run mat
+mat_s=$EXPORT_S mat_mbs=$EXPORT_MBS mat_rss=$EXPORT_RSS mat_growth=$EXPORT_GROWTH
+mat_bytes=$EXPORT_BYTES
+export_run hdf5
+hdf5_s=$EXPORT_S hdf5_mbs=$EXPORT_MBS hdf5_rss=$EXPORT_RSS hdf5_growth=$EXPORT_GROWTH
+hdf5_bytes=$EXPORT_BYTES
+
 records=$(awk -F': ' '$1 == "records" { print $2 }' "$SCRATCH/convert.out")
 ratio=$(awk -v a="$pandas_s" -v b="$convert_s" 'BEGIN { printf "%.1f", a / b }')
 growth=$((convert_rss - small_rss))
@@ -118,6 +142,11 @@ ratio_ok=$(awk -v r="$ratio" -v g="$RATIO_GOAL" 'BEGIN { print (r >= g) ? "PASS"
 full_ok=$(awk -v r="$full_mbs" -v g="$FULL_MBS_GOAL" 'BEGIN { print (r >= g) ? "PASS" : "FAIL" }')
 rss_ok=$( ((growth <= RSS_GROWTH_GOAL_KB)) && echo PASS || echo FAIL)
 full_rss_ok=$( ((full_growth <= RSS_GROWTH_GOAL_KB)) && echo PASS || echo FAIL)
+at_least_goal() { awk -v r="$1" -v g="$EXPORT_MBS_GOAL" 'BEGIN { print (r >= g) ? "PASS" : "FAIL" }'; }
+mat_ok=$(at_least_goal "$mat_mbs")
+hdf5_ok=$(at_least_goal "$hdf5_mbs")
+mat_rss_ok=$( ((mat_growth <= RSS_GROWTH_GOAL_KB)) && echo PASS || echo FAIL)
+hdf5_rss_ok=$( ((hdf5_growth <= RSS_GROWTH_GOAL_KB)) && echo PASS || echo FAIL)
 
 echo
 printf 'recording: %s bytes, %s records of 32 words\n' "$bytes" "$records"
@@ -128,6 +157,11 @@ printf '%-34s %10s %10s %14s\n' "pandas read_csv().describe()" "$pandas_s" "$(mb
     "$(mb "$pandas_rss")"
 printf '%-34s %10s %10s %14s\n' "ostrel-convert, table in percent" "$full_s" "$full_mbs" \
     "$(mb "$full_rss")"
+printf '%-34s %10s %10s %14s\n' "ostrel-convert --format mat" "$mat_s" "$mat_mbs" \
+    "$(mb "$mat_rss")"
+printf '%-34s %10s %10s %14s\n' "ostrel-convert --format hdf5" "$hdf5_s" "$hdf5_mbs" \
+    "$(mb "$hdf5_rss")"
+printf 'export sizes: mat %s bytes, hdf5 %s bytes\n' "$mat_bytes" "$hdf5_bytes"
 echo
 printf '%-46s %-12s %-14s %s\n' "speed-up of ostrel-convert over pandas" "${ratio}x" \
     ">= ${RATIO_GOAL}x" "$ratio_ok"
@@ -137,4 +171,13 @@ printf '%-46s %-12s %-14s %s\n' "ostrel-convert peak RSS, large - tenth" "$growt
     "<= $RSS_GROWTH_GOAL_KB kB" "$rss_ok"
 printf '%-46s %-12s %-14s %s\n' "the same for the full conversion" "$full_growth kB" \
     "<= $RSS_GROWTH_GOAL_KB kB" "$full_rss_ok"
-[[ $ratio_ok == PASS && $full_ok == PASS && $rss_ok == PASS && $full_rss_ok == PASS ]]
+printf '%-46s %-12s %-14s %s\n' "export to MATLAB 7.3, MB/s of input" "$mat_mbs" \
+    ">= $EXPORT_MBS_GOAL" "$mat_ok"
+printf '%-46s %-12s %-14s %s\n' "export to HDF5, MB/s of input" "$hdf5_mbs" \
+    ">= $EXPORT_MBS_GOAL" "$hdf5_ok"
+printf '%-46s %-12s %-14s %s\n' "MATLAB export peak RSS, large - tenth" "$mat_growth kB" \
+    "<= $RSS_GROWTH_GOAL_KB kB" "$mat_rss_ok"
+printf '%-46s %-12s %-14s %s\n' "HDF5 export peak RSS, large - tenth" "$hdf5_growth kB" \
+    "<= $RSS_GROWTH_GOAL_KB kB" "$hdf5_rss_ok"
+[[ $ratio_ok == PASS && $full_ok == PASS && $rss_ok == PASS && $full_rss_ok == PASS &&
+    $mat_ok == PASS && $hdf5_ok == PASS && $mat_rss_ok == PASS && $hdf5_rss_ok == PASS ]]

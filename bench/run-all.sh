@@ -26,6 +26,9 @@
 #   start-up             startup_bench (in-process: process start -> panel window painted)
 #                        and the real ostrel seen from outside (its launch -> its window
 #                        mapped, polled with xwininfo), RUNS each under one Xvfb; medians
+#   convert_bench.sh     ostrel-convert on a 512 MB 32-channel recording in /tmp: --summary
+#                        against pandas, the CSV table, the MATLAB and HDF5 exports (MB/s
+#                        of input, peak memory against a tenth of the file)
 #
 # Every benchmark runs under `timeout`; the log directories end_to_end_bench creates are
 # removed by the bench itself, and any it leaves behind (a killed run) by this script.
@@ -43,7 +46,7 @@ readonly RSS_GOAL_MB=100
 readonly STARTUP_GOAL_MS=1000  # chosen here: no goal is written down for the start-up
 readonly PANEL_TITLE="Ostrel V1.3.1"
 readonly BENCH_TARGETS=(usb_bench record_writer_bench end_to_end_bench stop_latency_bench
-    window_load_bench startup_bench ostrel)
+    window_load_bench startup_bench ostrel ostrel-convert recording_gen)
 
 usage() {
     sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -326,6 +329,26 @@ run_startup() {
     exit_status_row "start-up runs" "$status" "$fails"
 }
 
+run_convert() {
+    section "convert_bench.sh: ostrel-convert on a 512 MB 32-channel recording"
+    local out=$SCRATCH/convert.txt status=0 fails
+    fails=$(fail_rows)
+    timeout --kill-after=10 900 bench/convert_bench.sh --build-dir "$BUILD" --no-build \
+        >"$out" 2>&1 || status=$?
+    cat "$out"
+    # Its goal lines: printf '%-46s %-12s %-14s %s' of figure, value, goal, PASS or FAIL.
+    local figure value goal verdict
+    while IFS=$'\t' read -r figure value goal verdict; do
+        summary "ostrel-convert: $figure" "$value" "$goal" "$verdict"
+    done < <(awk '
+        function trim(t) { sub(/^ +/, "", t); sub(/ +$/, "", t); return t }
+        / (PASS|FAIL)$/ && length($0) > 75 {
+            printf "%s\t%s\t%s\t%s\n", trim(substr($0, 1, 46)), trim(substr($0, 48, 12)),
+                trim(substr($0, 61, 14)), $NF }' "$out")
+    grep -qE ' (PASS|FAIL)$' "$out" || summary "ostrel-convert" "no result" "" FAIL
+    exit_status_row convert_bench.sh "$status" "$fails"
+}
+
 # ---------------------------------------------------------------------------------------
 
 main() {
@@ -382,6 +405,7 @@ main() {
     run_stop_latency
     run_window_load
     run_startup
+    run_convert
 
     section "summary"
     printf '%-44s %-38s %-28s %s\n' "figure" "value" "goal" "result"

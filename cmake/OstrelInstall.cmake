@@ -122,10 +122,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   ""
   "With logging on, every measurement writes a new CSV or TSV file of raw"
   "words with a JSON description beside it. ostrel-record records without a"
-  "window, ostrel-convert turns a recording into CSV of percent or physical"
-  "values. Without receiver hardware Ostrel offers simulated receivers; a"
-  "shared library for real hardware is plugged in through a small C"
-  "interface, whose header this package installs.")
+  "window, ostrel-convert turns a recording into CSV, MATLAB or HDF5 files of"
+  "percent or physical values. Without receiver hardware Ostrel offers"
+  "simulated receivers; a shared library for real hardware is plugged in"
+  "through a small C interface, whose header this package installs.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

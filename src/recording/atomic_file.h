@@ -41,6 +41,9 @@ class AtomicFile {
     // "<what failed>: <the system's reason>", empty while all went well.
     const std::string &error() const { return error_; }
     const std::string &path() const { return path_; }
+    // The temporary file being written, for a library that writes a file by its name (the
+    // exports): it may truncate and write the file there; commit then flushes and renames it.
+    const std::string &temporaryPath() const { return tempPath_; }
 
   private:
     bool failWith(const char *what, int errorNumber);

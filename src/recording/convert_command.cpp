@@ -9,6 +9,7 @@
 #include "recording/convert_description.h"
 #include "recording/convert_messages.h"
 #include "recording/convert_output.h"
+#include "recording/export_command.h"
 #include "recording/marker_column.h"
 #include "recording/recording_description.h"
 #include "recording/recording_reader.h"
@@ -105,6 +106,13 @@ int runConvert(const ConvertOptions &options, std::ostream &out, std::ostream &e
     // A type that does not fit the file, given or described: the recording is not that type.
     if (!conversion) return kConvertMalformed;
     if (const std::optional<int> refused = refuseOutputOverInput(options, err)) return *refused;
+    // MATLAB and HDF5: a file of their own; what the recording holds is told as for CSV.
+    if (options.format != Format::csv) {
+        if (const std::optional<int> failed = exportTable(options, reader, *conversion, err))
+            return *failed;
+        noteCycleMismatch(options, *type, reader.recordsRead(), err);
+        return reader.error() ? reportReadError(reader, err) : kConvertOk;
+    }
     Output output(out, options.outPath);
     if (!output.ready()) {
         err << kProgram << ": " << output.failure() << "\n";

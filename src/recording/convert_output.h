@@ -31,6 +31,10 @@ class Output {
     bool finish();
     // What failed, naming the file written.
     std::string failure() const;
+    // --out's file, after its links; and the temporary file a library may write by name
+    // (empty unless --out is a regular file or none yet, which finish() then replaces).
+    const std::string &path() const { return path_; }
+    std::string temporaryPath() const { return file_ ? file_->temporaryPath() : std::string(); }
 
   private:
     void openInPlace(int flags);

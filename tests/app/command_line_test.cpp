@@ -190,6 +190,9 @@ TEST(CommandLines, EachProgramsOwnValuesAndOperands) {
         {kConverter, {"x.dat", "--type=9ch"}, "unknown type '9ch'; known: 4ch, 8ch, 16ch, 32ch, steer-car-100, steer-car-200, steer-com-100, steer-com-200, steer-mod-100, steer-mod-200, or a type's text (\"8 Channel\")"},
         {kConverter, {"x.dat", "--out="}, "--out needs a file name"},
         {kConverter, {"x.dat", "--units", "raw", "--units", "raw"}, "--units given twice"},
+        {kConverter, {"x.dat", "--format", "xls"}, "unknown format 'xls' (csv, mat or hdf5)"},
+        {kConverter, {"x.dat", "--format", "mat"}, "--format mat writes a binary file: give --out FILE"},
+        {kConverter, {"x.dat", "--format=hdf5", "--out", "x.h5", "--summary"}, "--summary writes text; it does not go with --format hdf5"},
         // clang-format on
     };
     for (const auto &c : cases) {
