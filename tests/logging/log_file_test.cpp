@@ -138,36 +138,6 @@ TEST_F(LogFile, HeaderLinesPerTypeSpeedAndSeparator) {
     EXPECT_TRUE(messages().empty());
 }
 
-// Each word is its unsigned decimal without leading zeros, at every change of its number of
-// digits.
-TEST(FormatCycle, EachWordIsItsUnsignedDecimal) {
-    const std::vector<uint16_t> words = {0,    9,    10,   99,    100,   305,  999,
-                                         1000, 4095, 9999, 10000, 10203, 65535};
-    std::string out(words.size() * maxRecordBytes(1), '#');
-    out.resize(formatCycle(words.data(), words.size(), 1, ',', out.data()));
-    EXPECT_EQ(out,
-              "0\r\n9\r\n10\r\n99\r\n100\r\n305\r\n999\r\n1000\r\n4095\r\n9999\r\n"
-              "10000\r\n10203\r\n65535\r\n");
-}
-
-// Records of several words: the separator between them, CR LF after each, nothing beyond.
-TEST(FormatCycle, SeparatorsAndLineEnds) {
-    const std::vector<uint16_t> words = {0, 65535, 10, 9, 1, 20, 300, 4000};
-    for (const auto &[perRecord, separator, text] :
-         {std::tuple{2, ',', "0,65535\r\n10,9\r\n1,20\r\n300,4000\r\n"},
-          std::tuple{4, '\t', "0\t65535\t10\t9\r\n1\t20\t300\t4000\r\n"},
-          std::tuple{8, ',', "0,65535,10,9,1,20,300,4000\r\n"}}) {
-        const std::size_t records = words.size() / std::size_t(perRecord);
-        std::string out(records * maxRecordBytes(perRecord) + 8, '#');
-        const std::size_t size =
-            formatCycle(words.data(), records, perRecord, separator, out.data());
-        EXPECT_EQ(out.substr(0, size), text);
-        EXPECT_EQ(out.substr(size).find_first_not_of('#'), std::string::npos) << "overrun";
-    }
-    char untouched = '#';
-    EXPECT_EQ(formatCycle(words.data(), 0, 4, ',', &untouched), 0u);
-}
-
 // The cycle buffer is allocated once at kMaxCycleBytes: the widest text of every type fits.
 TEST(FormatCycle, WidestCycleOfEveryTypeFitsTheCycleBuffer) {
     const std::vector<uint16_t> widest(LOGCOUNT, 65535);
@@ -178,18 +148,6 @@ TEST(FormatCycle, WidestCycleOfEveryTypeFitsTheCycleBuffer) {
         EXPECT_EQ(size, LOGCOUNT * 6 + LOGCOUNT / perRecord);
         EXPECT_LE(size, kMaxCycleBytes);
     }
-}
-
-// Every finite time base is written whole, however large (a fixed 64-byte
-// buffer once gave 64 zero bytes from about 1e62 on).
-TEST(TimeBaseText, AnyFiniteValueIsWrittenWhole) {
-    EXPECT_EQ(timeBaseText(159.375), "159.38");
-    EXPECT_EQ(timeBaseText(-0x1p204),
-              "-25711008708143844408671393477458601640355247900524685364822016.00");
-    const std::string largest = timeBaseText(-1.7976931348623157e308);
-    EXPECT_EQ(largest.size(), 1u + 309 + 3);
-    EXPECT_EQ(largest.substr(0, 6), "-17976");
-    EXPECT_EQ(largest.find('\0'), std::string::npos);
 }
 
 // A missing directory stops the start only when logging is on; with logging off nothing

@@ -172,9 +172,7 @@ struct Soak {
     int idleDescriptors = 0;  // idle
     int runNumber = 0;
     bool failed = false;
-    // Per case: runs, failed runs, files, records; and how the runs went, with their counts.
-    std::map<std::string, std::array<uint64_t, 4>> cases;
-    std::map<std::string, uint64_t> notes;
+    std::map<std::string, std::array<int, 2>> cases;  // per case: runs, failed runs
 
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(double p) { return std::bernoulli_distribution(p)(rng); }
@@ -184,32 +182,19 @@ struct Soak {
     std::string moduleName(const std::string &prefix) { return prefix + std::to_string(runNumber); }
 };
 
-// One run of one case: the problems found, the module used, the STARTs pressed, and what
-// happened when (for the report of a failed run).
+// One run of one case: the problems found, the module used, the STARTs pressed.
 struct Run {
     Soak &soak;
-    std::string name, group;  // the case, and the ten types' cycles as one
-    std::vector<std::string> problems{}, story{};
+    std::string name;
+    std::vector<std::string> problems{};
     std::optional<sim::ModuleConfig> module{};
     int type = default_telemetry_type;
     int separatorIndex = 0;
     int starts = 0;
     int closesBefore = measurement_testing::closesSoFar();
-    SteadyClock::time_point began = SteadyClock::now();
 
     void check(bool ok, const std::string &what) {
         if (!ok) problems.push_back(what);
-    }
-    void note(const std::string &what) {
-        ++soak.notes[group + ": " + what];
-        story.push_back(what);
-    }
-    void mark(const std::string &what) {
-        char at[32];
-        std::snprintf(
-            at, sizeof at, "%.1f ms: ",
-            std::chrono::duration<double, std::milli>(SteadyClock::now() - began).count());
-        story.push_back(at + what + " (" + std::to_string(loggedCycles()) + " cycles logged)");
     }
 
     void selectType(int t) {
@@ -237,10 +222,8 @@ struct Run {
         const bool shown = toggle() == 0, pressed = shown && press();
         check(shown, "START pressed while the toggle shows STOP");
         check(!shown || pressed, "START was refused");
-        if (!pressed) return false;
-        ++starts;
-        mark("START done");
-        return true;
+        starts += pressed;
+        return pressed;
     }
     void stopLikeTheOperator();
     void finish(const Expected &expected);
@@ -252,16 +235,13 @@ struct Run {
 // ended on its own needs no STOP. A press that meets the program's own stop may become a
 // START; that one is stopped too.
 void Run::stopLikeTheOperator() {
-    mark("STOP");
     const auto acknowledge = [] {
         if (headless()->heldMessageCount() > 0) headless()->acknowledgeMessages();
     };
     const auto deadline = SteadyClock::now() + kWaitLimit;
-    bool refused = false;
     while (SteadyClock::now() < deadline) {
         if (toggle() == 0) return;
         if (!press()) {
-            refused = true;
             acknowledge();
             std::this_thread::sleep_for(1ms);
             continue;
@@ -270,13 +250,8 @@ void Run::stopLikeTheOperator() {
             acknowledge();
             return !measurementBusy();
         });
-        if (toggle() == 0) {
-            if (refused) note("STOP refused at first (toggle dimmed or a message up)");
-            mark("STOP done");
-            return;
-        }
-        ++starts;
-        note("STOP met the measurement's own stop and became a START");
+        if (toggle() == 0) return;
+        ++starts;  // the STOP met the measurement's own stop and became a START
     }
     check(false, "STOP was refused for " + std::to_string(kWaitLimit.count()) + " s");
 }
@@ -333,16 +308,12 @@ void Run::finish(const Expected &expected) {
           std::to_string(closes) + " measurements closed, " + std::to_string(starts) + " expected");
 
     const Messages seen = headless()->messages();
-    note("saw " + summary(seen));
     check(expected.messagesOk(seen), "unexpected messages: " + summary(seen));
 
     // A real-time module whose consumer fell behind (a loaded machine) loses frames: then the
     // records may skip them. The simulator reports such a loss on stderr.
     bool gapsAllowed = expected.gapsAllowed;
-    if (module && !gapsAllowed && sim::bus().lostFrames(module->name) > 0) {
-        note("frames lost by a slow consumer");
-        gapsAllowed = true;
-    }
+    if (module && sim::bus().lostFrames(module->name) > 0) gapsAllowed = true;
     const std::vector<fs::path> files = logFiles(soak.directory);
     const int filesExpected = expected.files >= 0 ? expected.files : starts;
     check(int(files.size()) == filesExpected,
@@ -358,12 +329,8 @@ void Run::finish(const Expected &expected) {
                                       .timeBase = timeBase(type),
                                       .module = *module,
                                       .gapsAllowed = gapsAllowed});
-        soak.cases[name][2] += 1;
-        soak.cases[name][3] += file.records;
         problems.insert(problems.end(), file.problems.begin(), file.problems.end());
         if (!file.ok()) continue;
-        if (file.gaps > 0) note("a file whose records skip frames (receiver overrun)");
-        if (file.records == 0) note("a file with its header only");
         if (path == files.back()) {  // the last file holds what loggedCycles() counts
             check(file.cycles == loggedCycles(), fileName + ": " + std::to_string(file.records) +
                                                      " records, " + std::to_string(loggedCycles()) +
@@ -385,7 +352,7 @@ void runCase(Soak &soak, const std::string &name, const std::function<Expected(R
     soak.watchdog->arm(name + " (run " + std::to_string(soak.runNumber) + ")", kRunLimit);
     headless()->reset();
     measurement_testing::usePauses({soak.ms(0, 5), soak.ms(20, 50), soak.ms(1, 5)});
-    Run run{soak, name, name.rfind("START/STOP", 0) == 0 ? "START/STOP, all types" : name};
+    Run run{soak, name};
     run.finish(body(run));
     unplugAll();
     headless()->reset();
@@ -398,7 +365,6 @@ void runCase(Soak &soak, const std::string &name, const std::function<Expected(R
                  static_cast<unsigned long long>(soak.options.seed));
     for (const std::string &problem : run.problems) std::fprintf(stderr, "  %s\n", problem.c_str());
     if (run.module) std::fprintf(stderr, "  module %s\n", run.module->name.c_str());
-    for (const std::string &step : run.story) std::fprintf(stderr, "  | %s\n", step.c_str());
 }
 
 // START/STOP with logging on, on a module of type `index % 10`, ended in one of the ways the
@@ -417,27 +383,21 @@ void cycleRun(Soak &soak, int index) {
         if (isPlainType(type))
             ui::setRingIndex(panel(), SPEED_SLIDE, soak.uniform(0, speed_count - 1));
         run.logging(separatorIndex);
-        if (soak.chance(0.05)) {
-            run.note("no pauses at all");
-            measurement_testing::usePauses({0ms, 0ms, 0ms});
-        }
+        if (soak.chance(0.05)) measurement_testing::usePauses({0ms, 0ms, 0ms});
         if (!run.start()) return Expected{};
         const int when = soak.uniform(0, 99);
         auto input = std::make_shared<std::atomic<int>>(0);
-        if (when < 25) {
-            run.note("ended at once (sync test or the wait before the reads)");
-        } else if (when < 45) {
-            run.note("ended after a random 0..60 ms");
+        // Ended at once (in the sync test or the wait before the reads), after 0..60 ms, or
+        // after 1..4 logged cycles.
+        if (when >= 25 && when < 45) {
             std::this_thread::sleep_for(soak.ms(0, 60));
-        } else {
+        } else if (when >= 45) {
             const uint64_t cycles = uint64_t(soak.uniform(1, 4));
-            run.note("ended after 1..4 logged cycles");
             run.check(waitFor([&] { return loggedCycles() >= cycles; }),
                       "no cycle logged within the limit");
             if (soak.chance(0.25)) {
                 // What START latched stays: the separator and the logging switch changed now
                 // change nothing of this file; type and module cannot be changed at all.
-                run.note("separator and logging switch changed while running");
                 ui::operatorSelectRingItem(panel(), FILE_SEP, 1 - separatorIndex);
                 ui::operatorSetSwitch(panel(), LOG_STATE, 0);
                 run.check(!ui::operatorSelectRingItem(panel(), CH_SLIDE, (type + 1) % 10),
@@ -458,16 +418,8 @@ void cycleRun(Soak &soak, int index) {
                 });
             }
         }
-        if (when >= 90) {
-            run.note("ended by closing the window, not STOP");
-            run.mark("close");
-            endMeasurement();
-            run.mark("closed");
-        } else {
-            run.stopLikeTheOperator();
-        }
+        when >= 90 ? endMeasurement() : run.stopLikeTheOperator();  // closing the window, or STOP
         run.check(*input != 2, "operator input was taken while the STOP waited");
-        if (*input == 1) run.note("input during the STOP's wait refused");
         return Expected{};
     });
 }
@@ -516,8 +468,6 @@ void faultRuns(Soak &soak, int r) {
             run.stopLikeTheOperator();
         }
         const uint64_t lost = sim::bus().lostFrames(run.module->name);
-        soak.notes["receiver overrun: frames lost in all"] += lost;
-        run.note(lost > 0 ? "frames lost to the overrun" : "no frame lost");
         // The operator is told of a loss at the receiver, by its title, and of none not at
         // all. A link this fast may also outrun the disk (a slow machine): cycles left out,
         // told as such.
@@ -613,14 +563,10 @@ int runSoak(const Options &options) {
     }
     soak.watchdog.reset();
 
-    std::printf("\n%-44s %5s %5s %6s %10s\n", "case", "runs", "fail", "files", "records");
-    for (const auto &[name, c] : soak.cases) {
-        std::printf("%-44s %5llu %5llu %6llu %10llu\n", name.c_str(), (unsigned long long)c[0],
-                    (unsigned long long)c[1], (unsigned long long)c[2], (unsigned long long)c[3]);
-    }
-    std::printf("\nhow the runs went (runs, or frames), %.1f s in all:\n", seconds());
-    for (const auto &[note, count] : soak.notes)
-        std::printf("  %s: %llu\n", note.c_str(), static_cast<unsigned long long>(count));
+    std::printf("\n%-44s %5s %5s\n", "case", "runs", "fail");
+    for (const auto &[name, c] : soak.cases)
+        std::printf("%-44s %5d %5d\n", name.c_str(), c[0], c[1]);
+    std::printf("%.1f s in all\n", seconds());
     std::printf("\n%s\n", soak.failed ? "ostrel_soak: FAILED" : "ostrel_soak: all checks passed");
     return soak.failed ? 1 : 0;
 }

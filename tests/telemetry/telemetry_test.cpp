@@ -74,15 +74,6 @@ TEST(Percent, ExactValuesAndTextsRisingSymmetricallyIgnoringTheLowNibble) {
     }
 }
 
-TEST(FramesPerLoggedCycle, EveryTypeFillsTheFrameBufferExactly) {
-    const uint64_t expected[] = {8192, 4096, 2048, 1024, 1024, 1024, 1024, 1024, 1024, 1024};
-    for (int type = 0; type < telemetry_type_count; ++type) {
-        EXPECT_EQ(framesPerLoggedCycle(type), expected[type]) << type;
-    }
-    EXPECT_EQ(framesPerLoggedCycle(-1), 0u);
-    EXPECT_EQ(framesPerLoggedCycle(telemetry_type_count), 0u);
-}
-
 // The texts of every speed are the time-base display's (tests/display).
 TEST(DiagramTimeBase, ZeroOutsideItsRangesAndNoOverflow) {
     EXPECT_EQ(diagramTimeBase(1, 0), 0.0f) << "factor before start-up";
