@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/file_size_limit.h"
 #include "support/log_file_check.h"
 #include "support/process_counters.h"
 #include "support/scratch_directory.h"
@@ -41,22 +41,8 @@ constexpr std::time_t kStartTime = 1363338307;  // 15.03.2013 09:05:07 UTC
 constexpr const char *kStamp = "15032013090507";
 
 using test::descriptorCount;
+using test::FileSizeLimit;
 using test::readFile;
-
-// Lowers the file size limit of the process for its lifetime.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = std::min(bytes, saved_.rlim_max);
-        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
-
-  private:
-    rlimit saved_{};
-};
 
 class LogFile : public ::testing::Test {
   protected:
@@ -266,6 +252,7 @@ TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
     ui::headlessFrontend()->holdMessages();  // a waiting message would hang the writer
     {
         const FileSizeLimit limit(header + 2 * cycle + cycle / 2);
+        ASSERT_TRUE(limit.applied());
         std::thread acquisition([] {
             for (int i = 0; i < 4; ++i) writeDataToFileRaw();
         });
