@@ -388,15 +388,5 @@ TEST_F(LogFile, ADescriptionThatCannotBeWrittenLeavesTheLogFileAlone) {
                   8192 * std::string("3,3,3,3\r\n").size());
 }
 
-// A cycle limit keeps a recording at its length whatever the drain completes after it.
-TEST_F(LogFile, TheCycleLimitStopsTheWriter) {
-    limitLoggedCycles(2);
-    ASSERT_EQ(log_data_info(), 0);
-    for (int k = 0; k < 4; ++k) writeDataToFileRaw();
-    limitLoggedCycles(0);
-    closeLogFile();
-    EXPECT_EQ(loggedCycles(), 2u);
-}
-
 }  // namespace
 }  // namespace ostrel
