@@ -7,13 +7,11 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "logging/log_description.h"
