@@ -166,6 +166,7 @@ struct Expected {
 struct Soak {
     Options options;
     std::mt19937_64 rng;
+    const test::ScratchDirectory *scratch = nullptr;  // the log directory
     fs::path directory;
     std::unique_ptr<test::Watchdog> watchdog;
     int idleThreads = 0;      // with the module scan running
@@ -256,19 +257,6 @@ void Run::stopLikeTheOperator() {
     check(false, "STOP was refused for " + std::to_string(kWaitLimit.count()) + " s");
 }
 
-// The measurement's log files (not their descriptions), oldest name first.
-std::vector<fs::path> logFiles(const fs::path &directory) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
-        if (it->path().extension() == ".dat") files.push_back(it->path());
-    std::sort(files.begin(), files.end(), [](const fs::path &a, const fs::path &b) {
-        const std::string x = a.filename().string(), y = b.filename().string();
-        return x.size() != y.size() ? x.size() < y.size() : x < y;
-    });
-    return files;
-}
-
 // Idle and usable again, nothing left behind, the files and messages as expected.
 void Run::finish(const Expected &expected) {
     joinAcquisitionThread();  // as the next START does; serves a message still up
@@ -314,7 +302,7 @@ void Run::finish(const Expected &expected) {
     // records may skip them. The simulator reports such a loss on stderr.
     bool gapsAllowed = expected.gapsAllowed;
     if (module && sim::bus().lostFrames(module->name) > 0) gapsAllowed = true;
-    const std::vector<fs::path> files = logFiles(soak.directory);
+    const std::vector<fs::path> files = soak.scratch->filesEndingIn(".dat");
     const int filesExpected = expected.files >= 0 ? expected.files : starts;
     check(int(files.size()) == filesExpected,
           std::to_string(files.size()) + " log files, expected " + std::to_string(filesExpected));
@@ -331,7 +319,7 @@ void Run::finish(const Expected &expected) {
                                       .gapsAllowed = gapsAllowed});
         problems.insert(problems.end(), file.problems.begin(), file.problems.end());
         if (!file.ok()) continue;
-        if (path == files.back()) {  // the last file holds what loggedCycles() counts
+        if (path.string() == logFilePath()) {  // the last START's file: loggedCycles() counts it
             check(file.cycles == loggedCycles(), fileName + ": " + std::to_string(file.records) +
                                                      " records, " + std::to_string(loggedCycles()) +
                                                      " cycles logged");
@@ -487,14 +475,14 @@ void faultRuns(Soak &soak, int r) {
 
 // A first measurement outside the cases: the libraries' lazily created state exists after it,
 // so the idle baseline taken then is the one every run must come back to.
-bool warmUp(const fs::path &directory) {
+bool warmUp(const test::ScratchDirectory &scratch) {
     if (!use("WARM-UP:pace=fast")) return false;
     ui::setValue(panel(), LOG_STATE, 1);
     bool ok = press() && waitFor([] { return loggedCycles() >= 1; }) && press();
     joinAcquisitionThread();
     ok = ok && toggle() == 0 && headless()->messages().empty();
     unplugAll();
-    for (const fs::path &path : logFiles(directory)) fs::remove(path);
+    for (const fs::path &path : scratch.filesEndingIn(".dat")) fs::remove(path);
     headless()->reset();
     return ok && waitFor([] { return timerAlive(timerID_Modules); });
 }
@@ -504,6 +492,7 @@ int runSoak(const Options &options) {
     soak.options = options;
     soak.rng.seed(options.seed);
     const test::ScratchDirectory scratch("ostrel-soak");
+    soak.scratch = &scratch;
     soak.directory = scratch.path();
     soak.watchdog = std::make_unique<test::Watchdog>(soak.directory, "ostrel_soak", true);
 
@@ -522,7 +511,7 @@ int runSoak(const Options &options) {
     std::fflush(stdout);
     soak.watchdog->arm("the warm-up", kRunLimit);
     measurement_testing::usePauses({2ms, 30ms, 2ms});
-    if (!warmUp(soak.directory)) {
+    if (!warmUp(scratch)) {
         std::fprintf(stderr, "ostrel_soak: the warm-up measurement failed\n");
         soak.failed = true;
     }
