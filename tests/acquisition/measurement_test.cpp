@@ -35,6 +35,10 @@ TEST_P(LoggedMeasurement, WritesTheHeaderAndWholeCyclesOfTheWordsSent) {
     EXPECT_TRUE(dimmed(CH_SLIDE));
     EXPECT_TRUE(dimmed(usbinterface));
     EXPECT_TRUE(dimmed(SPEED_SLIDE)) << "the time base of the log and the charts stays";
+    // What START latched stays: the separator and the logging switch changed now change
+    // nothing of this file.
+    EXPECT_TRUE(ui::operatorSelectRingItem(panelHandle, FILE_SEP, 1 - c.separatorIndex));
+    EXPECT_TRUE(ui::operatorSetSwitch(panelHandle, LOG_STATE, 0));
     ASSERT_TRUE(waitFor([] { return loggedCycles() >= 2; }));
     press();
     expectIdle();

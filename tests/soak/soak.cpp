@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -197,6 +196,10 @@ struct Run {
     void check(bool ok, const std::string &what) {
         if (!ok) problems.push_back(what);
     }
+    void checkCount(const std::string &what, int seen, int expected) {
+        check(seen == expected,
+              what + ": " + std::to_string(seen) + ", expected " + std::to_string(expected));
+    }
 
     void selectType(int t) {
         type = t;
@@ -285,15 +288,9 @@ void Run::finish(const Expected &expected) {
                    test::descriptorCount() == soak.idleDescriptors;
         },
         kSettleLimit);
-    check(test::threadCount() == soak.idleThreads,
-          "threads: " + std::to_string(test::threadCount()) + ", idle " +
-              std::to_string(soak.idleThreads));
-    check(test::descriptorCount() == soak.idleDescriptors,
-          "file descriptors: " + std::to_string(test::descriptorCount()) + ", idle " +
-              std::to_string(soak.idleDescriptors));
-    const int closes = measurement_testing::closesSoFar() - closesBefore;
-    check(closes == starts,
-          std::to_string(closes) + " measurements closed, " + std::to_string(starts) + " expected");
+    checkCount("threads", test::threadCount(), soak.idleThreads);
+    checkCount("file descriptors", test::descriptorCount(), soak.idleDescriptors);
+    checkCount("measurements closed", measurement_testing::closesSoFar() - closesBefore, starts);
 
     const Messages seen = headless()->messages();
     check(expected.messagesOk(seen), "unexpected messages: " + summary(seen));
@@ -303,9 +300,7 @@ void Run::finish(const Expected &expected) {
     bool gapsAllowed = expected.gapsAllowed;
     if (module && sim::bus().lostFrames(module->name) > 0) gapsAllowed = true;
     const std::vector<fs::path> files = soak.scratch->filesEndingIn(".dat");
-    const int filesExpected = expected.files >= 0 ? expected.files : starts;
-    check(int(files.size()) == filesExpected,
-          std::to_string(files.size()) + " log files, expected " + std::to_string(filesExpected));
+    checkCount("log files", int(files.size()), expected.files >= 0 ? expected.files : starts);
     static const std::regex kName(R"(jex-log-\d{14}(-\d+)?\.dat)");
     for (const fs::path &path : files) {
         const std::string fileName = path.filename().string();
@@ -319,11 +314,8 @@ void Run::finish(const Expected &expected) {
                                       .gapsAllowed = gapsAllowed});
         problems.insert(problems.end(), file.problems.begin(), file.problems.end());
         if (!file.ok()) continue;
-        if (path.string() == logFilePath()) {  // the last START's file: loggedCycles() counts it
-            check(file.cycles == loggedCycles(), fileName + ": " + std::to_string(file.records) +
-                                                     " records, " + std::to_string(loggedCycles()) +
-                                                     " cycles logged");
-        }
+        if (path.string() == logFilePath())  // the last START's file: loggedCycles() counts it
+            checkCount(fileName + ": cycles", int(file.cycles), int(loggedCycles()));
         // The stream starts after the thread's two warm-up reads of 512 bytes; nothing of it
         // may be missing at the start of the file.
         const uint64_t firstStreamed = 2 * 512 / (2 * uint64_t(module->wordsPerFrame));
@@ -374,7 +366,6 @@ void cycleRun(Soak &soak, int index) {
         if (soak.chance(0.05)) measurement_testing::usePauses({0ms, 0ms, 0ms});
         if (!run.start()) return Expected{};
         const int when = soak.uniform(0, 99);
-        auto input = std::make_shared<std::atomic<int>>(0);
         // Ended at once (in the sync test or the wait before the reads), after 0..60 ms, or
         // after 1..4 logged cycles.
         if (when >= 25 && when < 45) {
@@ -383,31 +374,9 @@ void cycleRun(Soak &soak, int index) {
             const uint64_t cycles = uint64_t(soak.uniform(1, 4));
             run.check(waitFor([&] { return loggedCycles() >= cycles; }),
                       "no cycle logged within the limit");
-            if (soak.chance(0.25)) {
-                // What START latched stays: the separator and the logging switch changed now
-                // change nothing of this file; type and module cannot be changed at all.
-                ui::operatorSelectRingItem(panel(), FILE_SEP, 1 - separatorIndex);
-                ui::operatorSetSwitch(panel(), LOG_STATE, 0);
-                run.check(!ui::operatorSelectRingItem(panel(), CH_SLIDE, (type + 1) % 10),
-                          "the type ring took a choice while running");
-                run.check(!ui::operatorSelectRingItem(panel(), usbinterface, 0),
-                          "the module ring took a choice while running");
-                run.check(waitFor([&] { return loggedCycles() >= cycles + 1; }),
-                          "logging stopped with the switch");
-            }
             std::this_thread::sleep_for(soak.ms(0, 3));
-            // While a STOP waits for the drain, the operator's input is held off: a press
-            // posted to the window then is refused and starts nothing.
-            if (soak.chance(0.3)) {
-                headless()->post([input] {
-                    const bool pressed = ui::operatorPressButton(panel(), meas_start_stop);
-                    const bool selected = ui::operatorSelectRingItem(panel(), CH_SLIDE, 0);
-                    *input = pressed || selected ? 2 : 1;
-                });
-            }
         }
         when >= 90 ? endMeasurement() : run.stopLikeTheOperator();  // closing the window, or STOP
-        run.check(*input != 2, "operator input was taken while the STOP waited");
         return Expected{};
     });
 }
@@ -429,15 +398,13 @@ void faultRuns(Soak &soak, int r) {
             std::this_thread::sleep_for(std::chrono::microseconds(soak.uniform(0, 4000)));
             run.stopLikeTheOperator();
         }
-        const ui::RecordedMessage transferError{"USB Error", "Data transfer error from USB module"};
-        return Expected{[&run, transferError](const Messages &seen) {
-                            return int(seen.size()) <= run.starts &&
-                                   std::all_of(seen.begin(), seen.end(),
-                                               [&](const ui::RecordedMessage &m) {
-                                                   return m == transferError;
-                                               });
-                        },
-                        -1};
+        return Expected{
+            [&run](const Messages &seen) {
+                const ui::RecordedMessage error{"USB Error", "Data transfer error from USB module"};
+                return int(seen.size()) <= run.starts &&
+                       std::ranges::count(seen, error) == std::ssize(seen);
+            },
+            -1};
     });
 
     // A real-time module faster than the consumer with a receive buffer of four frames: frames
