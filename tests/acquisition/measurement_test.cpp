@@ -4,7 +4,6 @@
 #include <regex>
 
 #include "measurement_test_support.h"
-#include "sim/signal_table.h"
 #include "support/file_size_limit.h"
 
 namespace ostrel::test {

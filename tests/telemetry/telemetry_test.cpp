@@ -8,7 +8,6 @@
 
 #include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
-#include "telemetry/selections.h"
 #include "telemetry/tables.h"
 
 namespace ostrel {
