@@ -25,7 +25,7 @@ scale|scaling.cpp|return p * 5.0f;|return p * 50.0f;|speed low scaled by 50 inst
 sample|scaling.cpp|const int sample = word >> 4;|const int sample = word & 0x0fff;|the sample taken from the wrong twelve bits|SteeringConversion|Scaling
 crlf|log_header.cpp|kLineEnd = "\r\n";|kLineEnd = "\n";|log header lines end in LF, not CR LF|LogHeader|HeaderLines|LogFile
 columns|log_header.cpp|std::max(columns - 1, 0)|std::max(columns, 0)|one separator too many after the time base|LogHeader|HeaderLines
-digits|record_writer.cpp|putPair(putSmall(out, v / 100), v % 100)|putPair(putSmall(out, v / 100), v % 10)|words from 100 to 9999 written with wrong digits|FormatCycle|RecordWriter
+digits|record_writer.cpp|putPair(putSmall(out, v / 100), v % 100)|putPair(putSmall(out, v / 100), v % 10)|words from 100 to 9999 written with wrong digits|fuzz_record_format|RecordWriter
 flush|log_writer.cpp|if (durable) flush();|if (false) flush();|the log is not flushed when the measurement ends|LogWriterEnd
 close|log_file.cpp|log.fd >= 0 && ::close(log.fd) != 0|log.fd >= 0 && false|the log file is never closed|LogFile|LoggedMeasurement|ProgramWindow
 input|operator_input.cpp|        rememberClose(panel);<LF>|<LF>|a window close during a message is lost|Stopping|OperatorInput
@@ -35,6 +35,9 @@ pace|module_session.cpp|link_word_nanos_times_kbps / config_.kbps;|link_word_nan
 end|recording_description.cpp|{MeasurementEnd::writeError, "write error"},|{MeasurementEnd::writeError, "stopped"},|a write error described as a normal stop|DescriptionJson
 prefix|log_file.cpp|kFilePrefix = "/jex-log-";|kFilePrefix = "/jex_log-";|log files get the wrong name|LogFile|LoggedMeasurement
 readfd|recording_reader.cpp|if (fd_ >= 0) ::close(fd_);|(void)fd_;|the recording reader leaks its descriptor|ReaderTest
+csv|conversion.cpp|*out++ = ',';|*out++ = ';';|the converter's values separated by ';', not ','|CsvRows|ConvertCommand
+twice|measurement_stop.cpp|requestStop(threadrun.load() == 0);|requestStop(false);|a second STOP waits for the cycle like the first|Stopping
+sync|acquisition_thread.cpp|return (link.data_port & kSyncBit) == kSyncBit;|return true;|a module out of sync is taken as in sync|StartFailure|Recording
 EOF
 )
 

@@ -2,7 +2,6 @@
 // while the acquisition thread waits for a message, a long drain. Messages are
 // held as the real window holds them, so a GUI-thread wait that did not serve
 // them would hang here too.
-#include <atomic>
 
 #include "measurement_test_support.h"
 

@@ -1,12 +1,10 @@
 // Whole measurements through the headless runtime on simulated modules: START,
 // data, STOP, the log file byte for byte, and every way a measurement ends.
-#include <sys/resource.h>
-
 #include <ostream>
 #include <regex>
 
 #include "measurement_test_support.h"
-#include "sim/signal_table.h"
+#include "support/file_size_limit.h"
 
 namespace ostrel::test {
 namespace {
@@ -36,6 +34,10 @@ TEST_P(LoggedMeasurement, WritesTheHeaderAndWholeCyclesOfTheWordsSent) {
     EXPECT_TRUE(dimmed(CH_SLIDE));
     EXPECT_TRUE(dimmed(usbinterface));
     EXPECT_TRUE(dimmed(SPEED_SLIDE)) << "the time base of the log and the charts stays";
+    // What START latched stays: the separator and the logging switch changed now change
+    // nothing of this file.
+    EXPECT_TRUE(ui::operatorSelectRingItem(panelHandle, FILE_SEP, 1 - c.separatorIndex));
+    EXPECT_TRUE(ui::operatorSetSwitch(panelHandle, LOG_STATE, 0));
     ASSERT_TRUE(waitFor([] { return loggedCycles() >= 2; }));
     press();
     expectIdle();
@@ -77,20 +79,19 @@ TEST_F(Measuring, LiveValuesAppearOnlyAfterTheFirstBlock) {
 // The disk fills up (here: the file size limit) while data flows: the file
 // keeps whole cycles, the operator is told once, the display goes on.
 TEST_F(Measuring, AWriteFailureKeepsWholeCyclesAndTheDisplayRunning) {
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 1'000'000;  // about five 8-channel cycles
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    use("M8:words=8,pace=fast");
-    logging(1);
-    press();
-    const bool told = waitFor([&] { return !messages().empty(); });
-    const uint64_t pointsAtNotice = ui::controlState(panelHandle, CHART)->chart.total;
-    const bool displayGoesOn = waitFor(
-        [&] { return ui::controlState(panelHandle, CHART)->chart.total > pointsAtNotice + 2; });
-    press();
-    setrlimit(RLIMIT_FSIZE, &saved);
+    bool told = false, displayGoesOn = false;
+    {
+        const FileSizeLimit limit(1'000'000);  // about five 8-channel cycles
+        ASSERT_TRUE(limit.applied());
+        use("M8:words=8,pace=fast");
+        logging(1);
+        press();
+        told = waitFor([&] { return !messages().empty(); });
+        const uint64_t pointsAtNotice = ui::controlState(panelHandle, CHART)->chart.total;
+        displayGoesOn = waitFor(
+            [&] { return ui::controlState(panelHandle, CHART)->chart.total > pointsAtNotice + 2; });
+        press();
+    }
     ASSERT_TRUE(told);
     EXPECT_TRUE(displayGoesOn);
     ASSERT_EQ(messages().size(), 1u) << "told once";

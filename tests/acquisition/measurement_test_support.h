@@ -98,15 +98,7 @@ class Measuring : public ::testing::Test {
     std::string text(int control) const { return ui::controlState(panelHandle, control)->text(); }
     std::vector<ui::RecordedMessage> messages() const { return headless()->messages(); }
 
-    // The files in the log directory with `extension`: the log files, or their descriptions.
-    std::vector<fs::path> logFiles(std::string_view extension = ".dat") const {
-        std::vector<fs::path> files;
-        for (const auto &entry : fs::directory_iterator(directory)) {
-            if (entry.path().extension() == extension) files.push_back(entry.path());
-        }
-        std::sort(files.begin(), files.end());
-        return files;
-    }
+    std::vector<fs::path> logFiles() const { return scratch.filesEndingIn(".dat"); }
     static std::string contents(const fs::path &file) { return readFile(file); }
     // The log file's lines without their CR LF; fails when a line ends otherwise.
     static std::vector<std::string> lines(const std::string &text) {

@@ -2,13 +2,12 @@
 // options taken alike), each program's own values and refusals, and their statuses as processes.
 #include "app/command_line.h"
 
-#include <sys/resource.h>
-
 #include "../recording/recording_test_support.h"
 #include "app/convert_options.h"
 #include "app/record_options.h"
 #include "process_support.h"
 #include "recording/type_names.h"
+#include "support/file_size_limit.h"
 
 namespace ostrel {
 namespace {
@@ -286,18 +285,15 @@ TEST_P(InterruptedConversion, LeavesNoTemporaryFileAndTheTargetAsItWas) {
     const recording::test::ScratchDirectory out;
     const std::string target = out.file("table.csv");
     recording::test::writeFile(target, "old\n");
-    // Spawned children inherit the limit (the test itself writes nothing while it holds).
-    rlimit saved{};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit limit{rlim_t{1} << 20, saved.rlim_max};
-    if (signalNumber == SIGXFSZ) {
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    pid_t child = -1;
+    {  // the child inherits the limit (the test itself writes nothing while it holds)
+        const test::FileSizeLimit limit(signalNumber == SIGXFSZ ? rlim_t{1} << 20 : RLIM_INFINITY);
+        ASSERT_TRUE(limit.applied());
+        child = test::spawnProgram(  // slower than the test on a loaded machine
+            {"/usr/bin/nice", "-n", "19", OSTREL_CONVERT_PROGRAM, directory_->file("big.dat"),
+             "--type", "32ch", "--out", target},
+            {}, "", directory_->file("stderr"));
     }
-    const pid_t child = test::spawnProgram(  // slower than the test on a loaded machine
-        {"/usr/bin/nice", "-n", "19", OSTREL_CONVERT_PROGRAM, directory_->file("big.dat"), "--type",
-         "32ch", "--out", target},
-        {}, "", directory_->file("stderr"));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
     ASSERT_GT(child, 0);
     int status = -1;
     bool signalled = signalNumber == SIGXFSZ;

@@ -1,5 +1,4 @@
 // ostrel-record: recordings without a display, Ctrl-C, and every failure's message and status.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "recording/recording_description.h"
 #include "sim/playback.h"
 #include "sim/simulated_bus.h"
+#include "support/file_size_limit.h"
 #include "support/scratch_directory.h"
 #include "telemetry/stream_buffers.h"
 #include "ui/headless.h"
@@ -71,12 +71,7 @@ class Recorder : public ::testing::Test {
         return runRecording(o, io);
     }
     std::vector<fs::path> files(std::string_view extension) const {
-        std::vector<fs::path> found;
-        for (const auto &entry : fs::directory_iterator(directory)) {
-            if (entry.path().extension() == extension) found.push_back(entry.path());
-        }
-        std::sort(found.begin(), found.end());
-        return found;
+        return scratch.filesEndingIn(extension);
     }
     fs::path onlyLog() const { return files(".dat").at(0); }
     recording::RecordingDescription description(const fs::path &log) const {
@@ -203,13 +198,6 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
     if (f.cause == Failure::missingDirectory) o.directory = (directory / "gone").string();
     std::ostream full(nullptr);  // as `ostrel-record > /dev/full`: every output fails
     RecorderIo io{f.cause == Failure::fullStdout ? full : out, err, false, nullptr};
-    rlimit saved{};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit lowered = saved;
-    lowered.rlim_cur = 400'000;  // two cycles of 8 words and a part of the third
-    if (f.cause == Failure::fileSizeLimit) {
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
-    }
     // A log directory removed while it records: the writes to its file go on succeeding.
     const fs::path inner = directory / "runs";
     std::jthread remover;
@@ -224,8 +212,13 @@ TEST_P(RecordingFailure, HasItsMessageAndStatus) {
                 fs::remove_all(inner, ignored);
         });
     }
-    const int status = runRecording(o, io);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
+    int status = -1;
+    {  // two cycles of 8 words and a part of the third
+        const test::FileSizeLimit limit(f.cause == Failure::fileSizeLimit ? 400'000
+                                                                          : RLIM_INFINITY);
+        ASSERT_TRUE(limit.applied());
+        status = runRecording(o, io);
+    }
     if (remover.joinable()) remover.join();
     EXPECT_EQ(status, f.status);
     EXPECT_NE(err.str().find(std::string("ostrel-record: ") + f.message), std::string::npos)

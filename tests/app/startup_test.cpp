@@ -68,7 +68,8 @@ TEST(Shutdown, ClosingWhileIdleEndsTheEventLoopAndDiscardsThePanel) {
     EXPECT_GT(seenPanel, 0);
     EXPECT_FALSE(ui::panelState(seenPanel).has_value()) << "discarded after the loop";
     EXPECT_EQ(panelHandle, 0);
-    EXPECT_EQ(ui::setValue(seenPanel, timebase, "late"), ui::UI_NO_PANEL);
+    EXPECT_EQ(std::pair(ui::setValue(seenPanel, timebase, "late"), ui::discardPanel(seenPanel)),
+              std::pair(ui::UI_NO_PANEL, ui::UI_NO_PANEL));
 }
 
 // Closing the window while it logs, by its close button or SIGTERM (the program's test sends each

@@ -11,14 +11,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QValueAxis>
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "../ui/qt/qt_test_support.h"
@@ -63,7 +61,6 @@ constexpr int kWaitMs = 20000;         // every single wait
 constexpr auto kWholeRunBound = 110s;  // the watchdog's bound, below CTest's 120 s
 constexpr int kPlainType = 1;          // CH_SLIDE index of " 8 Channel", the default
 constexpr int kSteeringType = 4;       // CH_SLIDE index of "Steering Personal Car 100 Nm"
-constexpr int kPlainChannels = 8;
 constexpr int kSteeringSlots = 10;
 
 // Threads the program started that still run, not in `before`: its std::threads carry this
@@ -78,9 +75,6 @@ std::vector<std::string> programThreadsLeft(const std::map<int, std::string> &be
     }
     return left;
 }
-
-const std::regex kStampedName{R"(jex-log-\d{14}\.dat)"};
-const std::regex kAnyLogName{R"(jex-log-\d{14}(-\d+)?\.dat)"};
 
 std::set<std::string> logFilesIn(const fs::path &directory) {
     std::set<std::string> names;
@@ -192,26 +186,18 @@ class Operator {
         return QTest::qWaitFor([&] { return button->text() == shownAfter; }, kWaitMs);
     }
 
-    QString displayText(int slot) const {
-        auto *display = body<QLineEdit>(panel_rings[std::size_t(slot)]);
-        return display ? display->text() : QString();
-    }
-    QStringList displayTexts(int count) const {
+    // The texts of the ten steering displays (their values and units: the display tests).
+    QStringList displayTexts() const {
         QStringList texts;
-        for (int k = 0; k < count; ++k) texts << displayText(k);
+        for (int k = 0; k < kSteeringSlots; ++k) {
+            auto *display = body<QLineEdit>(panel_rings[std::size_t(k)]);
+            texts << (display ? display->text() : QString());
+        }
         return texts;
     }
-
-    // Waits until the first `patterns.size()` channel displays all match their pattern.
-    bool waitForDisplays(const std::vector<QRegularExpression> &patterns) {
-        return QTest::qWaitFor(
-            [&] {
-                for (std::size_t k = 0; k < patterns.size(); ++k) {
-                    if (!patterns[k].match(displayText(int(k))).hasMatch()) return false;
-                }
-                return true;
-            },
-            kWaitMs);
+    // Waits until every steering display shows a value.
+    bool waitForDisplays() {
+        return QTest::qWaitFor([&] { return !displayTexts().contains(QString()); }, kWaitMs);
     }
 
     // Waits until a log file not in `known` appears; "" after the deadline.
@@ -262,11 +248,6 @@ double chartEnd(StripChart *chart) {
     const QList<QAbstractAxis *> axes = chart->chart()->axes(Qt::Horizontal);
     auto *axis = axes.isEmpty() ? nullptr : qobject_cast<QValueAxis *>(axes.first());
     return axis ? axis->max() : -1.0;
-}
-
-QRegularExpression numberWithUnit(const QString &unit, int decimals = 2) {
-    const QString number = decimals > 0 ? QString(R"(-?\d+\.\d{%1})").arg(decimals) : R"(-?\d+)";
-    return QRegularExpression("^ *" + number + QRegularExpression::escape(unit) + "$");
 }
 
 class ProgramWindow : public ::testing::Test {
@@ -331,17 +312,6 @@ void expectSteeringLog(const fs::path &file) {
     EXPECT_EQ(cycles, loggedCycles());
 }
 
-// A number and its unit in every steering display (the last one without decimals).
-std::vector<QRegularExpression> steeringPatterns() {
-    std::vector<QRegularExpression> patterns;
-    for (int s = 0; s < kSteeringSlots; ++s) {
-        const std::string_view unit = steering_slots[s].unit;
-        patterns.push_back(numberWithUnit(QString::fromUtf8(unit.data(), qsizetype(unit.size())),
-                                          s + 1 < kSteeringSlots ? 2 : 0));
-    }
-    return patterns;
-}
-
 // A steering measurement with logging and the charts shown: SIM-STEER, the first steering
 // type, the log directory typed in.
 void measureSteering(Operator &op, RunRecord &run) {
@@ -349,12 +319,6 @@ void measureSteering(Operator &op, RunRecord &run) {
     ASSERT_TRUE(op.prepareLogging("SIM-STEER"));
     run.panel = panelHandle;
     ASSERT_TRUE(op.choose(CH_SLIDE, "Steering Personal Car 100 Nm"));
-    auto *speed = op.body<QComboBox>(SPEED_SLIDE);
-    ASSERT_NE(speed, nullptr);
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return speed->currentText() == "640 kbps" && !speed->isEnabled(); }, kWaitMs))
-        << "the speed ring shows \"" << speed->currentText().toStdString()
-        << "\"; a steering type locks it on 640 kbps";
     ASSERT_TRUE(op.setSwitch(CHARTSSWITCH, true));
     StripChart *const charts[] = {op.body<StripChart>(CHART), op.body<StripChart>(CHART_2)};
     ASSERT_TRUE(charts[0] && charts[1]);
@@ -365,11 +329,11 @@ void measureSteering(Operator &op, RunRecord &run) {
     QTest::keyClick(op.window()->windowHandle(), Qt::Key_M, Qt::ControlModifier);
     ASSERT_TRUE(op.press("STOP")) << "START did not start";
 
-    ASSERT_TRUE(op.waitForDisplays(steeringPatterns()))
-        << "steering displays: " << op.displayTexts(kSteeringSlots).join(" | ").toStdString();
+    ASSERT_TRUE(op.waitForDisplays())
+        << "steering displays: " << op.displayTexts().join(" | ").toStdString();
     const int points[] = {charts[0]->pointCount(), charts[1]->pointCount()};
     const double ends[] = {chartEnd(charts[0]), chartEnd(charts[1])};
-    const QStringList first = op.displayTexts(kSteeringSlots);
+    const QStringList first = op.displayTexts();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             for (int c = 0; c < 2; ++c) {
@@ -383,7 +347,7 @@ void measureSteering(Operator &op, RunRecord &run) {
         kWaitMs))
         << "the charts do not move: points " << points[0] << " -> " << charts[0]->pointCount()
         << ", " << points[1] << " -> " << charts[1]->pointCount();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts(kSteeringSlots) != first; }, kWaitMs))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return op.displayTexts() != first; }, kWaitMs))
         << "the steering displays do not change";
     op.window()->activateWindow();  // the marker key is the window's while it is active
     ASSERT_TRUE(QTest::qWaitForWindowActive(op.window()));
@@ -393,7 +357,6 @@ void measureSteering(Operator &op, RunRecord &run) {
     ASSERT_TRUE(QTest::qWaitFor([] { return !measurementOpen() && log_file_open == 0; }, kWaitMs));
     const std::string file = op.waitForNewLogFile({});
     ASSERT_FALSE(file.empty()) << "no log file in " << op.logDirectory();
-    EXPECT_TRUE(std::regex_match(file, kStampedName)) << file;
     EXPECT_EQ(logFilePath(), (op.logDirectory() / file).string());
     expectSteeringLog(op.logDirectory() / file);
     const auto described =
@@ -409,7 +372,7 @@ void closeDuringMeasurement(Operator &op, RunRecord &run) {
     SCOPED_TRACE("closing the window while measuring");
     const std::set<std::string> known = logFilesIn(op.logDirectory());
     ASSERT_TRUE(op.press("STOP")) << "START did not start";
-    ASSERT_TRUE(op.waitForDisplays(steeringPatterns()));
+    ASSERT_TRUE(op.waitForDisplays());
     const std::string file = op.waitForNewLogFile(known);
     ASSERT_FALSE(file.empty());
     ASSERT_TRUE(op.waitForFirstCycle(file, kSteeringType));
@@ -474,9 +437,6 @@ TEST_F(ProgramWindow, OperatorRecordsThenClosesTheWindowWhileMeasuring) {
         expectSteeringLog(logDirectory / run.lastLogFile);
     }
     EXPECT_EQ(logFilesIn(logDirectory).size(), 2u) << "one file per START";
-    for (const std::string &name : logFilesIn(logDirectory)) {
-        EXPECT_TRUE(std::regex_match(name, kAnyLogName)) << name;
-    }
 }
 
 // A close the window takes while the GUI thread waits (START's pause before the refresh) or

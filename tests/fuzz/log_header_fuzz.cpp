@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "logging/log_header.h"
+#include "support/log_file_check.h"
 #include "telemetry/tables.h"
 
 namespace {
@@ -44,16 +46,6 @@ void checkTimeBaseText(double micros, const std::string &text) {
     FUZZ_CHECK(std::fabs(value - micros) <= 0.005 + 2 * ulp);
 }
 
-std::string expectedColumn(int type, int column) {
-    if (!ostrel::isSteeringType(type)) return "Ch" + std::to_string(column + 1);
-    static const char *const names[] = {"Torque low", "Torque high", "Angle low", "Angle high",
-                                        "Speed low",  "Speed high",  "X-Accel",   "Y-Accel",
-                                        "Z-Accel",    "Ang-Accel"};
-    const int slot = column % 10;
-    if (column >= 30 || (slot >= 6 && !ostrel::hasAccelerations(type))) return "-";
-    return names[slot];
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
@@ -72,8 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     std::string expected = "Time-Base: " + timeBase + "us" +
                            std::string(std::size_t(columns > 0 ? columns - 1 : 0), separator) +
                            "\r\n";
+    const std::vector<std::string> names = ostrel::test::logColumnNames(type);  // the checker's
     for (int c = 0; c < columns; ++c)
-        expected += (c > 0 ? std::string(1, separator) : "") + expectedColumn(type, c);
+        expected += (c > 0 ? std::string(1, separator) : "") + names[c];
     FUZZ_CHECK(text == expected + "\r\n");
     return 0;
 }

@@ -4,7 +4,6 @@
 // back as the same words, in decimal without leading zeros, CR LF per record; 0 or fewer words
 // per record write nothing.
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>

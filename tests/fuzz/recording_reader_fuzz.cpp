@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "recording/recording_reader.h"

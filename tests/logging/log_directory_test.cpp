@@ -3,7 +3,6 @@
 #include "logging/log_directory.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>

@@ -5,16 +5,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <time.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "logging/log_description.h"
@@ -22,6 +19,7 @@
 #include "logging/record_writer.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "support/file_size_limit.h"
 #include "support/log_file_check.h"
 #include "support/process_counters.h"
 #include "support/scratch_directory.h"
@@ -41,22 +39,8 @@ constexpr std::time_t kStartTime = 1363338307;  // 15.03.2013 09:05:07 UTC
 constexpr const char *kStamp = "15032013090507";
 
 using test::descriptorCount;
+using test::FileSizeLimit;
 using test::readFile;
-
-// Lowers the file size limit of the process for its lifetime.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = std::min(bytes, saved_.rlim_max);
-        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
-
-  private:
-    rlimit saved_{};
-};
 
 class LogFile : public ::testing::Test {
   protected:
@@ -138,36 +122,6 @@ TEST_F(LogFile, HeaderLinesPerTypeSpeedAndSeparator) {
     EXPECT_TRUE(messages().empty());
 }
 
-// Each word is its unsigned decimal without leading zeros, at every change of its number of
-// digits.
-TEST(FormatCycle, EachWordIsItsUnsignedDecimal) {
-    const std::vector<uint16_t> words = {0,    9,    10,   99,    100,   305,  999,
-                                         1000, 4095, 9999, 10000, 10203, 65535};
-    std::string out(words.size() * maxRecordBytes(1), '#');
-    out.resize(formatCycle(words.data(), words.size(), 1, ',', out.data()));
-    EXPECT_EQ(out,
-              "0\r\n9\r\n10\r\n99\r\n100\r\n305\r\n999\r\n1000\r\n4095\r\n9999\r\n"
-              "10000\r\n10203\r\n65535\r\n");
-}
-
-// Records of several words: the separator between them, CR LF after each, nothing beyond.
-TEST(FormatCycle, SeparatorsAndLineEnds) {
-    const std::vector<uint16_t> words = {0, 65535, 10, 9, 1, 20, 300, 4000};
-    for (const auto &[perRecord, separator, text] :
-         {std::tuple{2, ',', "0,65535\r\n10,9\r\n1,20\r\n300,4000\r\n"},
-          std::tuple{4, '\t', "0\t65535\t10\t9\r\n1\t20\t300\t4000\r\n"},
-          std::tuple{8, ',', "0,65535,10,9,1,20,300,4000\r\n"}}) {
-        const std::size_t records = words.size() / std::size_t(perRecord);
-        std::string out(records * maxRecordBytes(perRecord) + 8, '#');
-        const std::size_t size =
-            formatCycle(words.data(), records, perRecord, separator, out.data());
-        EXPECT_EQ(out.substr(0, size), text);
-        EXPECT_EQ(out.substr(size).find_first_not_of('#'), std::string::npos) << "overrun";
-    }
-    char untouched = '#';
-    EXPECT_EQ(formatCycle(words.data(), 0, 4, ',', &untouched), 0u);
-}
-
 // The cycle buffer is allocated once at kMaxCycleBytes: the widest text of every type fits.
 TEST(FormatCycle, WidestCycleOfEveryTypeFitsTheCycleBuffer) {
     const std::vector<uint16_t> widest(LOGCOUNT, 65535);
@@ -178,18 +132,6 @@ TEST(FormatCycle, WidestCycleOfEveryTypeFitsTheCycleBuffer) {
         EXPECT_EQ(size, LOGCOUNT * 6 + LOGCOUNT / perRecord);
         EXPECT_LE(size, kMaxCycleBytes);
     }
-}
-
-// Every finite time base is written whole, however large (a fixed 64-byte
-// buffer once gave 64 zero bytes from about 1e62 on).
-TEST(TimeBaseText, AnyFiniteValueIsWrittenWhole) {
-    EXPECT_EQ(timeBaseText(159.375), "159.38");
-    EXPECT_EQ(timeBaseText(-0x1p204),
-              "-25711008708143844408671393477458601640355247900524685364822016.00");
-    const std::string largest = timeBaseText(-1.7976931348623157e308);
-    EXPECT_EQ(largest.size(), 1u + 309 + 3);
-    EXPECT_EQ(largest.substr(0, 6), "-17976");
-    EXPECT_EQ(largest.find('\0'), std::string::npos);
 }
 
 // A missing directory stops the start only when logging is on; with logging off nothing
@@ -308,6 +250,7 @@ TEST_F(LogFile, FailedWriteKeepsWholeCyclesAndTellsOnce) {
     ui::headlessFrontend()->holdMessages();  // a waiting message would hang the writer
     {
         const FileSizeLimit limit(header + 2 * cycle + cycle / 2);
+        ASSERT_TRUE(limit.applied());
         std::thread acquisition([] {
             for (int i = 0; i < 4; ++i) writeDataToFileRaw();
         });
@@ -363,22 +306,20 @@ TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
     ASSERT_EQ(log_data_info(), 0);
     log_description::publishStart();  // as the acquisition thread does before its first read
     const std::string jsonPath = temp + "/jex-log-" + kStamp + ".json";
+    recording::RecordingDescription expected{.programVersion = OSTREL_VERSION,
+                                             .logFile = "jex-log-"s + kStamp + ".dat",
+                                             .module = "SIM-8CH",
+                                             .typeIndex = 1,
+                                             .typeText = " 8 Channel",
+                                             .speedKbps = 160,
+                                             .timeBaseMicros = 637.5,
+                                             .channelCount = 8,
+                                             .separator = '\t',
+                                             .columns = logColumnNames(1),
+                                             .startTime = "2013-03-15T09:05:07+00:00"};
     auto parsed = recording::readDescription(jsonPath);
     ASSERT_TRUE(parsed.description) << parsed.error;
-    recording::RecordingDescription d = *parsed.description;
-    EXPECT_EQ(d.logFile, "jex-log-"s + kStamp + ".dat");
-    EXPECT_EQ(d.module, "SIM-8CH");
-    EXPECT_EQ(d.typeIndex, 1);
-    EXPECT_EQ(d.typeText, " 8 Channel");
-    EXPECT_EQ(d.speedKbps, 160);
-    EXPECT_DOUBLE_EQ(d.timeBaseMicros, 637.5);
-    EXPECT_EQ(d.channelCount, 8);
-    EXPECT_EQ(d.separator, '\t');
-    EXPECT_EQ(d.columns, logColumnNames(1));
-    EXPECT_EQ(d.startTime, "2013-03-15T09:05:07+00:00");
-    EXPECT_EQ(d.stopTime, "");
-    EXPECT_EQ(d.ended, MeasurementEnd::running);
-    EXPECT_EQ(d.lostFrames, std::nullopt);
+    EXPECT_EQ(*parsed.description, expected);
 
     writeDataToFileRaw();
     writeDataToFileRaw();
@@ -389,11 +330,11 @@ TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
     closeLogFile();
     parsed = recording::readDescription(jsonPath);
     ASSERT_TRUE(parsed.description) << parsed.error;
-    d = *parsed.description;
-    EXPECT_EQ(d.cycles, 2u);
-    EXPECT_EQ(d.ended, MeasurementEnd::windowClosed);
-    EXPECT_EQ(d.stopTime, "2013-03-15T09:05:07+00:00");
-    EXPECT_EQ(d.lostFrames, std::optional<uint64_t>(7));
+    expected.stopTime = expected.startTime;
+    expected.cycles = 2;
+    expected.ended = MeasurementEnd::windowClosed;
+    expected.lostFrames = 7;
+    EXPECT_EQ(*parsed.description, expected);
     EXPECT_EQ(filesInTemp(), (std::vector<std::string>{"jex-log-"s + kStamp + ".dat",
                                                        "jex-log-"s + kStamp + ".json"}));
 
@@ -441,16 +382,6 @@ TEST_F(LogFile, ADescriptionThatCannotBeWrittenLeavesTheLogFileAlone) {
     EXPECT_EQ(fs::file_size(logFilePath()),
               std::string("Time-Base: 1275.00us,,,\r\nCh1,Ch2,Ch3,Ch4\r\n").size() +
                   8192 * std::string("3,3,3,3\r\n").size());
-}
-
-// A cycle limit keeps a recording at its length whatever the drain completes after it.
-TEST_F(LogFile, TheCycleLimitStopsTheWriter) {
-    limitLoggedCycles(2);
-    ASSERT_EQ(log_data_info(), 0);
-    for (int k = 0; k < 4; ++k) writeDataToFileRaw();
-    limitLoggedCycles(0);
-    closeLogFile();
-    EXPECT_EQ(loggedCycles(), 2u);
 }
 
 }  // namespace

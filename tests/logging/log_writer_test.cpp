@@ -2,12 +2,10 @@
 // file has been flushed, and the end of a measurement flushes what is left.
 #include "logging/log_writer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <vector>
 

@@ -1,5 +1,5 @@
-// The description of the main panel: one identifier and one name per control, the channel
-// table, and the log path's start.
+// The description of the main panel: one identifier and one name per control, and the log
+// path's start.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,16 +28,6 @@ TEST(MainPanel, EveryControlHasItsOwnIdentifierAndName) {
     }
     EXPECT_EQ(ids.size(), panel.controls.size());
     EXPECT_EQ(names.size(), panel.controls.size());
-}
-
-TEST(MainPanel, ChannelTableMapsChannelsToTheirDisplays) {
-    const ui::PanelDescription panel = mainPanelDescription();
-    for (int n = 1; n <= CHANNEL_DISPLAYS; ++n) {
-        const ui::ControlDescription &display = find(panel, panel_rings[n - 1]);
-        EXPECT_EQ(display.constantName, "channel_" + std::to_string(n));
-        EXPECT_EQ(display.label, "Channel " + std::to_string(n));
-        EXPECT_EQ(display.kind, ui::ControlKind::TextDisplay);
-    }
 }
 
 TEST(MainPanel, LogPathStartsAtTheHomeDirectory) {

@@ -4,25 +4,19 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "recording/recording_reader.h"
 #include "recording/recording_reader_testing.h"
 #include "recording_test_support.h"
+#include "support/process_counters.h"
 
 namespace ostrel::recording {
 namespace {
 
+using ostrel::test::descriptorCount;
 using test::ScratchDirectory;
-
-// How many file descriptors the process has open.
-std::size_t openDescriptors() {
-    const std::filesystem::directory_iterator entries("/proc/self/fd");
-    return std::size_t(std::distance(begin(entries), end(entries)));
-}
 
 // What reading a whole file gave.
 struct Outcome {
@@ -42,7 +36,7 @@ class ReaderTest : public ::testing::Test {
     Outcome read(std::string_view content, std::size_t chunk = 0, std::size_t batch = 64) {
         test::writeFile(path(), content);
         testing::setReaderChunkBytes(chunk);
-        const std::size_t descriptors = openDescriptors();
+        const int descriptors = descriptorCount();
         Outcome outcome;
         {
             RecordingReader reader(path());
@@ -59,7 +53,7 @@ class ReaderTest : public ::testing::Test {
             EXPECT_EQ(reader.line(), words == 0 ? 0 : 2 + reader.recordsRead());
             EXPECT_EQ(outcome.words.size(), outcome.records * words);
         }
-        EXPECT_EQ(openDescriptors(), descriptors) << "the reader left its file open";
+        EXPECT_EQ(descriptorCount(), descriptors) << "the reader left its file open";
 
         ParsedRecording parsed = parseRecording(content, path());
         EXPECT_EQ(parsed.words, outcome.words);

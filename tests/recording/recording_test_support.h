@@ -5,19 +5,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <future>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 #include "support/log_file_check.h"
 #include "support/scratch_directory.h"

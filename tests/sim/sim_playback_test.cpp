@@ -1,8 +1,6 @@
 // Playback modules: a recording streamed back word for word, its end, its repetition, and
 // files that are not recordings.
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>

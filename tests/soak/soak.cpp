@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -166,15 +165,14 @@ struct Expected {
 struct Soak {
     Options options;
     std::mt19937_64 rng;
+    const test::ScratchDirectory *scratch = nullptr;  // the log directory
     fs::path directory;
     std::unique_ptr<test::Watchdog> watchdog;
     int idleThreads = 0;      // with the module scan running
     int idleDescriptors = 0;  // idle
     int runNumber = 0;
     bool failed = false;
-    // Per case: runs, failed runs, files, records; and how the runs went, with their counts.
-    std::map<std::string, std::array<uint64_t, 4>> cases;
-    std::map<std::string, uint64_t> notes;
+    std::map<std::string, std::array<int, 2>> cases;  // per case: runs, failed runs
 
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(double p) { return std::bernoulli_distribution(p)(rng); }
@@ -184,32 +182,23 @@ struct Soak {
     std::string moduleName(const std::string &prefix) { return prefix + std::to_string(runNumber); }
 };
 
-// One run of one case: the problems found, the module used, the STARTs pressed, and what
-// happened when (for the report of a failed run).
+// One run of one case: the problems found, the module used, the STARTs pressed.
 struct Run {
     Soak &soak;
-    std::string name, group;  // the case, and the ten types' cycles as one
-    std::vector<std::string> problems{}, story{};
+    std::string name;
+    std::vector<std::string> problems{};
     std::optional<sim::ModuleConfig> module{};
     int type = default_telemetry_type;
     int separatorIndex = 0;
     int starts = 0;
     int closesBefore = measurement_testing::closesSoFar();
-    SteadyClock::time_point began = SteadyClock::now();
 
     void check(bool ok, const std::string &what) {
         if (!ok) problems.push_back(what);
     }
-    void note(const std::string &what) {
-        ++soak.notes[group + ": " + what];
-        story.push_back(what);
-    }
-    void mark(const std::string &what) {
-        char at[32];
-        std::snprintf(
-            at, sizeof at, "%.1f ms: ",
-            std::chrono::duration<double, std::milli>(SteadyClock::now() - began).count());
-        story.push_back(at + what + " (" + std::to_string(loggedCycles()) + " cycles logged)");
+    void checkCount(const std::string &what, int seen, int expected) {
+        check(seen == expected,
+              what + ": " + std::to_string(seen) + ", expected " + std::to_string(expected));
     }
 
     void selectType(int t) {
@@ -237,10 +226,8 @@ struct Run {
         const bool shown = toggle() == 0, pressed = shown && press();
         check(shown, "START pressed while the toggle shows STOP");
         check(!shown || pressed, "START was refused");
-        if (!pressed) return false;
-        ++starts;
-        mark("START done");
-        return true;
+        starts += pressed;
+        return pressed;
     }
     void stopLikeTheOperator();
     void finish(const Expected &expected);
@@ -252,16 +239,13 @@ struct Run {
 // ended on its own needs no STOP. A press that meets the program's own stop may become a
 // START; that one is stopped too.
 void Run::stopLikeTheOperator() {
-    mark("STOP");
     const auto acknowledge = [] {
         if (headless()->heldMessageCount() > 0) headless()->acknowledgeMessages();
     };
     const auto deadline = SteadyClock::now() + kWaitLimit;
-    bool refused = false;
     while (SteadyClock::now() < deadline) {
         if (toggle() == 0) return;
         if (!press()) {
-            refused = true;
             acknowledge();
             std::this_thread::sleep_for(1ms);
             continue;
@@ -270,28 +254,10 @@ void Run::stopLikeTheOperator() {
             acknowledge();
             return !measurementBusy();
         });
-        if (toggle() == 0) {
-            if (refused) note("STOP refused at first (toggle dimmed or a message up)");
-            mark("STOP done");
-            return;
-        }
-        ++starts;
-        note("STOP met the measurement's own stop and became a START");
+        if (toggle() == 0) return;
+        ++starts;  // the STOP met the measurement's own stop and became a START
     }
     check(false, "STOP was refused for " + std::to_string(kWaitLimit.count()) + " s");
-}
-
-// The measurement's log files (not their descriptions), oldest name first.
-std::vector<fs::path> logFiles(const fs::path &directory) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
-        if (it->path().extension() == ".dat") files.push_back(it->path());
-    std::sort(files.begin(), files.end(), [](const fs::path &a, const fs::path &b) {
-        const std::string x = a.filename().string(), y = b.filename().string();
-        return x.size() != y.size() ? x.size() < y.size() : x < y;
-    });
-    return files;
 }
 
 // Idle and usable again, nothing left behind, the files and messages as expected.
@@ -322,31 +288,19 @@ void Run::finish(const Expected &expected) {
                    test::descriptorCount() == soak.idleDescriptors;
         },
         kSettleLimit);
-    check(test::threadCount() == soak.idleThreads,
-          "threads: " + std::to_string(test::threadCount()) + ", idle " +
-              std::to_string(soak.idleThreads));
-    check(test::descriptorCount() == soak.idleDescriptors,
-          "file descriptors: " + std::to_string(test::descriptorCount()) + ", idle " +
-              std::to_string(soak.idleDescriptors));
-    const int closes = measurement_testing::closesSoFar() - closesBefore;
-    check(closes == starts,
-          std::to_string(closes) + " measurements closed, " + std::to_string(starts) + " expected");
+    checkCount("threads", test::threadCount(), soak.idleThreads);
+    checkCount("file descriptors", test::descriptorCount(), soak.idleDescriptors);
+    checkCount("measurements closed", measurement_testing::closesSoFar() - closesBefore, starts);
 
     const Messages seen = headless()->messages();
-    note("saw " + summary(seen));
     check(expected.messagesOk(seen), "unexpected messages: " + summary(seen));
 
     // A real-time module whose consumer fell behind (a loaded machine) loses frames: then the
     // records may skip them. The simulator reports such a loss on stderr.
     bool gapsAllowed = expected.gapsAllowed;
-    if (module && !gapsAllowed && sim::bus().lostFrames(module->name) > 0) {
-        note("frames lost by a slow consumer");
-        gapsAllowed = true;
-    }
-    const std::vector<fs::path> files = logFiles(soak.directory);
-    const int filesExpected = expected.files >= 0 ? expected.files : starts;
-    check(int(files.size()) == filesExpected,
-          std::to_string(files.size()) + " log files, expected " + std::to_string(filesExpected));
+    if (module && sim::bus().lostFrames(module->name) > 0) gapsAllowed = true;
+    const std::vector<fs::path> files = soak.scratch->filesEndingIn(".dat");
+    checkCount("log files", int(files.size()), expected.files >= 0 ? expected.files : starts);
     static const std::regex kName(R"(jex-log-\d{14}(-\d+)?\.dat)");
     for (const fs::path &path : files) {
         const std::string fileName = path.filename().string();
@@ -358,17 +312,10 @@ void Run::finish(const Expected &expected) {
                                       .timeBase = timeBase(type),
                                       .module = *module,
                                       .gapsAllowed = gapsAllowed});
-        soak.cases[name][2] += 1;
-        soak.cases[name][3] += file.records;
         problems.insert(problems.end(), file.problems.begin(), file.problems.end());
         if (!file.ok()) continue;
-        if (file.gaps > 0) note("a file whose records skip frames (receiver overrun)");
-        if (file.records == 0) note("a file with its header only");
-        if (path == files.back()) {  // the last file holds what loggedCycles() counts
-            check(file.cycles == loggedCycles(), fileName + ": " + std::to_string(file.records) +
-                                                     " records, " + std::to_string(loggedCycles()) +
-                                                     " cycles logged");
-        }
+        if (path.string() == logFilePath())  // the last START's file: loggedCycles() counts it
+            checkCount(fileName + ": cycles", int(file.cycles), int(loggedCycles()));
         // The stream starts after the thread's two warm-up reads of 512 bytes; nothing of it
         // may be missing at the start of the file.
         const uint64_t firstStreamed = 2 * 512 / (2 * uint64_t(module->wordsPerFrame));
@@ -385,7 +332,7 @@ void runCase(Soak &soak, const std::string &name, const std::function<Expected(R
     soak.watchdog->arm(name + " (run " + std::to_string(soak.runNumber) + ")", kRunLimit);
     headless()->reset();
     measurement_testing::usePauses({soak.ms(0, 5), soak.ms(20, 50), soak.ms(1, 5)});
-    Run run{soak, name, name.rfind("START/STOP", 0) == 0 ? "START/STOP, all types" : name};
+    Run run{soak, name};
     run.finish(body(run));
     unplugAll();
     headless()->reset();
@@ -398,7 +345,6 @@ void runCase(Soak &soak, const std::string &name, const std::function<Expected(R
                  static_cast<unsigned long long>(soak.options.seed));
     for (const std::string &problem : run.problems) std::fprintf(stderr, "  %s\n", problem.c_str());
     if (run.module) std::fprintf(stderr, "  module %s\n", run.module->name.c_str());
-    for (const std::string &step : run.story) std::fprintf(stderr, "  | %s\n", step.c_str());
 }
 
 // START/STOP with logging on, on a module of type `index % 10`, ended in one of the ways the
@@ -417,57 +363,20 @@ void cycleRun(Soak &soak, int index) {
         if (isPlainType(type))
             ui::setRingIndex(panel(), SPEED_SLIDE, soak.uniform(0, speed_count - 1));
         run.logging(separatorIndex);
-        if (soak.chance(0.05)) {
-            run.note("no pauses at all");
-            measurement_testing::usePauses({0ms, 0ms, 0ms});
-        }
+        if (soak.chance(0.05)) measurement_testing::usePauses({0ms, 0ms, 0ms});
         if (!run.start()) return Expected{};
         const int when = soak.uniform(0, 99);
-        auto input = std::make_shared<std::atomic<int>>(0);
-        if (when < 25) {
-            run.note("ended at once (sync test or the wait before the reads)");
-        } else if (when < 45) {
-            run.note("ended after a random 0..60 ms");
+        // Ended at once (in the sync test or the wait before the reads), after 0..60 ms, or
+        // after 1..4 logged cycles.
+        if (when >= 25 && when < 45) {
             std::this_thread::sleep_for(soak.ms(0, 60));
-        } else {
+        } else if (when >= 45) {
             const uint64_t cycles = uint64_t(soak.uniform(1, 4));
-            run.note("ended after 1..4 logged cycles");
             run.check(waitFor([&] { return loggedCycles() >= cycles; }),
                       "no cycle logged within the limit");
-            if (soak.chance(0.25)) {
-                // What START latched stays: the separator and the logging switch changed now
-                // change nothing of this file; type and module cannot be changed at all.
-                run.note("separator and logging switch changed while running");
-                ui::operatorSelectRingItem(panel(), FILE_SEP, 1 - separatorIndex);
-                ui::operatorSetSwitch(panel(), LOG_STATE, 0);
-                run.check(!ui::operatorSelectRingItem(panel(), CH_SLIDE, (type + 1) % 10),
-                          "the type ring took a choice while running");
-                run.check(!ui::operatorSelectRingItem(panel(), usbinterface, 0),
-                          "the module ring took a choice while running");
-                run.check(waitFor([&] { return loggedCycles() >= cycles + 1; }),
-                          "logging stopped with the switch");
-            }
             std::this_thread::sleep_for(soak.ms(0, 3));
-            // While a STOP waits for the drain, the operator's input is held off: a press
-            // posted to the window then is refused and starts nothing.
-            if (soak.chance(0.3)) {
-                headless()->post([input] {
-                    const bool pressed = ui::operatorPressButton(panel(), meas_start_stop);
-                    const bool selected = ui::operatorSelectRingItem(panel(), CH_SLIDE, 0);
-                    *input = pressed || selected ? 2 : 1;
-                });
-            }
         }
-        if (when >= 90) {
-            run.note("ended by closing the window, not STOP");
-            run.mark("close");
-            endMeasurement();
-            run.mark("closed");
-        } else {
-            run.stopLikeTheOperator();
-        }
-        run.check(*input != 2, "operator input was taken while the STOP waited");
-        if (*input == 1) run.note("input during the STOP's wait refused");
+        when >= 90 ? endMeasurement() : run.stopLikeTheOperator();  // closing the window, or STOP
         return Expected{};
     });
 }
@@ -489,15 +398,13 @@ void faultRuns(Soak &soak, int r) {
             std::this_thread::sleep_for(std::chrono::microseconds(soak.uniform(0, 4000)));
             run.stopLikeTheOperator();
         }
-        const ui::RecordedMessage transferError{"USB Error", "Data transfer error from USB module"};
-        return Expected{[&run, transferError](const Messages &seen) {
-                            return int(seen.size()) <= run.starts &&
-                                   std::all_of(seen.begin(), seen.end(),
-                                               [&](const ui::RecordedMessage &m) {
-                                                   return m == transferError;
-                                               });
-                        },
-                        -1};
+        return Expected{
+            [&run](const Messages &seen) {
+                const ui::RecordedMessage error{"USB Error", "Data transfer error from USB module"};
+                return int(seen.size()) <= run.starts &&
+                       std::ranges::count(seen, error) == std::ssize(seen);
+            },
+            -1};
     });
 
     // A real-time module faster than the consumer with a receive buffer of four frames: frames
@@ -516,8 +423,6 @@ void faultRuns(Soak &soak, int r) {
             run.stopLikeTheOperator();
         }
         const uint64_t lost = sim::bus().lostFrames(run.module->name);
-        soak.notes["receiver overrun: frames lost in all"] += lost;
-        run.note(lost > 0 ? "frames lost to the overrun" : "no frame lost");
         // The operator is told of a loss at the receiver, by its title, and of none not at
         // all. A link this fast may also outrun the disk (a slow machine): cycles left out,
         // told as such.
@@ -537,14 +442,14 @@ void faultRuns(Soak &soak, int r) {
 
 // A first measurement outside the cases: the libraries' lazily created state exists after it,
 // so the idle baseline taken then is the one every run must come back to.
-bool warmUp(const fs::path &directory) {
+bool warmUp(const test::ScratchDirectory &scratch) {
     if (!use("WARM-UP:pace=fast")) return false;
     ui::setValue(panel(), LOG_STATE, 1);
     bool ok = press() && waitFor([] { return loggedCycles() >= 1; }) && press();
     joinAcquisitionThread();
     ok = ok && toggle() == 0 && headless()->messages().empty();
     unplugAll();
-    for (const fs::path &path : logFiles(directory)) fs::remove(path);
+    for (const fs::path &path : scratch.filesEndingIn(".dat")) fs::remove(path);
     headless()->reset();
     return ok && waitFor([] { return timerAlive(timerID_Modules); });
 }
@@ -554,6 +459,7 @@ int runSoak(const Options &options) {
     soak.options = options;
     soak.rng.seed(options.seed);
     const test::ScratchDirectory scratch("ostrel-soak");
+    soak.scratch = &scratch;
     soak.directory = scratch.path();
     soak.watchdog = std::make_unique<test::Watchdog>(soak.directory, "ostrel_soak", true);
 
@@ -572,7 +478,7 @@ int runSoak(const Options &options) {
     std::fflush(stdout);
     soak.watchdog->arm("the warm-up", kRunLimit);
     measurement_testing::usePauses({2ms, 30ms, 2ms});
-    if (!warmUp(soak.directory)) {
+    if (!warmUp(scratch)) {
         std::fprintf(stderr, "ostrel_soak: the warm-up measurement failed\n");
         soak.failed = true;
     }
@@ -613,14 +519,10 @@ int runSoak(const Options &options) {
     }
     soak.watchdog.reset();
 
-    std::printf("\n%-44s %5s %5s %6s %10s\n", "case", "runs", "fail", "files", "records");
-    for (const auto &[name, c] : soak.cases) {
-        std::printf("%-44s %5llu %5llu %6llu %10llu\n", name.c_str(), (unsigned long long)c[0],
-                    (unsigned long long)c[1], (unsigned long long)c[2], (unsigned long long)c[3]);
-    }
-    std::printf("\nhow the runs went (runs, or frames), %.1f s in all:\n", seconds());
-    for (const auto &[note, count] : soak.notes)
-        std::printf("  %s: %llu\n", note.c_str(), static_cast<unsigned long long>(count));
+    std::printf("\n%-44s %5s %5s\n", "case", "runs", "fail");
+    for (const auto &[name, c] : soak.cases)
+        std::printf("%-44s %5d %5d\n", name.c_str(), c[0], c[1]);
+    std::printf("%.1f s in all\n", seconds());
     std::printf("\n%s\n", soak.failed ? "ostrel_soak: FAILED" : "ostrel_soak: all checks passed");
     return soak.failed ? 1 : 0;
 }

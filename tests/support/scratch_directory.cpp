@@ -33,4 +33,12 @@ std::vector<std::string> ScratchDirectory::entries() const {
     return names;
 }
 
+std::vector<fs::path> ScratchDirectory::filesEndingIn(std::string_view extension) const {
+    std::vector<fs::path> files;
+    for (const std::string &name : entries()) {
+        if (name.ends_with(extension)) files.push_back(file(name));
+    }
+    return files;
+}
+
 }  // namespace ostrel::test

@@ -8,7 +8,6 @@
 
 #include "telemetry/number_text.h"
 #include "telemetry/scaling.h"
-#include "telemetry/selections.h"
 #include "telemetry/tables.h"
 
 namespace ostrel {
@@ -72,15 +71,6 @@ TEST(Percent, ExactValuesAndTextsRisingSymmetricallyIgnoringTheLowNibble) {
         ASSERT_EQ(value, -percentOf(uint16_t((4095 - sample) << 4))) << sample;
         ASSERT_EQ(percentOf(uint16_t(sample << 4 | 0xF)), value) << sample;
     }
-}
-
-TEST(FramesPerLoggedCycle, EveryTypeFillsTheFrameBufferExactly) {
-    const uint64_t expected[] = {8192, 4096, 2048, 1024, 1024, 1024, 1024, 1024, 1024, 1024};
-    for (int type = 0; type < telemetry_type_count; ++type) {
-        EXPECT_EQ(framesPerLoggedCycle(type), expected[type]) << type;
-    }
-    EXPECT_EQ(framesPerLoggedCycle(-1), 0u);
-    EXPECT_EQ(framesPerLoggedCycle(telemetry_type_count), 0u);
 }
 
 // The texts of every speed are the time-base display's (tests/display).

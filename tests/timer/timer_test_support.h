@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait.h"
 #include "timer/async_timer.h"
 #include "timer/timer_testing.h"
 
@@ -23,12 +24,7 @@ inline constexpr auto kQuietWindow = 150ms;  // nothing may happen in it
 
 // Polls until the condition holds; false when the deadline passes first.
 inline bool WaitUntil(const std::function<bool()> &condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return waitFor(condition, kDeadline, 1ms);
 }
 
 struct TimerEvent {

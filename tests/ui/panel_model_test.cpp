@@ -91,22 +91,6 @@ TEST_F(PanelModel, ControlsMoveWithTheirLabelsAndChartsKeepOneScreen) {
               std::pair(UI_BAD_INDEX, UI_WRONG_KIND));
 }
 
-TEST_F(PanelModel, DiscardedPanelIgnoresLateCalls) {
-    const int gone = loadPanel(testPanel());
-    discardPanel(gone);
-    EXPECT_EQ(std::vector(
-                  {setValue(gone, DISPLAY, "late"), setPanelHeight(gone, 10), discardPanel(gone)}),
-              std::vector(3, UI_NO_PANEL));
-}
-
-TEST_F(PanelModel, ChangesSinceReturnsOnlyNewerControls) {
-    const std::uint64_t before = modelRevision();
-    setValue(panel, DISPLAY, "new");
-    const std::optional<PanelState> changes = panelChangesSince(panel, before);
-    ASSERT_EQ(changes->controls.size(), 1u);
-    EXPECT_EQ(changes->controls.begin()->first, DISPLAY);
-}
-
 TEST_F(PanelModel, OperationsFromManyThreadsStayConsistent) {
     constexpr int kWrites = 2000;
     std::thread texts([&] {
