@@ -316,7 +316,13 @@ TEST_F(LogFile, DescriptionIsWrittenAtStartAndCompletedAtClose) {
                                              .channelCount = 8,
                                              .separator = '\t',
                                              .columns = logColumnNames(1),
-                                             .startTime = "2013-03-15T09:05:07+00:00"};
+                                             .startTime = "2013-03-15T09:05:07+00:00",
+                                             .stopTime = {},
+                                             .cycles = 0,
+                                             .ended = recording::MeasurementEnd::running,
+                                             .lostFrames = {},
+                                             .gaps = {},
+                                             .markers = {}};
     auto parsed = recording::readDescription(jsonPath);
     ASSERT_TRUE(parsed.description) << parsed.error;
     EXPECT_EQ(*parsed.description, expected);

@@ -38,7 +38,8 @@ RecordingDescription finished() {
             .cycles = 18446744073709551615u,
             .ended = MeasurementEnd::transferError,
             .lostFrames = 12,
-            .gaps = {{4096, 1}, {8192, 3}}};
+            .gaps = {{4096, 1}, {8192, 3}},
+            .markers = {}};
 }
 
 RecordingDescription parsedOrFail(std::string_view json) {
