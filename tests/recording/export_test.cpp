@@ -240,9 +240,8 @@ class ExportCommand : public testing::TestWithParam<Format> {
   protected:
     ExportCommand() {
         test::writeFile(recording_, recordingText(kFourChannels, kRecords));
-        RecordingDescription d = descriptionOf(kFourChannels, kRecords);
-        d.markers.clear();  // what the description file holds is its reader's to test
-        test::writeFile(descriptionPathFor(recording_), describeAsJson(d));
+        test::writeFile(descriptionPathFor(recording_),
+                        describeAsJson(descriptionOf(kFourChannels, kRecords)));
     }
     ConvertOptions options(std::optional<std::string> out) const {
         ConvertOptions o;
@@ -279,6 +278,11 @@ TEST_P(ExportCommand, ReplacesTheOutputOnlyWhenCompleteWithTheDescriptionBeside)
     EXPECT_EQ(r.time.size(), kRecords);
     EXPECT_EQ(r.cycles, 2u);
     EXPECT_EQ(r.module, "RX-\uf7ff");
+    std::vector<std::string> labels;
+    for (const RecordingMarker &m : descriptionOf(kFourChannels, kRecords).markers) {
+        labels.push_back(m.label);
+    }
+    EXPECT_EQ(r.markerLabels, labels) << "the markers of the description file";
 }
 
 // A binary file goes by name to a regular file: standard output, a FIFO, a terminal (any
