@@ -38,6 +38,9 @@ readfd|recording_reader.cpp|if (fd_ >= 0) ::close(fd_);|(void)fd_;|the recording
 csv|conversion.cpp|*out++ = ',';|*out++ = ';';|the converter's values separated by ';', not ','|CsvRows|ConvertCommand
 twice|measurement_stop.cpp|requestStop(threadrun.load() == 0);|requestStop(false);|a second STOP waits for the cycle like the first|Stopping
 sync|acquisition_thread.cpp|return (link.data_port & kSyncBit) == kSyncBit;|return true;|a module out of sync is taken as in sync|StartFailure|Recording
+mcolumn|marker_column.cpp|fields_[next_].record == index)|fields_[next_].record == index + 1)|a marker lands on the CSV row after its record|ConvertCommand
+mclose|log_description.cpp|d.markers = markersBefore(UINT64_MAX);|d.markers = {};|the closing description drops the markers|Markers|Recorder
+mreplay|playback.cpp|recording->markers = link->markers;|(void)link;|a playback does not set its recording's markers again|Markers
 EOF
 )
 
