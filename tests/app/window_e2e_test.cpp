@@ -7,14 +7,12 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QChart>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
-#include <QValueAxis>
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -259,9 +257,7 @@ class Operator {
 
 // The x-axis end of a strip chart (what scrolls it): the points plotted, at least one screen.
 double chartEnd(StripChart *chart) {
-    const QList<QAbstractAxis *> axes = chart->chart()->axes(Qt::Horizontal);
-    auto *axis = axes.isEmpty() ? nullptr : qobject_cast<QValueAxis *>(axes.first());
-    return axis ? axis->max() : -1.0;
+    return chart->xMax();
 }
 
 QRegularExpression numberWithUnit(const QString &unit, int decimals = 2) {
