@@ -15,7 +15,7 @@ set -euo pipefail
 
 # One group a line: "why|packages". Every group is installed when missing.
 groups=(
-  "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev"
+  "to build Ostrel|g++ cmake ninja-build pkg-config qt6-base-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev"
   # MATLAB 7.3 and HDF5 export (matio writes 7.3 through HDF5).
   "to export recordings to MATLAB and HDF5|libmatio-dev libhdf5-dev"
   # The window's platform plugins (xcb, wayland, offscreen), loaded at run time.

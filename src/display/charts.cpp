@@ -25,6 +25,21 @@ void setAxisHalfRange(int panel, int chart, int chartItem) {
     ui::setYAxisRange(panel, chart, -halfRange, halfRange);
 }
 
+// A chart's label names what it shows, the item selected in its ring: accessibility
+// tools read it. The chart draws no label.
+void captionChart(int panel, int chart, int ring) {
+    int index = -1;
+    std::string label;
+    if (ui::getRingIndex(panel, ring, &index) != ui::UI_OK) return;
+    if (ui::getRingItemLabel(panel, ring, index, &label) != ui::UI_OK) label.clear();
+    ui::setLabel(panel, chart, label);
+}
+
+void captionCharts(int panel) {
+    captionChart(panel, CHART, CHART_SLIDE_1);
+    captionChart(panel, CHART_2, CHART_SLIDE_2);
+}
+
 // Stores the selected index of `ring` in `chartIndex` and rescales both axes.
 void followChartSelection(int ring, std::atomic<int32_t> &chartIndex) {
     int index = 0;
@@ -43,6 +58,7 @@ void setchartscale() {
     const int panel = panelHandle;
     setAxisHalfRange(panel, CHART, chart_index_1);
     setAxisHalfRange(panel, CHART_2, chart_index_2);
+    captionCharts(panel);
 }
 
 void placeChartArea(int panel, int height) {
@@ -65,7 +81,10 @@ void show_hide_charts() {
     if (show != (showcharts != 0)) height += show ? chart_area_height : -chart_area_height;
     showcharts = show ? 1 : 0;
     ui::setPanelHeight(panel, height);
-    if (show) placeChartArea(panel, height);
+    if (show) {
+        placeChartArea(panel, height);
+        captionCharts(panel);
+    }
     for (int control : chart_area_controls) ui::setVisible(panel, control, show);
 }
 

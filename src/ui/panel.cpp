@@ -261,6 +261,15 @@ int getRingItemCount(int panel, int control, int *count) {
     });
 }
 
+int getRingItemLabel(int panel, int control, int index, std::string *label) {
+    return withControl(panel, control, false, [&](ControlState &c) {
+        if (!isRing(c)) return UI_WRONG_KIND;
+        if (index < 0 || index >= int(c.items.size())) return UI_BAD_INDEX;
+        *label = c.items[std::size_t(index)].label;
+        return UI_OK;
+    });
+}
+
 // --- Control attributes ------------------------------------------------------
 
 int setVisible(int panel, int control, bool visible) {

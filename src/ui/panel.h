@@ -39,6 +39,8 @@ int clearRing(int panel, int control);
 int insertRingItem(int panel, int control, int position, std::string_view label,
                    const Value &value);
 int getRingItemCount(int panel, int control, int *count);
+// The label of item `index`; UI_BAD_INDEX when the ring has no such item.
+int getRingItemLabel(int panel, int control, int index, std::string *label);
 // Replaces every item in one step, so no reader sees a half-filled ring. The
 // selected label stays selected when the new items still list it; otherwise the
 // first item is selected and the old label is remembered as after clearRing.

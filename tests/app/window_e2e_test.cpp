@@ -7,13 +7,11 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QChart>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QValueAxis>
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -245,9 +243,7 @@ class Operator {
 
 // The x-axis end of a strip chart (what scrolls it): the points plotted, at least one screen.
 double chartEnd(StripChart *chart) {
-    const QList<QAbstractAxis *> axes = chart->chart()->axes(Qt::Horizontal);
-    auto *axis = axes.isEmpty() ? nullptr : qobject_cast<QValueAxis *>(axes.first());
-    return axis ? axis->max() : -1.0;
+    return chart->xMax();
 }
 
 class ProgramWindow : public ::testing::Test {

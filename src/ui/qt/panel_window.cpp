@@ -266,6 +266,8 @@ void PanelWindow::applyValue(QWidget *body, const ControlState &state) {
             auto *chart = static_cast<StripChart *>(body);
             chart->setYRange(state.chart.yMin, state.chart.yMax);
             chart->setPoints(state.chart.recent, state.chart.total);
+            chart->setMarkers(state.chart.markers);
+            chart->setCaption(qs(state.label));  // a chart's label names what it shows
             break;
         }
         case ControlKind::CommandButton:
