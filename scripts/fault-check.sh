@@ -72,7 +72,7 @@ export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="$PWD/$build/xdg-faults"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 uncaught=0
-while IFS='|' read -r id file old new what likely; do
+while IFS="|" read -r -u 3 id file old new what likely; do
   [ $# -gt 0 ] && [[ " $* " != *" $id "* ]] && continue
   mapfile -t found < <(find src -name "$file")
   [ ${#found[@]} -eq 1 ] || { echo "fault-check: $id: $file found ${#found[@]} times under src/" >&2; exit 2; }
@@ -95,6 +95,8 @@ while IFS='|' read -r id file old new what likely; do
   fi
   restore
   printf '%-8s %-58s %s (%d s)\n' "$id" "$what" "$result" $((SECONDS - start))
-done <<<"$faults"
+# The list is read on descriptor 3: a program under test that reads its standard input
+# (ostrel-record takes marker lines from it) must not eat the list.
+done 3<<<"$faults"
 cmake --build "$build" -- -j 2 >/dev/null 2>&1 || true
 [ "$uncaught" -eq 0 ]

@@ -26,9 +26,9 @@ extern char **environ;
 
 namespace ostrel::test {
 
-// Starts `args` (the program first) with this process's environment, `changes` applied (""
-// removes a variable), in `directory` and with stderr into `errFile` when they are given.
-// -1 when it cannot start.
+// Starts `args` (the program first), standard input /dev/null, with this process's environment,
+// `changes` applied ("" removes a variable), in `directory` and with stderr into `errFile` when
+// they are given. -1 when it cannot start.
 inline pid_t spawnProgram(std::vector<std::string> args,
                           const std::map<std::string, std::string> &changes = {},
                           const std::string &directory = "", const std::string &errFile = "") {
@@ -48,6 +48,8 @@ inline pid_t spawnProgram(std::vector<std::string> args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    // Not the test's input: ostrel-record would take its lines for markers.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (!errFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
