@@ -40,8 +40,8 @@ readonly USB2_CEILING_MBS=53.248
 # One logged cycle is 32768 words = 65536 raw bytes; at the USB 2.0 ceiling one arrives
 # every 65536 / 53.248e6 s. Turning it into text must take less than that.
 readonly CYCLE_BYTES=65536
-readonly IDLE_GOAL_PERCENT=0.5
-readonly MEASURING_GOAL_PERCENT=3
+readonly IDLE_GOAL_PERCENT=0.2
+readonly MEASURING_GOAL_PERCENT=1
 readonly RSS_GOAL_MB=100
 readonly STARTUP_GOAL_MS=1000  # chosen here: no goal is written down for the start-up
 readonly PANEL_TITLE="Ostrel V1.3.1"

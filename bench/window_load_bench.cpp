@@ -11,7 +11,7 @@
 // "SIM-STEER", type "Steering Personal Car 100 Nm" (640 kbps), charts on, START,
 // SECONDS measuring from the first block, STOP, close. CPU time comes from
 // /proc/self/stat (utime + stime) at the phase boundaries, the peak resident memory from
-// VmHWM in /proc/self/status. Goals: idle <= 0.5 % of one core, measuring <= 3 %, peak
+// VmHWM in /proc/self/status. Goals: idle <= 0.2 % of one core, measuring <= 1 %, peak
 // RSS <= 100 MB; exit status 0 only when all are met. The threads that used CPU while
 // measuring are listed, for finding out where it goes.
 //
@@ -57,8 +57,8 @@ constexpr const char *kModule = "SIM-STEER";
 constexpr int kSteeringCar100Nm = 4;  // CH_SLIDE index
 constexpr const char *kSteeringLabel = "Steering Personal Car 100 Nm";
 constexpr const char *kSteeringSpeed = "640 kbps";  // the steering types force it
-constexpr double kIdleGoalPercent = 0.5;
-constexpr double kMeasuringGoalPercent = 3.0;
+constexpr double kIdleGoalPercent = 0.2;
+constexpr double kMeasuringGoalPercent = 1.0;
 constexpr double kPeakRssGoalMb = 100.0;
 constexpr int kDefaultSeconds = 10;
 constexpr int kMaxSeconds = 300;
