@@ -76,7 +76,8 @@ bool writeTable(RecordingReader &reader, const Conversion &conversion, Output &o
 // Markers on records the file does not hold (set in the last moments of a recording that
 // ended before they were written): not in the table, and said.
 void noteMarkersBeyond(const Conversion &conversion, uint64_t records, std::ostream &err) {
-    for (const RecordingMarker &m : MarkerColumn(conversion.markers()).beyond(records)) {
+    for (const RecordingMarker &m : conversion.markers()) {
+        if (m.record < records) continue;
         err << kProgram << ": note: marker " << m.number << " falls on record " << m.record
             << ", after the last record (" << records << "): the table leaves it out\n";
     }

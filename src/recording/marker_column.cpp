@@ -7,16 +7,17 @@
 
 namespace ostrel::recording {
 
-MarkerColumn::MarkerColumn(std::vector<RecordingMarker> markers) : markers_(std::move(markers)) {
+// Markers by record, then in the order they were set.
+MarkerColumn::MarkerColumn(std::vector<RecordingMarker> markers) {
     std::stable_sort(
-        markers_.begin(), markers_.end(),
+        markers.begin(), markers.end(),
         [](const RecordingMarker &a, const RecordingMarker &b) { return a.record < b.record; });
     std::string joined;
-    for (std::size_t i = 0; i < markers_.size(); ++i) {
-        const RecordingMarker &m = markers_[i];
+    for (std::size_t i = 0; i < markers.size(); ++i) {
+        const RecordingMarker &m = markers[i];
         if (!joined.empty()) joined += ';';
         joined += m.label.empty() ? std::to_string(m.number) : m.label;
-        if (i + 1 == markers_.size() || markers_[i + 1].record != m.record) {
+        if (i + 1 == markers.size() || markers[i + 1].record != m.record) {
             fields_.push_back({m.record, csvField(joined)});
             joined.clear();
         }
@@ -49,14 +50,6 @@ char *MarkerColumn::extendRow(char *end, uint64_t index) {
     }
     *end++ = '\n';
     return end;
-}
-
-std::vector<RecordingMarker> MarkerColumn::beyond(uint64_t records) const {
-    std::vector<RecordingMarker> after;
-    for (const RecordingMarker &m : markers_) {
-        if (m.record >= records) after.push_back(m);
-    }
-    return after;
 }
 
 }  // namespace ostrel::recording

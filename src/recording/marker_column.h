@@ -27,17 +27,13 @@ class MarkerColumn {
     // the row's new end. Records must come in order.
     char *extendRow(char *end, uint64_t index);
 
-    // The markers on records from `records` on: after the last record of the file.
-    std::vector<RecordingMarker> beyond(uint64_t records) const;
-
   private:
     struct Field {
         uint64_t record;
         std::string text;  // as the CSV holds it (quoted when it must be)
     };
-    std::vector<RecordingMarker> markers_;  // by record, then in the order they were set
-    std::vector<Field> fields_;             // one per record that has markers, by record
-    std::size_t next_ = 0;                  // the first field not yet written
+    std::vector<Field> fields_;  // one per record that has markers, by record
+    std::size_t next_ = 0;       // the first field not yet written
 };
 
 }  // namespace ostrel::recording

@@ -3,7 +3,6 @@
 // records that had arrived, and a playback of the recording sets them again at those records.
 #include "acquisition/markers.h"
 #include "measurement_test_support.h"
-#include "sim/playback.h"
 
 namespace ostrel::test {
 namespace {
@@ -57,14 +56,7 @@ TEST_F(Markers, SetDuringAMeasurementTheyAreDescribedAtTheirRecordsAndPlayedBack
         return played ? played->markers : std::vector<RecordingMarker>{};
     });
     const fs::path original = logFilePath();
-    sim::ModuleConfig player = simModule("PLAY:pace=fast,file=" + original.string());
-    ASSERT_EQ(sim::preparePlayback(player), std::nullopt);
-    ASSERT_TRUE(sim::bus().plug(player));
-    findModules();
-    ASSERT_EQ(ui::setValue(panelHandle, usbinterface, "PLAY"), ui::UI_OK);
-    press();
-    ASSERT_TRUE(waitFor([] { return !measurementOpen(); })) << "the end of the recording stops";
-    joinAcquisitionThread();
+    ASSERT_NO_FATAL_FAILURE(playToItsEnd(original));
     ASSERT_NE(logFilePath(), original);
     const std::vector<RecordingMarker> replayed = description().markers;
     ASSERT_EQ(replayed.size(), 2u);

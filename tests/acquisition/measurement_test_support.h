@@ -18,6 +18,7 @@
 #include "logging/log_file.h"
 #include "panel/ostrel_panel.h"
 #include "recording/recording_description.h"
+#include "sim/playback.h"
 #include "sim/sim_config.h"
 #include "sim/simulated_bus.h"
 #include "support/log_file_check.h"
@@ -132,6 +133,17 @@ class Measuring : public ::testing::Test {
         EXPECT_TRUE(waitFor([&] { return !messages().empty() && !measurementOpen(); }, limit));
         joinAcquisitionThread();
         expectIdle();
+    }
+    // Plays `recording` back on a fast-paced module "PLAY" to its end (logging as it is set).
+    void playToItsEnd(const fs::path &recording) {
+        sim::ModuleConfig player = simModule("PLAY:pace=fast,file=" + recording.string());
+        ASSERT_EQ(sim::preparePlayback(player), std::nullopt);
+        ASSERT_TRUE(sim::bus().plug(player));
+        findModules();
+        ASSERT_EQ(ui::setValue(panelHandle, usbinterface, "PLAY"), ui::UI_OK);
+        press();
+        ASSERT_TRUE(waitFor([] { return !measurementOpen(); })) << "the end of the recording stops";
+        joinAcquisitionThread();
     }
     // The records of the latest log file, and its description.
     std::size_t records() { return lines(contents(logFilePath())).size() - 2; }

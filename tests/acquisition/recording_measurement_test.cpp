@@ -1,7 +1,6 @@
 // Recordings through the whole acquisition path: the description beside every log file, and a
 // recording played back through a simulated module with logging on.
 #include "measurement_test_support.h"
-#include "sim/playback.h"
 
 namespace ostrel::test {
 namespace {
@@ -26,14 +25,7 @@ TEST_F(Recording, PlaybackWithLoggingOnReproducesTheRecordedWords) {
     const std::string recorded = contents(original);
     ASSERT_GE(recordsOf(recorded).size(), 3u * 4096);
 
-    sim::ModuleConfig player = simModule("PLAY:pace=fast,file=" + original.string());
-    ASSERT_EQ(sim::preparePlayback(player), std::nullopt);
-    ASSERT_TRUE(sim::bus().plug(player));
-    findModules();
-    ASSERT_EQ(ui::setValue(panelHandle, usbinterface, "PLAY"), ui::UI_OK);
-    press();
-    ASSERT_TRUE(waitFor([] { return !measurementOpen(); })) << "the end of the recording stops";
-    joinAcquisitionThread();
+    ASSERT_NO_FATAL_FAILURE(playToItsEnd(original));
     expectIdle();
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0].title, "Playback");
