@@ -33,6 +33,7 @@
 #include "telemetry/tables.h"
 #include "timer/async_timer.h"
 #include "ui/panel_state.h"
+#include "ui/qt/display_box.h"
 #include "ui/qt/panel_window.h"
 #include "ui/qt/strip_chart.h"
 #include "ui/qt/switch_widget.h"
@@ -188,7 +189,7 @@ class Operator {
     QStringList displayTexts() const {
         QStringList texts;
         for (int k = 0; k < kSteeringSlots; ++k) {
-            auto *display = body<QLineEdit>(panel_rings[std::size_t(k)]);
+            auto *display = body<DisplayBox>(panel_rings[std::size_t(k)]);
             texts << (display ? display->text() : QString());
         }
         return texts;

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "ui/operator_input.h"
+#include "ui/qt/display_box.h"
 #include "ui/qt/path_field.h"
 #include "ui/qt/picture.h"
 #include "ui/qt/ring_box.h"
@@ -127,12 +128,8 @@ QWidget *PanelWindow::createBody(const ControlState &state) {
     switch (state.kind) {
         case ControlKind::Ring:
             return new RingBox(this);
-        case ControlKind::TextDisplay: {
-            auto *display = new QLineEdit(this);
-            display->setReadOnly(true);
-            display->setFocusPolicy(Qt::NoFocus);
-            return display;
-        }
+        case ControlKind::TextDisplay:
+            return new DisplayBox(this);
         case ControlKind::TextField:
             return new PathField(this);
         case ControlKind::ToggleButton: {
@@ -181,7 +178,7 @@ void PanelWindow::connectInput(QWidget *body, const ControlState &state) {
             operatorPressButton(panel_, id);
             resyncControl(id);  // the model decides the toggle's state
         });
-    } else if (auto *field = qobject_cast<QLineEdit *>(body); field && !field->isReadOnly()) {
+    } else if (auto *field = qobject_cast<QLineEdit *>(body)) {
         connect(field, &QLineEdit::editingFinished, this, [this, id, field] {
             if (!operatorEditText(panel_, id, field->text().toStdString())) resyncControl(id);
         });
@@ -243,11 +240,9 @@ void PanelWindow::applyValue(QWidget *body, const ControlState &state) {
             if (field->path() != valueText(state.value)) field->setPath(valueText(state.value));
             break;
         }
-        case ControlKind::TextDisplay: {
-            auto *line = static_cast<QLineEdit *>(body);
-            if (line->text() != valueText(state.value)) line->setText(valueText(state.value));
+        case ControlKind::TextDisplay:
+            static_cast<DisplayBox *>(body)->setText(valueText(state.value));
             break;
-        }
         case ControlKind::ToggleButton: {
             auto *button = static_cast<QPushButton *>(body);
             const bool in = state.intValue() != 0;

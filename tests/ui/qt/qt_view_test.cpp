@@ -19,6 +19,7 @@
 #include "ui/operator_input.h"
 #include "ui/panel.h"
 #include "ui/panel_state.h"
+#include "ui/qt/display_box.h"
 #include "ui/qt/panel_window.h"
 #include "ui/qt/path_field.h"
 #include "ui/qt/ring_box.h"
@@ -92,8 +93,11 @@ TEST_F(QtView, ValueFromAnotherThreadAppearsWithoutBlockingIt) {
         for (int i = 0; i <= 500; ++i) setValue(panel, DISPLAY, std::to_string(i));
     });
     worker.join();  // finished although the GUI thread processed nothing meanwhile
-    auto *display = body<QLineEdit>(DISPLAY);
+    auto *display = body<DisplayBox>(DISPLAY);
     EXPECT_TRUE(processUntil([&] { return display->text() == "500"; }));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(display);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "500") << "a screen reader reads the value";
 }
 
 // The stop's shape: the GUI thread busy-waits for a worker that raises a
@@ -113,7 +117,7 @@ TEST_F(QtView, AWaitThatServesMessagesOutlivesAWorkersMessage) {
     bool sawDraining = false;
     while (!stopped) {
         serveMessages();
-        sawDraining = sawDraining || body<QLineEdit>(DISPLAY)->text() == "draining";
+        sawDraining = sawDraining || body<DisplayBox>(DISPLAY)->text() == "draining";
         std::this_thread::yield();
     }
     worker.join();
@@ -145,7 +149,7 @@ TEST_F(QtView, ATextBeingEditedSurvivesUnrelatedChanges) {
     setValue(panel, DISPLAY, "2");
     settle();
     EXPECT_EQ(field->text(), "/typed/by/the/operator");
-    EXPECT_EQ(body<QLineEdit>(DISPLAY)->text(), "2");
+    EXPECT_EQ(body<DisplayBox>(DISPLAY)->text(), "2");
 }
 
 // A path longer than its field shows its end, elided at the start, never a tail that reads
