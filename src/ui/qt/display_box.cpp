@@ -28,17 +28,55 @@ QStyleOptionFrame panelOption(const QWidget &widget) {
 DisplayBox::DisplayBox(QWidget *parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);  // the cached panel covers the whole widget
     setFocusPolicy(Qt::NoFocus);
-    shown_.setTextFormat(Qt::PlainText);
-    shown_.setPerformanceHint(QStaticText::AggressiveCaching);
 }
 
 void DisplayBox::setText(const QString &text) {
     if (text == text_) return;
     text_ = text;
-    shown_.setText(text);
-    shown_.prepare(QTransform(), font());
+    layOut();
     setAccessibleName(text);
     update();
+}
+
+void DisplayBox::layOut() {
+    if (layOutGlyphs()) return;
+    run_ = QGlyphRun();
+    textWidth_ = fontMetrics().horizontalAdvance(text_);
+}
+
+// Sets the text glyph by glyph from the cache: a display shows digits, signs and
+// units, each set as the font's glyph of the character with its advance, as the
+// text shaper sets them. False for a character that needs the shaper (outside
+// printable Latin-1, the soft hyphen), one the font lacks, or a pair the font
+// kerns.
+bool DisplayBox::layOutGlyphs() {
+    if (!rawFont_.isValid()) rawFont_ = QRawFont::fromFont(font());
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(text_.size());
+    positions.reserve(text_.size());
+    qreal x = 0;
+    for (const QChar c : text_) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7f && code < 0xa0) || code == 0xad || code > 0xff)
+            return false;
+        auto glyph = glyphs_.find(code);
+        if (glyph == glyphs_.end()) {
+            const QList<quint32> found = rawFont_.glyphIndexesForString(QString(c));
+            if (found.size() != 1 || found[0] == 0) return false;
+            glyph =
+                glyphs_.insert(code, {found[0], rawFont_.advancesForGlyphIndexes(found)[0].x()});
+        }
+        if (!indexes.isEmpty() && !setApart(text_[indexes.size() - 1], c)) return false;
+        indexes.append(glyph->index);
+        positions.append(QPointF(x, 0));
+        x += glyph->advance;
+    }
+    run_.setRawFont(rawFont_);
+    run_.setGlyphIndexes(indexes);
+    run_.setPositions(positions);
+    textWidth_ = qRound(x);
+    return true;
 }
 
 // Where a line edit of the style lays out its text.
@@ -59,6 +97,19 @@ void DisplayBox::scrollToEnd(int textWidth, int lineWidth) {
     } else if (used - scroll_ < lineWidth) {
         scroll_ = used - lineWidth + 1;
     }
+}
+
+// Whether the shaper sets `second` right after `first`'s advance: no kerning
+// or ligature joins them. Asked of the shaper once per pair.
+bool DisplayBox::setApart(QChar first, QChar second) {
+    const quint32 key = quint32(first.unicode()) << 16 | second.unicode();
+    auto known = apart_.find(key);
+    if (known == apart_.end()) {
+        const qreal alone = glyphs_[first.unicode()].advance + glyphs_[second.unicode()].advance;
+        const qreal shaped = QFontMetricsF(font()).horizontalAdvance(QString(first) + second);
+        known = apart_.insert(key, qAbs(shaped - alone) < 1e-3);
+    }
+    return *known;
 }
 
 QPixmap DisplayBox::drawPanel() const {
@@ -83,12 +134,16 @@ void DisplayBox::paintEvent(QPaintEvent *) {
     const int top = area.y() + (area.height() - metrics.height() + 1) / 2;
     const int left = area.x() + HORIZONTAL_MARGIN;
     const int right = area.right() - HORIZONTAL_MARGIN;
-    scrollToEnd(qRound(shown_.size().width()), right + 1 - left);
-    const int x = left - scroll_;
+    scrollToEnd(textWidth_, right + 1 - left);
+    const QPointF baseline(left - scroll_, top + metrics.ascent());
     painter.setClipRect(area);
     painter.setPen(palette().color(QPalette::Text));
-    painter.setFont(font());
-    painter.drawStaticText(x, top, shown_);
+    if (run_.isEmpty()) {
+        painter.setFont(font());
+        painter.drawText(baseline, text_);
+    } else {
+        painter.drawGlyphRun(baseline, run_);
+    }
 }
 
 void DisplayBox::resizeEvent(QResizeEvent *) {
@@ -102,7 +157,10 @@ void DisplayBox::changeEvent(QEvent *event) {
         case QEvent::StyleChange:
         case QEvent::ActivationChange:
         case QEvent::FontChange:
-            shown_.prepare(QTransform(), font());
+            rawFont_ = QRawFont();
+            glyphs_.clear();
+            apart_.clear();
+            layOut();
             panel_ = QPixmap();
             update();
             break;

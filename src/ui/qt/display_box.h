@@ -8,8 +8,10 @@
 // repainted), and keeps no cursor, selection or undo state.
 #pragma once
 
+#include <QGlyphRun>
+#include <QHash>
 #include <QPixmap>
-#include <QStaticText>
+#include <QRawFont>
 #include <QString>
 #include <QWidget>
 
@@ -30,14 +32,28 @@ class DisplayBox : public QWidget {
     void changeEvent(QEvent *event) override;
 
   private:
+    struct Glyph {
+        quint32 index = 0;
+        qreal advance = 0;
+    };
+
+    void layOut();
+    bool layOutGlyphs();
+    bool setApart(QChar first, QChar second);
     QPixmap drawPanel() const;
     QRect textArea() const;
     void scrollToEnd(int textWidth, int lineWidth);
 
     QString text_;
-    QStaticText shown_;  // text_, laid out once per change
-    QPixmap panel_;      // null when it must be drawn again
-    int scroll_ = 0;     // pixels of the text scrolled out at the left
+    // A text is laid out once per change: from the glyph cache where it can be
+    // (no text shaping, the costly part of a new value), otherwise shaped when drawn.
+    QRawFont rawFont_;               // the widget's font
+    QHash<char16_t, Glyph> glyphs_;  // each character set so far, in that font
+    QHash<quint32, bool> apart_;     // pairs of characters: not kerned nor joined
+    QGlyphRun run_;                  // text_ from the cache; empty: drawn as text
+    int textWidth_ = 0;
+    QPixmap panel_;   // null when it must be drawn again
+    int scroll_ = 0;  // pixels of the text scrolled out at the left
 };
 
 }  // namespace ostrel::ui::qt
