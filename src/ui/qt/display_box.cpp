@@ -124,12 +124,15 @@ QPixmap DisplayBox::drawPanel() const {
 }
 
 void DisplayBox::paintEvent(QPaintEvent *) {
-    if (panel_.isNull()) panel_ = drawPanel();
+    if (panel_.isNull()) {
+        panel_ = drawPanel();
+        textArea_ = textArea();
+    }
     QPainter painter(this);
     painter.drawPixmap(0, 0, panel_);
     if (text_.isEmpty()) return;
     // A line edit's text line: inside the margins, one font height, vertically centred.
-    const QRect area = textArea();
+    const QRect &area = textArea_;
     const QFontMetrics metrics = fontMetrics();
     const int top = area.y() + (area.height() - metrics.height() + 1) / 2;
     const int left = area.x() + HORIZONTAL_MARGIN;

@@ -53,6 +53,7 @@ class DisplayBox : public QWidget {
     QGlyphRun run_;                  // text_ from the cache; empty: drawn as text
     int textWidth_ = 0;
     QPixmap panel_;   // null when it must be drawn again
+    QRect textArea_;  // the style's text area, found with the panel
     int scroll_ = 0;  // pixels of the text scrolled out at the left
 };
 
