@@ -132,6 +132,32 @@ TEST_F(QtView, AWaitThatServesMessagesOutlivesAWorkersMessage) {
     EXPECT_EQ(hand.seen.back(), "Measurement: posted, not waited for");
 }
 
+// A value display looks as the read-only line edit it stands for, pixel for
+// pixel: digits and units set from its glyph cache, a kerned text shaped, a text
+// too wide scrolled to its end (from where the last one was), disabled too.
+TEST_F(QtView, ADisplayLooksAsAReadOnlyLineEdit) {
+    auto *display = body<DisplayBox>(DISPLAY);
+    QLineEdit line(window);
+    line.setReadOnly(true);
+    line.setFocusPolicy(Qt::NoFocus);
+    display->setGeometry(10, 100, 61, 18);  // the test panel's display has no size
+    line.setGeometry(10, 130, 61, 18);
+    for (const bool enabled : {true, false}) {
+        display->setEnabled(enabled);
+        line.setEnabled(enabled);
+        for (const char *text :
+             {"-12.50 Nm", "37.5 \u00b0C", "wider text", "",
+              "a text far too wide for the display 0123456789", "Wave Type: 0123"}) {
+            display->setText(QString::fromUtf8(text));
+            line.setText(QString::fromUtf8(text));
+            const auto image = [](QWidget *w) {
+                return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            };
+            EXPECT_EQ(image(display), image(&line)) << text << " " << enabled;
+        }
+    }
+}
+
 // A sync never lowers the revision it has applied: a text being edited
 // survives unrelated changes and a busy-cursor toggle.
 TEST_F(QtView, ATextBeingEditedSurvivesUnrelatedChanges) {
