@@ -264,22 +264,15 @@ INSTANTIATE_TEST_SUITE_P(
     // clang-format on
     [](const ::testing::TestParamInfo<Failure> &info) { return std::string(info.param.name); });
 
-TEST_F(Recorder, ListShowsTheModulesInOrder) {
-    plug("ONE");
-    plug("TWO:words=4");
-    RecorderIo io{out, err, false, nullptr};
-    EXPECT_EQ(listModules(io), kStatusOk);
-    EXPECT_EQ(out.str(), "ONE\nTWO\n");
-}
-
-// The module library's messages begin with the program's own name.
-TEST_F(Recorder, AMalformedModuleListIsToldUnderTheProgramsName) {
-    const std::string command =
-        "OSTREL_SIM='BAD:words=3' " + std::string(OSTREL_RECORD_PROGRAM) + " --list 2>&1";
+// --list: the modules in order; the module library's messages begin with the program's name.
+TEST_F(Recorder, ListShowsTheModulesInOrderAndTellsAMalformedOneUnderTheProgramsName) {
+    const std::string command = "OSTREL_SIM='ONE;BAD:words=3;TWO:words=4' " +
+                                std::string(OSTREL_RECORD_PROGRAM) + " --list 2>&1";
     int status = -1;
     const std::string output = test::commandOutput(command, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(output.rfind("ostrel-record: OSTREL_SIM is malformed", 0), 0u) << output;
+    EXPECT_TRUE(output.ends_with("\nONE\nTWO\n")) << output;
 }
 
 // The real program: the description kept up ("running", never more cycles than the file

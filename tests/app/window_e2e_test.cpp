@@ -242,11 +242,6 @@ class Operator {
     fs::path logDirectory_;
 };
 
-// The x-axis end of a strip chart (what scrolls it): the points plotted, at least one screen.
-double chartEnd(StripChart *chart) {
-    return chart->xMax();
-}
-
 class ProgramWindow : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -329,14 +324,15 @@ void measureSteering(Operator &op, RunRecord &run) {
     ASSERT_TRUE(op.waitForDisplays())
         << "steering displays: " << op.displayTexts().join(" | ").toStdString();
     const int points[] = {charts[0]->pointCount(), charts[1]->pointCount()};
-    const double ends[] = {chartEnd(charts[0]), chartEnd(charts[1])};
+    // The x-axis end (what scrolls a chart): the points plotted, at least one screen.
+    const double ends[] = {charts[0]->xMax(), charts[1]->xMax()};
     const QStringList first = op.displayTexts();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             for (int c = 0; c < 2; ++c) {
                 const int now = charts[c]->pointCount();
                 const bool screenFull = now == int(CHART_POINTS_PER_SCREEN);
-                if ((now <= points[c] && !screenFull) || chartEnd(charts[c]) < ends[c] + 5)
+                if ((now <= points[c] && !screenFull) || charts[c]->xMax() < ends[c] + 5)
                     return false;
             }
             return true;

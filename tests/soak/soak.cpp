@@ -143,18 +143,6 @@ std::optional<sim::ModuleConfig> use(const std::string &config) {
     return parsed.modules[0];
 }
 
-// The sample period in µs: 408 bit times per 32 words at the speed the speed ring shows (the
-// steering types set it to 640 kbps).
-std::string timeBase(int type) {
-    int speed = -1;
-    ui::getRingIndex(panel(), SPEED_SLIDE, &speed);
-    if (speed < 0 || speed >= speed_count) return "?";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f",
-                  number_of_channels[type] * 12750.0 / telemetry_speeds[speed].item_value);
-    return text;
-}
-
 // What a run must end with.
 struct Expected {
     std::function<bool(const Messages &)> messagesOk = [](const Messages &m) { return m.empty(); };
@@ -210,16 +198,12 @@ struct Run {
         ui::setValue(panel(), LOG_STATE, 1);
         ui::setRingIndex(panel(), FILE_SEP, separator);
     }
-    // Plugs and selects the module, and the type that matches it: its plain type, or the
-    // first steering type.
-    bool useModule(const std::string &config) {
+    // Plugs and selects the module, then the type that matches it.
+    bool useModule(const std::string &config, int matchingType) {
         module = use(config);
         check(module.has_value(), "the module " + config + " could not be plugged");
-        if (!module) return false;
-        if (module->signal == sim::SignalKind::Steering) selectType(first_steering_type);
-        for (int t = 0; t < first_steering_type && module->signal != sim::SignalKind::Steering; ++t)
-            if (number_of_channels[t] == module->wordsPerFrame) selectType(t);
-        return true;
+        if (module) selectType(matchingType);
+        return module.has_value();
     }
     // START as the operator presses it; false when refused or not started.
     bool start() {
@@ -306,10 +290,11 @@ void Run::finish(const Expected &expected) {
         const std::string fileName = path.filename().string();
         check(std::regex_match(fileName, kName), "unexpected file name " + fileName);
         if (!module) continue;
+        // Any time base: its value per type and speed is a fixed mapping, the telemetry and
+        // logged-measurement tests'.
         const test::LogFileCheck file =
             test::checkLogFile(path, {.type = type,
                                       .separator = separatorIndex == 0 ? ',' : '\t',
-                                      .timeBase = timeBase(type),
                                       .module = *module,
                                       .gapsAllowed = gapsAllowed});
         problems.insert(problems.end(), file.problems.begin(), file.problems.end());
@@ -357,9 +342,9 @@ void cycleRun(Soak &soak, int index) {
                                          ? "words=" + std::to_string(number_of_channels[type])
                                          : std::string("signal=steering");
         if (!run.useModule(soak.moduleName("T" + std::to_string(type) + "-") + ":" + settings +
-                           ",pace=fast,seed=" + std::to_string(soak.uniform(1, 1000000))))
+                               ",pace=fast,seed=" + std::to_string(soak.uniform(1, 1000000)),
+                           type))
             return Expected{};
-        run.selectType(type);
         if (isPlainType(type))
             ui::setRingIndex(panel(), SPEED_SLIDE, soak.uniform(0, speed_count - 1));
         run.logging(separatorIndex);
@@ -389,7 +374,8 @@ void faultRuns(Soak &soak, int r) {
     runCase(soak, "transfer error racing STOP", [&](Run &run) {
         if (soak.chance(0.5)) headless()->holdMessages();
         if (!run.useModule(soak.moduleName("RACE") +
-                           ":pace=fast,failblock=" + std::to_string(soak.uniform(1, 48))))
+                               ":pace=fast,failblock=" + std::to_string(soak.uniform(1, 48)),
+                           default_telemetry_type))
             return Expected{};
         run.logging(r % 2);
         if (run.start()) {
@@ -412,9 +398,8 @@ void faultRuns(Soak &soak, int r) {
     // frame of the signal. (The simulator's report of the loss on stderr is its own tests'.)
     runCase(soak, "receiver overrun", [&](Run &run) {
         const std::string pace = soak.chance(0.5) ? "1" : std::to_string(soak.uniform(4, 40));
-        if (!run.useModule(soak.moduleName("OVR") + ":words=4,kbps=100000,fifo=64,pace=" + pace))
+        if (!run.useModule(soak.moduleName("OVR") + ":words=4,kbps=100000,fifo=64,pace=" + pace, 0))
             return Expected{};
-        run.selectType(0);
         run.logging(r % 2);
         if (run.start()) {
             const uint64_t cycles = uint64_t(soak.uniform(3, 12));
