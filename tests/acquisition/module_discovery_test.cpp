@@ -54,7 +54,7 @@ class ModuleRing : public ::testing::Test {
     }
 };
 
-TEST_F(ModuleRing, MirrorsTheListInLibraryOrder) {
+TEST_F(ModuleRing, MirrorsTheListInLibraryOrderKeepingTheOperatorsChoiceWhileListed) {
     plug("SIM-B");
     plug("SIM-A");
     findModules();
@@ -64,19 +64,13 @@ TEST_F(ModuleRing, MirrorsTheListInLibraryOrder) {
     EXPECT_EQ(moduleNameAt(1), "SIM-A");
     EXPECT_EQ(moduleNameAt(2), "") << "beyond the list: the empty name";
     EXPECT_EQ(moduleNameAt(-1), "");
-}
-
-TEST_F(ModuleRing, RefillKeepsTheOperatorsChoiceWhileListed) {
-    plug("SIM-A");
-    plug("SIM-B");
-    findModules();
     ui::setRingIndex(panelHandle, usbinterface, 1);
-    sim::bus().unplug("SIM-A");
+    sim::bus().unplug("SIM-B");
     plug("SIM-C");
     findModules();
-    EXPECT_EQ(labels(), (Names{"SIM-B", "SIM-C"}));
-    EXPECT_EQ(ring().selectedLabel(), "SIM-B");
-    sim::bus().unplug("SIM-B");
+    EXPECT_EQ(labels(), (Names{"SIM-A", "SIM-C"}));
+    EXPECT_EQ(ring().selectedLabel(), "SIM-A");
+    sim::bus().unplug("SIM-A");
     findModules();
     EXPECT_EQ(ring().selectedLabel(), "SIM-C") << "gone: the first module";
     sim::bus().unplug("SIM-C");

@@ -30,6 +30,29 @@ std::string utf8Of(const uint16_t *units, std::size_t count) {
     return out;
 }
 
+// Markers and gaps from their columns, as the MAT file and the python reader give them.
+std::vector<RecordingMarker> markersOf(const std::vector<int64_t> &numbers,
+                                       const std::vector<uint64_t> &records,
+                                       const std::vector<double> &times,
+                                       const std::vector<std::string> &wallClocks,
+                                       const std::vector<std::string> &labels) {
+    std::vector<RecordingMarker> out;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        out.push_back({int(numbers[i]), i < records.size() ? records[i] : 0,
+                       i < times.size() ? times[i] : 0, i < wallClocks.size() ? wallClocks[i] : "",
+                       i < labels.size() ? labels[i] : ""});
+    }
+    return out;
+}
+
+std::vector<LogGap> gapsOf(const std::vector<uint64_t> &after,
+                           const std::vector<uint64_t> &cycles) {
+    std::vector<LogGap> out;
+    for (std::size_t i = 0; i < after.size(); ++i)
+        out.push_back({after[i], i < cycles.size() ? cycles[i] : 0});
+    return out;
+}
+
 // ---- matio
 
 std::string matText(const matvar_t *v) {
@@ -98,19 +121,19 @@ ReadBack readMat(const std::string &path) {
     const auto field = [](matvar_t *s, const char *name) {
         return s == nullptr ? nullptr : Mat_VarGetStructFieldByName(s, name, 0);
     };
-    r.markerNumbers = matNumbers<int64_t>(field(markers.get(), "number"));
-    r.markerRecords = matNumbers<uint64_t>(field(markers.get(), "record"));
-    r.markerTimes = matNumbers<double>(field(markers.get(), "time"));
-    r.markerWallClocks = matTexts(field(markers.get(), "wall_clock"));
-    r.markerLabels = matTexts(field(markers.get(), "label"));
+    r.markers = markersOf(matNumbers<int64_t>(field(markers.get(), "number")),
+                          matNumbers<uint64_t>(field(markers.get(), "record")),
+                          matNumbers<double>(field(markers.get(), "time")),
+                          matTexts(field(markers.get(), "wall_clock")),
+                          matTexts(field(markers.get(), "label")));
     const MatVariable description = read("description");
     r.module = matText(field(description.get(), "module"));
     const std::vector<uint64_t> cycles = matNumbers<uint64_t>(field(description.get(), "cycles"));
     r.cycles = cycles.empty() ? 0 : cycles.front();
     r.describedColumns = matTexts(field(description.get(), "columns"));
     matvar_t *gaps = field(description.get(), "gaps");
-    r.gapsAfter = matNumbers<uint64_t>(field(gaps, "after_record"));
-    r.gapCycles = matNumbers<uint64_t>(field(gaps, "cycles"));
+    r.gaps = gapsOf(matNumbers<uint64_t>(field(gaps, "after_record")),
+                    matNumbers<uint64_t>(field(gaps, "cycles")));
     Mat_Close(mat);
     return r;
 }
@@ -183,13 +206,8 @@ void readHdf5Markers(hid_t file, ReadBack &r) {
     H5Tinsert(type, "wall_clock", HOFFSET(MarkerRow, wallClock), text);
     H5Tinsert(type, "label", HOFFSET(MarkerRow, label), text);
     if (!rows.empty() && H5Dread(dataset, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, rows.data()) >= 0) {
-        for (const MarkerRow &row : rows) {
-            r.markerNumbers.push_back(row.number);
-            r.markerRecords.push_back(row.record);
-            r.markerTimes.push_back(row.time);
-            r.markerWallClocks.emplace_back(row.wallClock);
-            r.markerLabels.emplace_back(row.label);
-        }
+        for (const MarkerRow &row : rows)
+            r.markers.push_back({int(row.number), row.record, row.time, row.wallClock, row.label});
         H5Dvlen_reclaim(type, space, H5P_DEFAULT, rows.data());
     }
     H5Tclose(type);
@@ -199,22 +217,14 @@ void readHdf5Markers(hid_t file, ReadBack &r) {
 }
 
 void readHdf5Gaps(hid_t file, ReadBack &r) {
-    struct GapRow {
-        uint64_t after;
-        uint64_t cycles;
-    };
     const hid_t dataset = H5Dopen2(file, "gaps", H5P_DEFAULT);
     const hid_t space = H5Dget_space(dataset);
-    std::vector<GapRow> rows(std::size_t(H5Sget_simple_extent_npoints(space)));
-    const hid_t type = H5Tcreate(H5T_COMPOUND, sizeof(GapRow));
-    H5Tinsert(type, "after_record", HOFFSET(GapRow, after), H5T_NATIVE_UINT64);
-    H5Tinsert(type, "cycles", HOFFSET(GapRow, cycles), H5T_NATIVE_UINT64);
-    if (!rows.empty() && H5Dread(dataset, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, rows.data()) >= 0) {
-        for (const GapRow &row : rows) {
-            r.gapsAfter.push_back(row.after);
-            r.gapCycles.push_back(row.cycles);
-        }
-    }
+    r.gaps.resize(std::size_t(H5Sget_simple_extent_npoints(space)));
+    const hid_t type = H5Tcreate(H5T_COMPOUND, sizeof(LogGap));
+    H5Tinsert(type, "after_record", HOFFSET(LogGap, afterRecord), H5T_NATIVE_UINT64);
+    H5Tinsert(type, "cycles", HOFFSET(LogGap, cycles), H5T_NATIVE_UINT64);
+    if (!r.gaps.empty() && H5Dread(dataset, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, r.gaps.data()) < 0)
+        r.gaps.clear();
     H5Tclose(type);
     H5Sclose(space);
     H5Dclose(dataset);
@@ -263,13 +273,11 @@ ReadBack fromJson(const nlohmann::json &j) {
     for (const nlohmann::json &column : j["columns"]) r.columns.push_back(listOf<double>(column));
     r.time = listOf<double>(j["time"]);
     const nlohmann::json &m = j["markers"];
-    r.markerNumbers = listOf<int64_t>(m["number"]);
-    r.markerRecords = listOf<uint64_t>(m["record"]);
-    r.markerTimes = listOf<double>(m["time"]);
-    r.markerWallClocks = listOf<std::string>(m["wall_clock"]);
-    r.markerLabels = listOf<std::string>(m["label"]);
-    r.gapsAfter = listOf<uint64_t>(j["gaps"]["after_record"]);
-    r.gapCycles = listOf<uint64_t>(j["gaps"]["cycles"]);
+    r.markers = markersOf(listOf<int64_t>(m["number"]), listOf<uint64_t>(m["record"]),
+                          listOf<double>(m["time"]), listOf<std::string>(m["wall_clock"]),
+                          listOf<std::string>(m["label"]));
+    r.gaps =
+        gapsOf(listOf<uint64_t>(j["gaps"]["after_record"]), listOf<uint64_t>(j["gaps"]["cycles"]));
     const nlohmann::json &d = j["description"];
     for (auto item = d.begin(); item != d.end(); ++item) r.descriptionKeys.push_back(item.key());
     std::sort(r.descriptionKeys.begin(), r.descriptionKeys.end());

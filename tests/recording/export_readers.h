@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recording/convert_command.h"
+#include "recording/recording_description.h"
 
 namespace ostrel::recording::test {
 
@@ -17,13 +18,8 @@ struct ReadBack {
     std::vector<std::string> units;
     std::vector<std::vector<double>> columns;  // per variable its values
     std::vector<double> time;
-    std::vector<int64_t> markerNumbers;
-    std::vector<uint64_t> markerRecords;
-    std::vector<double> markerTimes;
-    std::vector<std::string> markerWallClocks;
-    std::vector<std::string> markerLabels;
-    std::vector<uint64_t> gapsAfter;
-    std::vector<uint64_t> gapCycles;
+    std::vector<RecordingMarker> markers;
+    std::vector<LogGap> gaps;
     std::vector<std::string> descriptionKeys;  // python only: every field's name, sorted
     std::string module;                        // from the description
     uint64_t cycles = 0;

@@ -157,23 +157,8 @@ void expectTable(const ReadBack &r, const Table &table, Units units) {
 }
 
 void expectDescribed(const ReadBack &r, const RecordingDescription &d) {
-    std::vector<int64_t> numbers;
-    std::vector<uint64_t> records;
-    std::vector<double> times;
-    std::vector<std::string> wallClocks;
-    std::vector<std::string> labels;
-    for (const RecordingMarker &m : d.markers) {
-        numbers.push_back(m.number);
-        records.push_back(m.record);
-        times.push_back(m.seconds);
-        wallClocks.push_back(m.wallClock);
-        labels.push_back(m.label);
-    }
-    EXPECT_EQ(std::tie(r.markerNumbers, r.markerRecords, r.markerTimes, r.markerWallClocks,
-                       r.markerLabels),
-              std::tie(numbers, records, times, wallClocks, labels));
-    EXPECT_EQ(r.gapsAfter, std::vector<uint64_t>{d.gaps.front().afterRecord});
-    EXPECT_EQ(r.gapCycles, std::vector<uint64_t>{d.gaps.front().cycles});
+    EXPECT_EQ(r.markers, d.markers);
+    EXPECT_EQ(r.gaps, d.gaps);
     EXPECT_EQ(r.module, "RX-\uf7ff");  // the byte as the descriptions escape it
     EXPECT_EQ(r.cycles, d.cycles);
     EXPECT_EQ(r.describedColumns, d.columns);
@@ -278,11 +263,8 @@ TEST_P(ExportCommand, ReplacesTheOutputOnlyWhenCompleteWithTheDescriptionBeside)
     EXPECT_EQ(r.time.size(), kRecords);
     EXPECT_EQ(r.cycles, 2u);
     EXPECT_EQ(r.module, "RX-\uf7ff");
-    std::vector<std::string> labels;
-    for (const RecordingMarker &m : descriptionOf(kFourChannels, kRecords).markers) {
-        labels.push_back(m.label);
-    }
-    EXPECT_EQ(r.markerLabels, labels) << "the markers of the description file";
+    EXPECT_EQ(r.markers, descriptionOf(kFourChannels, kRecords).markers)
+        << "the markers of the description file";
 }
 
 // A binary file goes by name to a regular file: standard output, a FIFO, a terminal (any
