@@ -1,9 +1,13 @@
 #include "ui/qt/display_box.h"
 
 #include <QEvent>
+#include <QHash>
 #include <QPainter>
+#include <QRawFont>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <map>
+#include <memory>
 
 namespace ostrel::ui::qt {
 namespace {
@@ -25,6 +29,35 @@ QStyleOptionFrame panelOption(const QWidget &widget) {
 
 }  // namespace
 
+// The glyphs and advances of one font, shared by every display in it: a display
+// starts with what the others have set so far. GUI thread only.
+struct DisplayBox::GlyphCache {
+    struct Glyph {
+        quint32 index = 0;
+        qreal advance = 0;
+    };
+    explicit GlyphCache(const QFont &font) : font(font), rawFont(QRawFont::fromFont(font)) {}
+
+    QFont font;
+    QRawFont rawFont;
+    QHash<char16_t, Glyph> glyphs;  // each character set so far
+    QHash<quint32, bool> apart;     // pairs of characters: not kerned nor joined
+};
+
+// The registry holds no cache itself: a cache goes with the last display of its
+// font, so no font object outlives the application.
+std::shared_ptr<DisplayBox::GlyphCache> DisplayBox::glyphCacheFor(const QFont &font) {
+    static std::map<QString, std::weak_ptr<GlyphCache>> caches;  // by QFont::key()
+    std::erase_if(caches, [](const auto &entry) { return entry.second.expired(); });
+    std::weak_ptr<GlyphCache> &known = caches[font.key()];
+    std::shared_ptr<GlyphCache> cache = known.lock();
+    if (!cache) {
+        cache = std::make_shared<GlyphCache>(font);
+        known = cache;
+    }
+    return cache;
+}
+
 DisplayBox::DisplayBox(QWidget *parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);  // the cached panel covers the whole widget
     setFocusPolicy(Qt::NoFocus);
@@ -35,7 +68,7 @@ void DisplayBox::setText(const QString &text) {
     text_ = text;
     layOut();
     setAccessibleName(text);
-    update();
+    update(panel_.isNull() ? rect() : textArea_);  // the text never leaves its area
 }
 
 void DisplayBox::layOut() {
@@ -50,7 +83,8 @@ void DisplayBox::layOut() {
 // printable Latin-1, the soft hyphen), one the font lacks, or a pair the font
 // kerns.
 bool DisplayBox::layOutGlyphs() {
-    if (!rawFont_.isValid()) rawFont_ = QRawFont::fromFont(font());
+    if (!glyphs_) glyphs_ = glyphCacheFor(font());
+    GlyphCache &cache = *glyphs_;
     QList<quint32> indexes;
     QList<QPointF> positions;
     indexes.reserve(text_.size());
@@ -60,19 +94,19 @@ bool DisplayBox::layOutGlyphs() {
         const char16_t code = c.unicode();
         if (code < 0x20 || (code >= 0x7f && code < 0xa0) || code == 0xad || code > 0xff)
             return false;
-        auto glyph = glyphs_.find(code);
-        if (glyph == glyphs_.end()) {
-            const QList<quint32> found = rawFont_.glyphIndexesForString(QString(c));
+        auto glyph = cache.glyphs.find(code);
+        if (glyph == cache.glyphs.end()) {
+            const QList<quint32> found = cache.rawFont.glyphIndexesForString(QString(c));
             if (found.size() != 1 || found[0] == 0) return false;
-            glyph =
-                glyphs_.insert(code, {found[0], rawFont_.advancesForGlyphIndexes(found)[0].x()});
+            const qreal advance = cache.rawFont.advancesForGlyphIndexes(found)[0].x();
+            glyph = cache.glyphs.insert(code, {found[0], advance});
         }
         if (!indexes.isEmpty() && !setApart(text_[indexes.size() - 1], c)) return false;
         indexes.append(glyph->index);
         positions.append(QPointF(x, 0));
         x += glyph->advance;
     }
-    run_.setRawFont(rawFont_);
+    run_.setRawFont(cache.rawFont);
     run_.setGlyphIndexes(indexes);
     run_.setPositions(positions);
     textWidth_ = qRound(x);
@@ -102,12 +136,14 @@ void DisplayBox::scrollToEnd(int textWidth, int lineWidth) {
 // Whether the shaper sets `second` right after `first`'s advance: no kerning
 // or ligature joins them. Asked of the shaper once per pair.
 bool DisplayBox::setApart(QChar first, QChar second) {
+    GlyphCache &cache = *glyphs_;
     const quint32 key = quint32(first.unicode()) << 16 | second.unicode();
-    auto known = apart_.find(key);
-    if (known == apart_.end()) {
-        const qreal alone = glyphs_[first.unicode()].advance + glyphs_[second.unicode()].advance;
-        const qreal shaped = QFontMetricsF(font()).horizontalAdvance(QString(first) + second);
-        known = apart_.insert(key, qAbs(shaped - alone) < 1e-3);
+    auto known = cache.apart.find(key);
+    if (known == cache.apart.end()) {
+        const qreal alone =
+            cache.glyphs[first.unicode()].advance + cache.glyphs[second.unicode()].advance;
+        const qreal shaped = QFontMetricsF(cache.font).horizontalAdvance(QString(first) + second);
+        known = cache.apart.insert(key, qAbs(shaped - alone) < 1e-3);
     }
     return *known;
 }
@@ -155,15 +191,14 @@ void DisplayBox::resizeEvent(QResizeEvent *) {
 
 void DisplayBox::changeEvent(QEvent *event) {
     switch (event->type()) {
+        case QEvent::FontChange:
+            glyphs_.reset();
+            layOut();
+            [[fallthrough]];
         case QEvent::EnabledChange:
         case QEvent::PaletteChange:
         case QEvent::StyleChange:
         case QEvent::ActivationChange:
-        case QEvent::FontChange:
-            rawFont_ = QRawFont();
-            glyphs_.clear();
-            apart_.clear();
-            layOut();
             panel_ = QPixmap();
             update();
             break;

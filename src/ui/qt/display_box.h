@@ -9,11 +9,10 @@
 #pragma once
 
 #include <QGlyphRun>
-#include <QHash>
 #include <QPixmap>
-#include <QRawFont>
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 namespace ostrel::ui::qt {
 
@@ -32,10 +31,8 @@ class DisplayBox : public QWidget {
     void changeEvent(QEvent *event) override;
 
   private:
-    struct Glyph {
-        quint32 index = 0;
-        qreal advance = 0;
-    };
+    struct GlyphCache;
+    static std::shared_ptr<GlyphCache> glyphCacheFor(const QFont &font);
 
     void layOut();
     bool layOutGlyphs();
@@ -47,10 +44,8 @@ class DisplayBox : public QWidget {
     QString text_;
     // A text is laid out once per change: from the glyph cache where it can be
     // (no text shaping, the costly part of a new value), otherwise shaped when drawn.
-    QRawFont rawFont_;               // the widget's font
-    QHash<char16_t, Glyph> glyphs_;  // each character set so far, in that font
-    QHash<quint32, bool> apart_;     // pairs of characters: not kerned nor joined
-    QGlyphRun run_;                  // text_ from the cache; empty: drawn as text
+    std::shared_ptr<GlyphCache> glyphs_;  // of the widget's font, shared; null until needed
+    QGlyphRun run_;                       // text_ from the cache; empty: drawn as text
     int textWidth_ = 0;
     QPixmap panel_;   // null when it must be drawn again
     QRect textArea_;  // the style's text area, found with the panel

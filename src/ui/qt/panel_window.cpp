@@ -195,7 +195,7 @@ void PanelWindow::applyControl(const ControlState &state) {
     widgets.body->setVisible(state.visible);
     widgets.body->setEnabled(!state.dimmed);
     applyValue(widgets.body, state);
-    if (widgets.label != nullptr) applyLabel(*widgets.label, state);
+    if (widgets.label != nullptr) applyLabel(widgets, state);
     if (widgets.offText != nullptr) {
         const int top = state.body.top;
         widgets.offText->setGeometry(state.body.left - 20, top, 19, state.body.height);
@@ -208,17 +208,17 @@ void PanelWindow::applyControl(const ControlState &state) {
 
 // A value change (ten times a second for a channel display) leaves the label
 // alone: its text is measured again only when it or the control's place changed.
-void PanelWindow::applyLabel(QLabel &label, const ControlState &state) {
+void PanelWindow::applyLabel(ControlWidgets &widgets, const ControlState &state) {
+    QLabel &label = *widgets.label;
     const QString text = qs(state.label);
     const QRect body = toQRect(state.body);
     const QRect design = toQRect(state.labelRect);
-    if (label.text() != text || label.property("bodyRect").toRect() != body ||
-        label.property("labelRect").toRect() != design) {
+    if (label.text() != text || widgets.labelBody != body || widgets.labelDesign != design) {
         label.setText(text);
         const int textWidth = label.fontMetrics().horizontalAdvance(text);
         label.setGeometry(labelGeometry(state.labelRect, state.body, textWidth + 2));
-        label.setProperty("bodyRect", body);
-        label.setProperty("labelRect", design);
+        widgets.labelBody = body;
+        widgets.labelDesign = design;
     }
     label.setVisible(state.visible);
     label.setEnabled(!state.dimmed);

@@ -3,6 +3,7 @@
 // into operator input of the model. GUI thread only.
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 #include <cstdint>
 #include <map>
@@ -18,6 +19,9 @@ struct ControlWidgets {
     QLabel *label = nullptr;
     QLabel *offText = nullptr;  // switches: "Off" left of the switch
     QLabel *onText = nullptr;   // switches: "On" right of the switch
+    // What the label's place was found for: it is measured again only when one changes.
+    QRect labelBody;
+    QRect labelDesign;
 };
 
 class PanelWindow : public QWidget {
@@ -42,7 +46,7 @@ class PanelWindow : public QWidget {
     QWidget *createBody(const ControlState &state);
     void connectInput(QWidget *body, const ControlState &state);
     void applyValue(QWidget *body, const ControlState &state);
-    void applyLabel(QLabel &label, const ControlState &state);
+    void applyLabel(ControlWidgets &widgets, const ControlState &state);
     void resyncControl(int control);
 
     int panel_;

@@ -4,10 +4,11 @@
 //
 // The frame, grid, axes and labels change only with the size, the font or the
 // y range, so they are drawn once into a cached picture; a new point repaints
-// that picture, the trace and the markers.
+// the plot's part of that picture, the trace and the markers.
 #pragma once
 
 #include <QPixmap>
+#include <QPolygonF>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -53,8 +54,9 @@ class StripChart : public QWidget {
     // cached background.
     void layOut();
     double pixelOfY(double y) const;
+    QRect plotUpdateRect() const;
     void drawBackground(QPainter &painter) const;
-    void drawTrace(QPainter &painter) const;
+    void drawTrace(QPainter &painter);
     void drawMarkers(QPainter &painter) const;
     void describeSoon();
     void describe();
@@ -69,6 +71,7 @@ class StripChart : public QWidget {
     int labelWidth_ = 0;
     QRectF plot_;
     QPixmap background_;  // null when it must be drawn again
+    QPolygonF trace_;     // the trace's pixels, kept to reuse its storage
     QTimer describeTimer_;
 };
 

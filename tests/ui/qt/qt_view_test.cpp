@@ -10,6 +10,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <atomic>
 #include <thread>
@@ -23,12 +24,14 @@
 #include "ui/qt/panel_window.h"
 #include "ui/qt/path_field.h"
 #include "ui/qt/ring_box.h"
+#include "ui/qt/strip_chart.h"
 
 namespace ostrel::ui::qt {
 namespace {
 
 using namespace ostrel::ui::qt::testing;
 using ostrel::ui::testing::BUTTON;
+using ostrel::ui::testing::CHART_ID;
 using ostrel::ui::testing::DISPLAY;
 using ostrel::ui::testing::FIELD;
 using ostrel::ui::testing::RING;
@@ -142,19 +145,57 @@ TEST_F(QtView, ADisplayLooksAsAReadOnlyLineEdit) {
     line.setFocusPolicy(Qt::NoFocus);
     display->setGeometry(10, 100, 61, 18);  // the test panel's display has no size
     line.setGeometry(10, 130, 61, 18);
-    for (const bool enabled : {true, false}) {
-        display->setEnabled(enabled);
-        line.setEnabled(enabled);
-        for (const char *text :
-             {"-12.50 Nm", "37.5 \u00b0C", "wider text", "",
-              "a text far too wide for the display 0123456789", "Wave Type: 0123"}) {
-            display->setText(QString::fromUtf8(text));
-            line.setText(QString::fromUtf8(text));
-            const auto image = [](QWidget *w) {
-                return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
-            };
-            EXPECT_EQ(image(display), image(&line)) << text << " " << enabled;
+    DisplayBox keeper(window);  // keeps the first font's glyphs in use throughout
+    keeper.setText("-0.5");
+    QFont larger = display->font();
+    larger.setPixelSize(larger.pixelSize() + 4);
+    for (const QFont &font : {display->font(), larger}) {
+        display->setFont(font);
+        line.setFont(font);
+        for (const bool enabled : {true, false}) {
+            display->setEnabled(enabled);
+            line.setEnabled(enabled);
+            for (const char *text :
+                 {"-12.50 Nm", "37.5 \u00b0C", "wider text", "",
+                  "a text far too wide for the display 0123456789", "Wave Type: 0123"}) {
+                display->setText(QString::fromUtf8(text));
+                line.setText(QString::fromUtf8(text));
+                const auto image = [](QWidget *w) {
+                    return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                };
+                EXPECT_EQ(image(display), image(&line))
+                    << text << " " << enabled << " " << font.pixelSize();
+            }
         }
+    }
+}
+
+// What the screen shows after new values is what a whole repaint shows: a
+// display and a chart repaint only part of themselves and leave nothing stale.
+TEST_F(QtView, APartialRepaintLeavesNothingStale) {
+    auto *display = body<DisplayBox>(DISPLAY);
+    auto *chart = body<StripChart>(CHART_ID);
+    display->setGeometry(10, 2, 61, 18);  // the test panel's controls have no size
+    chart->setGeometry(5, 25, 290, 169);
+    chart->setYRange(-1000, 1000);
+    const auto image = [](const QPixmap &pixmap) {
+        return pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const auto onScreen = [&](QWidget *widget) {
+        const QRect place(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        return image(window->screen()->grabWindow(window->winId(), place.x(), place.y(),
+                                                  place.width(), place.height()));
+    };
+    std::deque<float> points;
+    for (int step = 0; step < 4; ++step) {
+        display->setText(QString::fromUtf8(step % 2 == 0 ? "-1000.00 Nm" : "1"));
+        points.push_back(step % 2 == 0 ? 900.0f : -900.0f);
+        chart->setPoints(points, 150 + std::uint64_t(step));
+        chart->setMarkers(step == 1 ? std::deque<ChartMarker>{{145, 1}}
+                                    : std::deque<ChartMarker>{});
+        for (int pass = 0; pass < 3; ++pass) settle();
+        EXPECT_EQ(onScreen(display), image(display->grab())) << step;
+        EXPECT_EQ(onScreen(chart), image(chart->grab())) << step;
     }
 }
 

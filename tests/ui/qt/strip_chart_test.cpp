@@ -6,6 +6,8 @@
 
 #include <QFontMetrics>
 #include <QImage>
+#include <QPainter>
+#include <QPolygonF>
 #include <set>
 
 #include "../test_panel.h"
@@ -82,6 +84,40 @@ TEST_F(Chart, MarkersAreDrawnAtTheirPointsAndNotWhenScrolledOut) {
         return int(std::lround(plot.left() + (x - 150) / 100 * plot.width()));
     };
     EXPECT_EQ(markerColumns(image, plot), std::set<int>({columnOf(175), columnOf(250)}));
+}
+
+// The trace looks as the 1.5-pixel line it stands for: nearly the same pixels
+// are red as where such a pen draws the points.
+TEST_F(Chart, TheTraceLooksAsALineOneAndAHalfPixelsWide) {
+    std::deque<float> points;
+    for (std::size_t i = 0; i < CHART_POINTS_PER_SCREEN; ++i)
+        points.push_back(float((i * 37) % 160) - 80.0f + 15.0f * float(i % 3));
+    QImage expected = chart->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    chart->setPoints(points, CHART_POINTS_PER_SCREEN);
+    const QImage drawn = chart->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRectF plot = chart->plotArea();
+    QPolygonF line;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double y = plot.bottom() - (points[i] + 100.0) / 200.0 * plot.height();
+        line.append(QPointF(chart->pixelOfX(double(i + 1)), y));
+    }
+    {
+        QPainter painter(&expected);
+        painter.setClipRect(plot.adjusted(0, 0, 1, 1));
+        painter.setPen(QPen(QColor(200, 30, 30), 1.5));
+        painter.drawPolyline(line);
+    }
+    const auto red = [](QRgb pixel) { return qRed(pixel) > qGreen(pixel) + 60; };
+    int inExpected = 0;
+    int differing = 0;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) {
+            inExpected += red(expected.pixel(x, y));
+            differing += red(expected.pixel(x, y)) != red(drawn.pixel(x, y));
+        }
+    }
+    ASSERT_GT(inExpected, 1000);
+    EXPECT_LT(differing, inExpected / 8) << differing << " of " << inExpected;
 }
 
 // What a screen reader reads follows the model: the chart's label, its range, its newest value.
