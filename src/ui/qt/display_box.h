@@ -4,7 +4,7 @@
 //
 // A channel's display changes ten times a second. The panel is drawn once into
 // a cached picture (again on a new size, palette, style or state); a new text
-// repaints only this widget, over the whole of it (opaque, so nothing below is
+// repaints only the text area of this widget (opaque, so nothing below is
 // repainted), and keeps no cursor, selection or undo state.
 #pragma once
 
